@@ -1,0 +1,191 @@
+#include "Platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+double ReadScaleFromEnv() {
+    const char* s = std::getenv("IPCAM_TIME_SCALE");
+    if (!s || !*s) return 1.0;
+    char* end = nullptr;
+    double v = std::strtod(s, &end);
+    if (end == s || !std::isfinite(v) || v <= 0) return 1.0;
+    return v;
+}
+
+std::atomic<double>& ScaleCell() {
+    static std::atomic<double> scale{ReadScaleFromEnv()};
+    return scale;
+}
+
+std::mutex& HookLock() {
+    static std::mutex m;
+    return m;
+}
+TSyncHook& SyncHook() {
+    static TSyncHook hook;
+    return hook;
+}
+TMessageBoxHook& BoxHook() {
+    static TMessageBoxHook hook;
+    return hook;
+}
+TBusyCursorHook& CursorHook() {
+    static TBusyCursorHook hook;
+    return hook;
+}
+
+std::string WithSlash(std::string s) {
+    if (!s.empty() && s.back() != '/') s += '/';
+    return s;
+}
+
+} // namespace
+
+double TimeScale() { return ScaleCell().load(); }
+void SetTimeScale(double scale) { ScaleCell().store(scale > 0 && std::isfinite(scale) ? scale : 1.0); }
+
+int64_t Scaled(int64_t ms) {
+    if (ms <= 0) return ms;
+    double v = std::round(static_cast<double>(ms) * TimeScale());
+    if (v < 1) return 1;
+    if (v > static_cast<double>(INT64_MAX / 2)) return INT64_MAX / 2;
+    return static_cast<int64_t>(v);
+}
+
+void Sleep(int64_t ms) {
+    int64_t s = Scaled(ms);
+    if (s > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s));
+}
+
+std::string PrivateTempDir() {
+    const char* t = std::getenv("TMPDIR");
+    std::string base = (t && *t) ? t : "/tmp";
+    std::string dir = WithSlash(base) + "ipcam-upgrade-" + std::to_string(getuid());
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        throw TPlatformError("cannot create the temporary folder " + dir + ": " + std::strerror(errno));
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0)
+        throw TPlatformError("cannot inspect the temporary folder " + dir + ": " + std::strerror(errno));
+    if (S_ISLNK(st.st_mode)) throw TPlatformError("the temporary folder " + dir + " is a symbolic link");
+    if (!S_ISDIR(st.st_mode)) throw TPlatformError("the temporary folder " + dir + " is not a folder");
+    if (st.st_uid != getuid()) throw TPlatformError("the temporary folder " + dir + " belongs to another user");
+    if (st.st_mode & 077) throw TPlatformError("the temporary folder " + dir + " is open to other users");
+    return dir + "/";
+}
+
+std::string ExePath() {
+    char buf[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExeDir() {
+    std::string p = ExePath();
+    auto pos = p.rfind('/');
+    return pos == std::string::npos ? std::string() : p.substr(0, pos + 1);
+}
+
+std::string RoamingDataDir() {
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') return WithSlash(x);
+    const char* home = std::getenv("HOME");
+    std::string h = (home && *home) ? home : "";
+    if (h.empty()) {
+        if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) h = pw->pw_dir;
+    }
+    if (h.empty()) return {};
+    return WithSlash(h) + ".config/";
+}
+
+void Synchronize(const std::function<void()>& fn) {
+    TSyncHook hook;
+    {
+        std::lock_guard g(HookLock());
+        hook = SyncHook();
+    }
+    if (hook) {
+        hook(fn);
+        return;
+    }
+    static std::recursive_mutex mainThread;
+    std::lock_guard g(mainThread);
+    fn();
+}
+
+void SetSynchronizeHook(TSyncHook hook) {
+    std::lock_guard g(HookLock());
+    SyncHook() = std::move(hook);
+}
+
+int MessageBox(const std::string& text, const std::string& caption, int flags) {
+    TMessageBoxHook hook;
+    {
+        std::lock_guard g(HookLock());
+        hook = BoxHook();
+    }
+    if (hook) return hook(text, caption, flags);
+    std::string line = caption + ": " + text + "\n";
+    (void)!write(STDERR_FILENO, line.data(), line.size());
+    return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+}
+
+void SetMessageBoxHook(TMessageBoxHook hook) {
+    std::lock_guard g(HookLock());
+    BoxHook() = std::move(hook);
+}
+
+void SetBusyCursor(bool busy) {
+    TBusyCursorHook hook;
+    {
+        std::lock_guard g(HookLock());
+        hook = CursorHook();
+    }
+    if (hook) hook(busy);
+}
+
+void SetBusyCursorHook(TBusyCursorHook hook) {
+    std::lock_guard g(HookLock());
+    CursorHook() = std::move(hook);
+}
+
+TScriptedMessageBox::TScriptedMessageBox() {
+    SetMessageBoxHook([this](const std::string& t, const std::string& c, int f) { return Show(t, c, f); });
+}
+
+TScriptedMessageBox::~TScriptedMessageBox() { SetMessageBoxHook(nullptr); }
+
+void TScriptedMessageBox::Answer(int result) {
+    std::lock_guard g(FLock);
+    FAnswers.push_back(result);
+}
+
+std::vector<TScriptedMessageBox::TShown> TScriptedMessageBox::Shown() const {
+    std::lock_guard g(FLock);
+    return FShown;
+}
+
+int TScriptedMessageBox::Show(const std::string& text, const std::string& caption, int flags) {
+    std::lock_guard g(FLock);
+    FShown.push_back({text, caption, flags});
+    if (!FAnswers.empty()) {
+        int r = FAnswers.front();
+        FAnswers.pop_front();
+        return r;
+    }
+    return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
+}
+
+} // namespace platform

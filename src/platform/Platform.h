@@ -1,0 +1,87 @@
+// The operating-system layer: everything the rest of the program needs from the platform goes
+// through here, so that waits can be scaled in tests and the GUI can install its own hooks.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class TPlatformError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Message-box flags and results, numbered as the desktop platform numbers them.
+enum : int {
+    MB_OK = 0,
+    MB_OKCANCEL = 1,
+    MB_YESNO = 4,
+    MB_ICONERROR = 16,
+    MB_ICONQUESTION = 32,
+    MB_ICONWARNING = 48,
+    MB_ICONINFORMATION = 64,
+};
+enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
+
+// ---- time ----
+// Factor applied to every fixed wait and time-out: IPCAM_TIME_SCALE, default 1.
+double TimeScale();
+void SetTimeScale(double scale);
+// ms scaled by the time scale; a positive wait never becomes 0 (0 means "no limit" to many APIs).
+int64_t Scaled(int64_t ms);
+void Sleep(int64_t ms);
+
+// ---- folders ----
+// The private per-user temporary folder, ending with '/'. Throws TPlatformError when the folder
+// exists but is unsafe (a symlink, another owner, open to others) or cannot be made.
+std::string PrivateTempDir();
+std::string ExePath();
+std::string ExeDir();
+// $XDG_CONFIG_HOME, else ~/.config, ending with '/'; empty when neither can be found.
+std::string RoamingDataDir();
+
+// ---- UI hand-over ----
+using TSyncHook = std::function<void(const std::function<void()>&)>;
+// Runs fn "on the main thread" and waits. Without an installed hook, a global mutex serialises
+// all hand-overs, which is what the CLI and the tests need.
+void Synchronize(const std::function<void()>& fn);
+void SetSynchronizeHook(TSyncHook hook);
+
+using TMessageBoxHook = std::function<int(const std::string& text, const std::string& caption, int flags)>;
+int MessageBox(const std::string& text, const std::string& caption, int flags);
+void SetMessageBoxHook(TMessageBoxHook hook);
+
+using TBusyCursorHook = std::function<void(bool)>;
+void SetBusyCursor(bool busy);
+void SetBusyCursorHook(TBusyCursorHook hook);
+
+// A message-box stand-in for tests: records every box and answers from a queue (IDOK/IDNO by
+// default when the queue is empty). Installs itself while it lives.
+class TScriptedMessageBox {
+public:
+    struct TShown {
+        std::string Text, Caption;
+        int Flags;
+    };
+    TScriptedMessageBox();
+    ~TScriptedMessageBox();
+    TScriptedMessageBox(const TScriptedMessageBox&) = delete;
+    TScriptedMessageBox& operator=(const TScriptedMessageBox&) = delete;
+
+    void Answer(int result);
+    std::vector<TShown> Shown() const;
+
+private:
+    int Show(const std::string& text, const std::string& caption, int flags);
+    mutable std::mutex FLock;
+    std::deque<int> FAnswers;
+    std::vector<TShown> FShown;
+};
+
+} // namespace platform

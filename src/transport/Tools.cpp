@@ -1,0 +1,201 @@
+#include "Tools.h"
+
+#include "Base64.h"
+#include "HttpClient.h"
+#include "platform/Platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+size_t CollectBody(char* data, size_t size, size_t n, void* user) {
+    auto* body = static_cast<std::string*>(user);
+    size_t bytes = size * n;
+    size_t room = TTools::HttpBodyLimit - body->size();
+    body->append(data, std::min(bytes, room));
+    // Returning short stops the transfer: the body is read once, up to its limit.
+    return bytes <= room ? bytes : 0;
+}
+
+bool IsDir(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+struct TDirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// Empties the folder open as fd, never following a symbolic link: a link is removed as a link,
+// so nothing outside the folder is touched.
+void EmptyDirAt(int fd) {
+    std::unique_ptr<DIR, TDirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    while (dirent* e = readdir(dir.get())) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                fchmod(sub, st.st_mode | S_IRWXU);
+                EmptyDirAt(sub);
+            }
+            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(fd, name.c_str(), 0);
+        }
+    }
+}
+
+} // namespace
+
+bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
+                     const std::string& Password) {
+    Body.clear();
+    if (!http::IsSafeTarget(URL)) return false;
+    http::TEasy easy = http::NewEasy();
+    if (!easy) return false;
+    CURL* c = easy.get();
+    int64_t limit = platform::Scaled(Timeout);
+    char err[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
+    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "MyIP");
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit));
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 15L);
+    http::TStallGuard guard(c, limit);
+    http::THeaderList headers;
+    if (!User.empty() || !Password.empty()) {
+        if (!headers.Add("Authorization", "Basic " + Base64EncodeLine(User + ":" + Password))) return false;
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
+    }
+    std::string body;
+    body.reserve(4096);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectBody);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    CURLcode rc = curl_easy_perform(c);
+    bool full = rc == CURLE_WRITE_ERROR && body.size() == HttpBodyLimit;
+    if (rc != CURLE_OK && !full) return false;
+    if (auto z = body.find('\0'); z != std::string::npos) body.resize(z);
+    Body = std::move(body);
+    return true;
+}
+
+std::string TTools::GetTempDir() {
+    try {
+        return platform::PrivateTempDir();
+    } catch (const platform::TPlatformError& e) {
+        platform::MessageBox(e.what(), "错误", platform::MB_ICONERROR);
+        throw;
+    }
+}
+
+std::string TTools::GetModulePath() { return platform::ExePath(); }
+
+std::string TTools::GetAppPath() {
+    std::string p = GetModulePath();
+    auto pos = p.rfind('/');
+    return pos == std::string::npos ? std::string() : p.substr(0, pos + 1);
+}
+
+std::string TTools::GetSpecialDir(int Folder, bool Create) {
+    std::string p = Folder == CSIDL_APPDATA ? platform::RoamingDataDir() : std::string();
+    if (p.empty()) return p;
+    if (p.back() != '/') p += '/';
+    if (Create) ForceDir(p);
+    return p;
+}
+
+std::string TTools::GetUserDataDir(int Folder, bool Create) {
+    std::string p = GetSpecialDir(Folder, false);
+    if (p.empty()) return p;
+    std::string module = GetModulePath();
+    auto slash = module.rfind('/');
+    std::string name = slash == std::string::npos ? module : module.substr(slash + 1);
+    if (name.size() > 4 && name[name.size() - 4] == '.') name.resize(name.size() - 4);
+    // Programs here rarely carry an extension; the folder must end with a separator all the same.
+    p += name + "/";
+    if (Create) ForceDir(p);
+    return p;
+}
+
+bool TTools::ForceDir(const std::string& Dir) {
+    if (Dir.empty() || IsDir(Dir)) return true;
+    for (size_t pos = Dir.find('/', 1); pos != std::string::npos; pos = Dir.find('/', pos + 1))
+        mkdir(Dir.substr(0, pos + 1).c_str(), 0777);
+    if (Dir.back() != '/') mkdir(Dir.c_str(), 0777);
+    return IsDir(Dir);
+}
+
+bool TTools::DeleteDir(const std::string& Dir, bool RemoveSelf) {
+    if (Dir.empty()) return true;
+    std::string d = Dir;
+    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    struct stat st {};
+    if (lstat(d.c_str(), &st) != 0) return true;
+    if (S_ISLNK(st.st_mode)) {
+        // A link given as the folder is taken away as a link; its target stays as it is.
+        if (RemoveSelf) unlink(d.c_str());
+        return true;
+    }
+    int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) EmptyDirAt(fd);
+    if (RemoveSelf) rmdir(d.c_str());
+    return true;
+}
+
+void TTools::SplitText(const std::string& Text, const std::string& Separator, TStringList& List) {
+    if (Separator.empty()) {
+        List.push_back(Text);
+        return;
+    }
+    size_t start = 0;
+    for (size_t pos = Text.find(Separator); pos != std::string::npos; pos = Text.find(Separator, start)) {
+        List.push_back(Text.substr(start, pos - start));
+        start = pos + Separator.size();
+    }
+    List.push_back(Text.substr(start));
+}
+
+void TTools::FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates) {
+    if (Dir.empty()) return;
+    std::string d = Dir.back() == '/' ? Dir : Dir + "/";
+    TStringList masks;
+    SplitText(Masks, Masks.find(';') != std::string::npos ? ";" : "|", masks);
+    for (const std::string& mask : masks) {
+        std::unique_ptr<DIR, TDirCloser> dir(opendir(d.c_str()));
+        if (!dir) return;
+        while (dirent* e = readdir(dir.get())) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+            std::string p = d + name;
+            if (IsDir(p)) continue;
+            if (NoDuplicates) {
+                bool known = false;
+                for (const std::string& q : List)
+                    if (strcasecmp(q.c_str(), p.c_str()) == 0) {
+                        known = true;
+                        break;
+                    }
+                if (known) continue;
+            }
+            List.push_back(std::move(p));
+        }
+    }
+}
+
+std::string TTools::Base64Encode(const std::string& Data) { return ::Base64Encode(Data); }

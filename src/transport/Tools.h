@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+using TStringList = std::vector<std::string>;
+
+// Stateless helpers shared by the whole program: the small camera GET and the folder helpers.
+// Folders are returned with a trailing '/'.
+class TTools {
+public:
+    static constexpr int CSIDL_APPDATA = 26;
+    static constexpr size_t HttpBodyLimit = 512000;
+
+    static bool HttpGet(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
+                        const std::string& Password);
+    static std::string GetTempDir();
+    static std::string GetAppPath();
+    static std::string GetModulePath();
+    static std::string GetSpecialDir(int Folder, bool Create);
+    static std::string GetUserDataDir(int Folder, bool Create);
+    static bool ForceDir(const std::string& Dir);
+    static bool DeleteDir(const std::string& Dir, bool RemoveSelf);
+    static void SplitText(const std::string& Text, const std::string& Separator, TStringList& List);
+    static void FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates);
+    static std::string Base64Encode(const std::string& Data);
+};

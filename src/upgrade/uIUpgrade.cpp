@@ -1,0 +1,197 @@
+#include "uIUpgrade.h"
+
+#include "lang/IniFile.h"
+#include "transport/HttpClient.h"
+#include "transport/Tools.h"
+#include "uIUpgradeOpt.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+std::mutex& OptionLock() {
+    static std::mutex m;
+    return m;
+}
+std::string& OptionServer() {
+    static std::string s;
+    return s;
+}
+
+bool FileExists(const std::string& p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A package name from the firmware list becomes a local file name and part of a URL: anything
+// that could leave the temporary folder or break the request is refused.
+bool IsSafePackageName(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos ||
+        name.find("..") != std::string::npos)
+        return false;
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
+} // namespace
+
+std::string FirmwareServerBase() {
+    std::string base;
+    if (const char* env = std::getenv("IPCAM_FIRMWARE_SERVER"); env && *env) base = env;
+    if (base.empty()) {
+        std::lock_guard g(OptionLock());
+        base = OptionServer();
+    }
+    if (base.empty()) base = "http://firmware-server.invalid/FM/";
+    if (base.back() != '/') base += '/';
+    return base;
+}
+
+void SetFirmwareServerOption(const std::string& URL) {
+    std::lock_guard g(OptionLock());
+    OptionServer() = URL;
+}
+
+std::string LowerCase(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string TrimText(const std::string& s) {
+    // Blanks and control characters, as the design's trim treats every byte up to the blank.
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    return s.substr(b, e - b);
+}
+
+std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
+    std::string sub = LowerCase(Sub), s = LowerCase(S);
+    size_t last = std::string::npos;
+    for (size_t p = 0; p < s.size(); ++p)
+        if (s.compare(p, sub.size(), sub) == 0) last = p;
+    return last == std::string::npos ? std::string() : S.substr(0, last);
+}
+
+TUpgradeObject::TUpgradeObject() : FUser("admin"), FIP("192.168.1.126"), FPort(81), FModelKeyLen(0) {}
+
+std::string TUpgradeObject::CameraBase() const { return "http://" + FIP + ":" + std::to_string(FPort); }
+
+std::string TUpgradeObject::GetImageFileName() {
+    std::string f = TrimText(FFirmwareFile);
+    if (f.size() >= 4) f.resize(f.size() - 4);
+    return f + ".bin";
+}
+
+std::string TUpgradeObject::GetServerFolder() { return FOEMName; }
+
+int TUpgradeObject::Login() {
+    std::string body;
+    bool ok = TTools::HttpGet(CameraBase() + "/oem.txt", body, CameraTimeout, TrimText(FUser), TrimText(FPassword));
+    int result = !ok ? 2 : (body.empty() || body.find("Unauthorized") != std::string::npos) ? 1 : 0;
+    FOEMName = result == 0 ? body : std::string();
+    return result;
+}
+
+bool TUpgradeObject::ReadCurrentVersion() {
+    FCurVersion.clear();
+    return false;
+}
+
+bool TUpgradeObject::ReadAppVer(std::string& Body) {
+    return TTools::HttpGet(CameraBase() + "/appver.js", Body, CameraTimeout, FUser, FPassword);
+}
+
+std::string TUpgradeObject::AppVerValue(const std::string& Body, const std::string& Key) {
+    size_t at = Body.find(Key);
+    if (at == std::string::npos) return {};
+    size_t start = at + Key.size() + 2;
+    if (start > Body.size()) return {};
+    size_t quote = Body.find('"', start);
+    return quote == std::string::npos ? std::string() : Body.substr(start, quote - start);
+}
+
+std::string TUpgradeObject::GetSectionName() {
+    if (!FModel.empty())
+        return FModelKeyLen > 0 ? FModel.substr(0, static_cast<size_t>(FModelKeyLen)) : FModel;
+    return CopyBeforeLast(".", FCurVersion);
+}
+
+void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version) {
+    Version.clear();
+    MD5.clear();
+    NO.clear();
+    std::string section = GetSectionName();
+    if (section.empty()) return;
+    std::string list;
+    try {
+        list = TTools::GetTempDir() + "Firmware.ini";
+        unlink(list.c_str());
+        std::string url = FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/firmware.txt";
+        TUpgradeOpt::DownloadFile(url, list);
+    } catch (...) {
+        // The list is simply missing then; the session reports that no version was found.
+    }
+    if (list.empty() || !FileExists(list)) return;
+    TIniFile ini(list);
+    Version = ini.ReadString(section, GetVersionKey(), "");
+    MD5 = ini.ReadString(section, "MD5", "");
+    NO = ini.ReadString(section, "NO", "");
+    FFirmwareFile = ini.ReadString(section, GetFileKey(), "");
+}
+
+bool TUpgradeObject::IsSameVersion(const std::string& Version) {
+    return TrimText(LowerCase(Version)) == TrimText(LowerCase(FCurVersion));
+}
+
+bool TUpgradeObject::DoUpgrade(std::string&) { return false; }
+
+int TUpgradeObject::PreparePackage(const std::string& MD5) {
+    std::string name = TrimText(FFirmwareFile);
+    if (!IsSafePackageName(name)) return 1;
+    std::string temp = TTools::GetTempDir();
+    std::string url = FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/" +
+                      http::PercentEncode(name);
+    std::string package = temp + name;
+    FImagePath = temp + GetImageFileName();
+    int result = 0;
+    if (!FileExists(FImagePath)) {
+        if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
+        if (!TUpgradeOpt::CheckMD5(package, MD5)) return 2;
+        if (!TUpgradeOpt::UnzipFile(package, FImagePath)) return 3;
+        result = FileExists(FImagePath) ? 0 : 4;
+    }
+    if (FileExists(package)) unlink(package.c_str());
+    return result;
+}
+
+bool TSysUpgradeObject::ReadCurrentVersion() {
+    FCurVersion.clear();
+    try {
+        std::string body;
+        if (ReadAppVer(body)) FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUIUpgradeObject::ReadCurrentVersion() {
+    FCurVersion.clear();
+    std::string body;
+    if (!ReadAppVer(body)) return false;
+    FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
+    if (body.find("app_ver") == std::string::npos) return false;
+    std::string v = AppVerValue(body, "app_ver");
+    std::string out;
+    for (char c : v)
+        if (c != 'v') out += c;
+    FCurVersion = TrimText(out);
+    return true;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <string>
+
+// The firmware server's base URL, ending with "/": IPCAM_FIRMWARE_SERVER, else the option file's
+// [Global] FirmwareServer, else a built-in address that never resolves.
+std::string FirmwareServerBase();
+// Lets start-up hand over the option file's value without this unit knowing the option file.
+void SetFirmwareServerOption(const std::string& URL);
+
+// S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
+std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
+
+// Lower-case and trim of blanks, as the design's text helpers do them (ASCII letters only: the
+// texts are accounts, versions and folder names).
+std::string LowerCase(std::string s);
+std::string TrimText(const std::string& s);
+
+// What one upgrade of one camera needs, and the steps that are the same for every series.
+class TUpgradeObject {
+public:
+    TUpgradeObject();
+    virtual ~TUpgradeObject() = default;
+    TUpgradeObject(const TUpgradeObject&) = delete;
+    TUpgradeObject& operator=(const TUpgradeObject&) = delete;
+
+    const std::string& GetUser() const { return FUser; }
+    void SetUser(const std::string& v) { FUser = TrimText(LowerCase(v)); }
+    const std::string& GetPassword() const { return FPassword; }
+    void SetPassword(const std::string& v) { FPassword = TrimText(LowerCase(v)); }
+    const std::string& GetIP() const { return FIP; }
+    void SetIP(const std::string& v) { FIP = v; }
+    int GetPort() const { return FPort; }
+    void SetPort(int v) { FPort = v; }
+    const std::string& GetCurVersion() const { return FCurVersion; }
+    void SetCurVersion(const std::string& v) { FCurVersion = v; }
+    const std::string& GetNewVersion() const { return FNewVersion; }
+    void SetNewVersion(const std::string& v) { FNewVersion = v; }
+    const std::string& GetModel() const { return FModel; }
+    void SetModel(const std::string& v) { FModel = v; }
+    int GetModelKeyLen() const { return FModelKeyLen; }
+    void SetModelKeyLen(int v) { FModelKeyLen = v; }
+    const std::string& GetOEMName() const { return FOEMName; }
+    const std::string& GetFirmwareFile() const { return FFirmwareFile; }
+    void SetFirmwareFile(const std::string& v) { FFirmwareFile = v; }
+    const std::string& GetImagePath() const { return FImagePath; }
+
+    virtual std::string GetVersionKey() = 0;
+    virtual std::string GetFileKey() = 0;
+    virtual std::string GetImageFileName();
+    virtual std::string GetServerFolder();
+    virtual int Login();
+    virtual bool ReadCurrentVersion();
+    virtual void GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version);
+    virtual std::string GetSectionName();
+    virtual bool IsSameVersion(const std::string& Version);
+    virtual bool DoUpgrade(std::string& Message);
+
+    int PreparePackage(const std::string& MD5);
+
+    static constexpr int CameraTimeout = 20000;
+
+protected:
+    // "http://" + FIP + ":" + FPort, the start of every camera URL.
+    std::string CameraBase() const;
+    // GET of "/appver.js" with Basic authorization.
+    bool ReadAppVer(std::string& Body);
+    // The value after Key and the two characters that follow it, up to the next double quote.
+    static std::string AppVerValue(const std::string& Body, const std::string& Key);
+
+    std::string FUser;
+    std::string FPassword;
+    std::string FIP;
+    int FPort;
+    std::string FCurVersion;
+    std::string FModel;
+    int FModelKeyLen;
+    std::string FNewVersion;
+    std::string FSpare;
+    std::string FOEMName;
+    std::string FFirmwareFile;
+    std::string FImagePath;
+};
+
+class TSysUpgradeObject : public TUpgradeObject {
+public:
+    std::string GetVersionKey() override { return "SysVer"; }
+    std::string GetFileKey() override { return "SysFile"; }
+    std::string GetServerFolder() override { return "system"; }
+    bool ReadCurrentVersion() override;
+};
+
+class TUIUpgradeObject : public TUpgradeObject {
+public:
+    std::string GetVersionKey() override { return "AppVer"; }
+    std::string GetFileKey() override { return "AppFile"; }
+    bool ReadCurrentVersion() override;
+};

@@ -1,0 +1,243 @@
+#include "uIUpgradeOpt.h"
+
+#include "platform/Platform.h"
+#include "transport/HttpClient.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+struct TFd {
+    int Fd = -1;
+    explicit TFd(int fd) : Fd(fd) {}
+    ~TFd() {
+        if (Fd >= 0) close(Fd);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+};
+
+bool WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+struct TSink {
+    int Fd;
+    bool Failed = false;
+};
+
+size_t ToFile(char* data, size_t size, size_t n, void* user) {
+    auto* sink = static_cast<TSink*>(user);
+    if (!WriteAll(sink->Fd, data, size * n)) {
+        sink->Failed = true;
+        return 0;
+    }
+    return size * n;
+}
+
+bool FileExists(const std::string& p) {
+    struct stat st {};
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+struct TArchiveDeleter {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+struct TMdDeleter {
+    void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+
+// The archive name split at '/' (and '\', which archives made on other systems use), with
+// absolute names, empty names and ".." refused.
+bool SplitEntryName(const char* raw, std::vector<std::string>& parts) {
+    parts.clear();
+    if (!raw || !*raw || raw[0] == '/' || raw[0] == '\\') return false;
+    std::string cur;
+    for (const char* p = raw;; ++p) {
+        if (*p == '/' || *p == '\\' || *p == '\0') {
+            if (cur == "..") return false;
+            if (!cur.empty() && cur != ".") parts.push_back(cur);
+            cur.clear();
+            if (*p == '\0') break;
+        } else {
+            cur += *p;
+        }
+    }
+    return !parts.empty();
+}
+
+// Makes (or enters) one folder below dirfd without following a link planted there.
+int EnterDir(int dirfd, const std::string& name) {
+    if (mkdirat(dirfd, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
+    return openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
+
+} // namespace
+
+bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target) {
+    TFd out(open(Target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (out.Fd < 0) throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
+    std::string error;
+    http::TEasy easy = http::NewEasy();
+    if (!easy) {
+        error = "Out of memory.";
+    } else if (!http::IsSafeTarget(URL)) {
+        error = "Invalid URL.";
+    } else {
+        CURL* c = easy.get();
+        char err[CURL_ERROR_SIZE] = {};
+        TSink sink{out.Fd};
+        curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
+        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
+        curl_easy_setopt(c, CURLOPT_USERAGENT, UserAgent);
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Scaled(ConnectTimeout)));
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(c, CURLOPT_MAXREDIRS, MaxRedirects);
+        curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+        curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &ToFile);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+        http::TStallGuard guard(c, platform::Scaled(ReadTimeout));
+        CURLcode rc = curl_easy_perform(c);
+        if (sink.Failed) error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);
+        else if (rc != CURLE_OK) error = http::ErrorText(rc, err, &guard);
+    }
+    if (error.empty()) return true;
+    platform::MessageBox(error, "错误", platform::MB_ICONERROR);
+    return false;
+}
+
+std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
+    std::unique_ptr<EVP_MD_CTX, TMdDeleter> ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    TFd in(open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.Fd >= 0) {
+        posix_fadvise(in.Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        std::vector<char> buf(1 << 20);
+        for (;;) {
+            ssize_t n = read(in.Fd, buf.data(), buf.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                // A file that cannot be read counts as empty, as one that cannot be opened does.
+                EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr);
+                break;
+            }
+            if (n == 0) break;
+            EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n));
+        }
+    }
+    unsigned char md[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    EVP_DigestFinal_ex(ctx.get(), md, &len);
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned i = 0; i < len; ++i) {
+        out += hex[md[i] >> 4];
+        out += hex[md[i] & 15];
+    }
+    return out;
+}
+
+bool TUpgradeOpt::CheckMD5(const std::string& FileName, const std::string& Expected) {
+    std::string want = Expected;
+    for (char& ch : want)
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    return FileMD5(FileName) == want;
+}
+
+bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Target) {
+    if (FileExists(Target)) unlink(Target.c_str());
+    auto slash = Target.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : Target.substr(0, slash + 1);
+    TFd root(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (root.Fd < 0) return false;
+
+    std::unique_ptr<archive, TArchiveDeleter> a(archive_read_new());
+    if (!a) return false;
+    archive_read_support_format_zip(a.get());
+    if (archive_read_open_filename(a.get(), Archive.c_str(), 256 * 1024) != ARCHIVE_OK) return false;
+
+    bool ok = true;
+    uint64_t total = 0;
+    std::vector<std::string> parts;
+    archive_entry* e = nullptr;
+    int rc = ARCHIVE_OK;
+    while (ok && ((rc = archive_read_next_header(a.get(), &e)) == ARCHIVE_OK || rc == ARCHIVE_WARN)) {
+        mode_t type = archive_entry_filetype(e);
+        if (!SplitEntryName(archive_entry_pathname(e), parts) || (type != AE_IFREG && type != AE_IFDIR) ||
+            archive_entry_hardlink(e) != nullptr || archive_entry_symlink(e) != nullptr) {
+            ok = false;
+            break;
+        }
+        // Walk down to the entry's folder one component at a time, refusing planted links.
+        int dir = dup(root.Fd);
+        size_t folders = type == AE_IFDIR ? parts.size() : parts.size() - 1;
+        for (size_t i = 0; i < folders && dir >= 0; ++i) {
+            int next = EnterDir(dir, parts[i]);
+            close(dir);
+            dir = next;
+        }
+        if (dir < 0) {
+            ok = false;
+            break;
+        }
+        TFd dirGuard(dir);
+        if (type == AE_IFDIR) continue;
+        const std::string& name = parts.back();
+        unlinkat(dir, name.c_str(), 0);
+        TFd out(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (out.Fd < 0) {
+            ok = false;
+            break;
+        }
+        const void* buf;
+        size_t size;
+        la_int64_t offset;
+        int64_t written = 0;
+        while ((rc = archive_read_data_block(a.get(), &buf, &size, &offset)) == ARCHIVE_OK) {
+            total += size;
+            if (total > MaxExtractedSize) {
+                ok = false;
+                break;
+            }
+            // Sparse entries arrive with gaps; keep the file's layout by seeking over them.
+            if (offset != written && lseek(out.Fd, offset, SEEK_SET) < 0) {
+                ok = false;
+                break;
+            }
+            if (!WriteAll(out.Fd, static_cast<const char*>(buf), size)) {
+                ok = false;
+                break;
+            }
+            written = offset + static_cast<int64_t>(size);
+        }
+        if (ok && rc != ARCHIVE_EOF) ok = false;
+        if (ok && ftruncate(out.Fd, written) != 0) ok = false;
+    }
+    if (ok && rc != ARCHIVE_EOF) ok = false;
+    // A refused or damaged archive yields no image, even if the image itself came out whole.
+    if (!ok) {
+        unlink(Target.c_str());
+        return false;
+    }
+    return FileExists(Target);
+}

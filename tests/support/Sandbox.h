@@ -1,0 +1,31 @@
+// Gives each test a fresh private temporary folder ($TMPDIR) and user configuration folder, and
+// a scripted message box, and takes them away afterwards.
+#pragma once
+
+#include "platform/Platform.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace testsupport {
+
+// Writes a file; the folder must exist.
+void WriteFile(const std::string& path, const std::string& content);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Runs a shell command and returns its standard output.
+std::string Shell(const std::string& command);
+
+class TSandbox : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Root;      // the folder that holds everything of this test, ending with '/'
+    std::string Temp;      // the program's private temporary folder, ending with '/'
+    std::unique_ptr<platform::TScriptedMessageBox> Boxes;
+};
+
+} // namespace testsupport

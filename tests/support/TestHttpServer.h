@@ -1,0 +1,72 @@
+// A small HTTP server on 127.0.0.1 for tests: canned answers per path, redirects, error statuses,
+// answers that stall or trickle, and the raw bytes of every request it received.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+struct TCanned {
+    std::string Head;           // status line and header lines, each ending CR LF, without the blank line
+    std::string Body;           // sent after the blank line
+    std::string File;           // if set, its bytes are the body (Content-Length added)
+    int64_t DelayMs = 0;        // wait before the first byte of the answer
+    size_t TrickleBytes = 0;    // send the body in pieces of this size...
+    int64_t TrickleDelayMs = 0; // ...with this pause between them
+    bool Hold = false;          // read the request, then never answer (until the server stops)
+    bool CloseAtOnce = false;   // read the request, then close without a byte
+    bool ReadBody = true;       // read a Content-Length body before answering
+};
+
+// A canned answer with a Content-Length that fits its body.
+TCanned Answer(int status, const std::string& body, const std::string& extraHeaders = "",
+               const std::string& reason = "");
+TCanned Redirect(const std::string& location, int status = 302);
+
+class TTestHttpServer {
+public:
+    TTestHttpServer();
+    ~TTestHttpServer();
+    TTestHttpServer(const TTestHttpServer&) = delete;
+    TTestHttpServer& operator=(const TTestHttpServer&) = delete;
+
+    int Port() const { return FPort; }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+    std::string Url(const std::string& path) const { return Base() + path; }
+
+    // Answers requests whose target, without its query, is path; unknown paths get 404.
+    void On(const std::string& path, TCanned answer);
+    std::vector<std::string> Requests() const;
+    size_t RequestCount() const;
+    // Number of requests whose target starts with the given prefix.
+    size_t CountFor(const std::string& prefix) const;
+    void Stop();
+
+private:
+    void AcceptLoop();
+    void Serve(int fd);
+
+    int FListen = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FAcceptor;
+    mutable std::mutex FLock;
+    std::condition_variable FStopped;
+    std::map<std::string, TCanned> FRoutes;
+    std::vector<std::string> FRequests;
+    std::vector<std::thread> FWorkers;
+};
+
+// The value of a header line in a raw request ("" if missing), and the request's body.
+std::string HeaderOf(const std::string& raw, const std::string& name);
+std::string BodyOf(const std::string& raw);
+std::string RequestLine(const std::string& raw);
+
+} // namespace testsupport
