@@ -132,7 +132,7 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
     TFd in(open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.Fd >= 0) {
         posix_fadvise(in.Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        std::vector<char> buf(1 << 20);
+        std::vector<char> buf(64 * 1024);
         for (;;) {
             ssize_t n = read(in.Fd, buf.data(), buf.size());
             if (n < 0 && errno == EINTR) continue;
