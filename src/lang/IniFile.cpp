@@ -77,6 +77,11 @@ TIniFile::TIniFile(std::string FileName, std::string_view Content) : FFileName(s
 
 void TIniFile::Parse(std::string_view content) {
     FLines.clear();
+    // A byte-order mark would otherwise glue itself to the first section name.
+    if (content.substr(0, 3) == "\xEF\xBB\xBF") {
+        content.remove_prefix(3);
+        FBom = true;
+    }
     if (content.find("\r\n") == std::string_view::npos && content.find('\n') != std::string_view::npos) FEol = "\n";
     while (!content.empty()) {
         size_t nl = content.find('\n');
@@ -114,9 +119,14 @@ size_t TIniFile::SectionEnd(size_t s) const {
 }
 
 std::string TIniFile::ReadString(std::string_view Section, std::string_view Key, std::string_view Default) const {
+    std::optional<std::string> v = Lookup(Section, Key);
+    return v ? std::move(*v) : std::string(Default);
+}
+
+std::optional<std::string> TIniFile::Lookup(std::string_view Section, std::string_view Key) const {
     std::string_view key = Trim(Key);
     long s = FindSection(Section);
-    if (s < 0 || key.empty()) return std::string(Default);
+    if (s < 0 || key.empty()) return std::nullopt;
     size_t end = SectionEnd(static_cast<size_t>(s));
     for (size_t i = static_cast<size_t>(s) + 1; i < end; ++i) {
         const TLine& l = FLines[i];
@@ -127,7 +137,7 @@ std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
         if (v.size() > MaxValue) v = v.substr(0, MaxValue);
         return std::string(v);
     }
-    return std::string(Default);
+    return std::nullopt;
 }
 
 bool TIniFile::SectionExists(std::string_view Section) const { return FindSection(Section) >= 0; }
@@ -192,7 +202,7 @@ bool TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
             FLines.insert(FLines.begin() + static_cast<long>(at), std::move(kv));
         }
     }
-    std::string out;
+    std::string out = FBom ? "\xEF\xBB\xBF" : "";
     for (const TLine& l : FLines) out += l.Raw + FEol;
     if (!WriteFileAtomically(FFileName, out)) return false;
     FExists = true;

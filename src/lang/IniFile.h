@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,8 +17,11 @@ public:
 
     const std::string& FileName() const { return FFileName; }
     bool Exists() const { return FExists; }
+    bool HasByteOrderMark() const { return FBom; }
 
     std::string ReadString(std::string_view Section, std::string_view Key, std::string_view Default) const;
+    // The stored value, or nothing when the section or key is missing.
+    std::optional<std::string> Lookup(std::string_view Section, std::string_view Key) const;
     bool SectionExists(std::string_view Section) const;
     // Names as they stand in the file, in file order; a section named twice is listed once.
     std::vector<std::string> ReadSections() const;
@@ -42,6 +46,7 @@ private:
 
     std::string FFileName;
     bool FExists = false;
+    bool FBom = false;
     std::string FEol = "\r\n";
     std::vector<TLine> FLines;
 };

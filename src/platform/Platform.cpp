@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -109,6 +112,52 @@ std::string RoamingDataDir() {
     if (h.empty()) return {};
     return WithSlash(h) + ".config/";
 }
+
+int OemCodePage() {
+    std::string loc;
+    for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* v = std::getenv(var);
+        if (v && *v) {
+            loc = v;
+            break;
+        }
+    }
+    auto is = [&](const char* prefix) {
+        size_t n = std::strlen(prefix);
+        return loc.compare(0, n, prefix) == 0 && (loc.size() == n || loc[n] == '_' || loc[n] == '.' || loc[n] == '@');
+    };
+    if (is("zh_CN") || is("zh_SG")) return 936;
+    if (is("zh_TW") || is("zh_HK") || is("zh_MO")) return 950;
+    if (is("ja")) return 932;
+    if (is("fr_CA")) return 863;
+    if (is("es")) return 1145;
+    if (is("it")) return 1144;
+    return 437;
+}
+
+bool TInstanceGuard::TryAcquire(const std::string& name) {
+    if (FFd >= 0) return true;
+    std::string path = PrivateTempDir() + name + ".lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) throw TPlatformError("cannot open " + path + ": " + std::strerror(errno));
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    FFd = fd;
+    return true;
+}
+
+void TInstanceGuard::Release() {
+    if (FFd >= 0) close(FFd);
+    FFd = -1;
+}
+
+void StartSockets() {
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) throw TPlatformError("初始化WsaData出错!");
+}
+
+void StopSockets() {}
 
 void Synchronize(const std::function<void()>& fn) {
     TSyncHook hook;

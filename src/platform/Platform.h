@@ -46,6 +46,36 @@ std::string ExeDir();
 // $XDG_CONFIG_HOME, else ~/.config, ending with '/'; empty when neither can be found.
 std::string RoamingDataDir();
 
+// ---- locale ----
+// The OEM code page the locale (LC_ALL, LC_CTYPE, LANG) stands for: 936, 950, 932, 863, 1145,
+// 1144, else 437.
+int OemCodePage();
+
+// ---- single instance ----
+// An exclusive lock on a file in the private temporary folder; the kernel lets go of it when the
+// process dies, however it dies.
+class TInstanceGuard {
+public:
+    TInstanceGuard() = default;
+    ~TInstanceGuard() { Release(); }
+    TInstanceGuard(const TInstanceGuard&) = delete;
+    TInstanceGuard& operator=(const TInstanceGuard&) = delete;
+    // True when no other process holds the guard of that name; this one then holds it. Throws
+    // TPlatformError when the lock file cannot be opened at all.
+    bool TryAcquire(const std::string& name);
+    void Release();
+    bool Held() const { return FFd >= 0; }
+
+private:
+    int FFd = -1;
+};
+
+// ---- sockets ----
+// Ignores SIGPIPE, so that a peer that goes away gives an error instead of ending the program.
+// Throws TPlatformError if that cannot be done.
+void StartSockets();
+void StopSockets();
+
 // ---- UI hand-over ----
 using TSyncHook = std::function<void(const std::function<void()>&)>;
 // Runs fn "on the main thread" and waits. Without an installed hook, a global mutex serialises

@@ -1,0 +1,95 @@
+#include "UpgradeThread.h"
+
+#include "lang/Lang.h"
+#include "platform/Platform.h"
+
+#include <thread>
+
+TUpgradeThread::TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5, std::string NO)
+    : FUpgrade(std::move(Upgrade)), FMD5(std::move(MD5)), FNoList(std::move(NO)) {}
+
+std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5,
+                                                       std::string NO) {
+    return std::make_unique<TUpgradeThread>(TKey{}, std::move(Upgrade), std::move(MD5), std::move(NO));
+}
+
+void TUpgradeThread::Start(std::unique_ptr<TUpgradeThread> Thread) {
+    std::thread([self = std::move(Thread)]() mutable {
+        try {
+            self->Execute();
+        } catch (...) {
+            // An error that escapes a step ends the session without a line.
+        }
+        if (self->OnFinished) platform::Synchronize([&] { self->OnFinished(); });
+        self.reset();
+    }).detach();
+}
+
+void TUpgradeThread::Log(const std::string& Text) {
+    FLogText = Text;
+    platform::Synchronize([this] { DoLog(); });
+}
+
+void TUpgradeThread::DoLog() {
+    if (OnLog) OnLog(FLogText);
+}
+
+void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) { Log(GetLangStr(Key) + Tail); }
+
+void TUpgradeThread::Execute() {
+    TUpgradeObject& U = *FUpgrade;
+    switch (U.Login()) {
+    case 0: LogKey("IDS_IPCCONNECTED"); break;
+    case 1: LogKey("IDS_PASSWORDERROR"); return;
+    default: LogKey("IDS_NOIPCCONNECT"); return;
+    }
+    if (!U.ReadCurrentVersion()) {
+        LogKey("IDS_VERSIONERROR");
+        return;
+    }
+    LogKey("IDS_CURRVERSION", U.GetCurVersion());
+    std::string version;
+    U.GetLatestInfo(FMD5, FNoList, version);
+    U.SetNewVersion(version);
+    if (U.GetNewVersion().empty()) {
+        LogKey("IDS_DOWNFIRMERR");
+        return;
+    }
+    LogKey("IDS_HIGHVERSION", U.GetNewVersion());
+    if (U.IsSameVersion(U.GetNewVersion())) {
+        int answer = platform::MessageBox(GetLangStr("IDS_ISUPDATEFIRM"), GetLangStr("IDS_INFORMATION"),
+                                          platform::MB_YESNO | platform::MB_ICONQUESTION);
+        if (answer == platform::IDNO) {
+            LogKey("IDS_NOUPDATEFIRM");
+            return;
+        }
+    }
+    if (!U.GetCurVersion().empty() && FNoList.find(U.GetCurVersion()) != std::string::npos) {
+        LogKey("IDS_NONEWVERSION");
+        return;
+    }
+    LogKey("IDS_DOWNLOADING");
+    switch (U.PreparePackage(FMD5)) {
+    case 0: break;
+    case 1: LogKey("IDS_DOWNLOADERR"); return;
+    case 2: LogKey("IDS_MD5ERROR"); return;
+    case 3: LogKey("IDS_UNZIPERROR"); return;
+    default: LogKey("IDS_UNKNOWERROR"); return;
+    }
+    LogKey("IDS_UPGRADING");
+    std::string message;
+    if (!U.DoUpgrade(message)) {
+        Log(message);
+        return;
+    }
+    LogKey("IDS_UPGRADED");
+    platform::Sleep(RebootWait);
+    int n = 0;
+    for (;;) {
+        int p = U.Login();
+        if (p != 2 || n >= MaxProbePauses) break;
+        platform::Sleep(ProbePause);
+        ++n;
+    }
+    LogKey(n < MaxProbePauses ? "IDS_IPCWORKING" : "IDS_IPCNOTWORK");
+}

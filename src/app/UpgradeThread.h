@@ -1,0 +1,48 @@
+// One upgrade of one firmware kind on one camera, from the login to the check after the reboot,
+// on a worker thread of its own. Every outcome is one log line.
+#pragma once
+
+#include "upgrade/uIUpgrade.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class TUpgradeThread {
+    struct TKey {
+        explicit TKey() = default;
+    };
+
+public:
+    TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5, std::string NO);
+
+    using TLogEvent = std::function<void(const std::string& Text)>;
+    using TNotifyEvent = std::function<void()>;
+
+    static constexpr int64_t RebootWait = 40000;
+    static constexpr int64_t ProbePause = 1000;
+    static constexpr int MaxProbePauses = 10;
+
+    // The session keeps the upgrade object alive for as long as it runs.
+    static std::unique_ptr<TUpgradeThread> Create(std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5,
+                                                  std::string NO);
+    // Runs the session; the thread owns and frees itself, so the caller keeps no pointer to it.
+    // OnLog and OnFinished run through platform::Synchronize; OnFinished always runs last.
+    static void Start(std::unique_ptr<TUpgradeThread> Thread);
+
+    TLogEvent OnLog;
+    TNotifyEvent OnFinished;
+
+    // The body of the worker, public so that it can be driven on the caller's thread.
+    void Execute();
+
+private:
+    void Log(const std::string& Text);
+    void LogKey(const std::string& Key, const std::string& Tail = "");
+    void DoLog();
+
+    std::shared_ptr<TUpgradeObject> FUpgrade;
+    std::string FMD5;
+    std::string FNoList;
+    std::string FLogText;
+};

@@ -1,0 +1,111 @@
+#include "StrResource.h"
+
+#include "IniFile.h"
+#include "Lang.h"
+#include "platform/Platform.h"
+#include "transport/Tools.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+extern const unsigned char kLangEn[];
+extern const std::size_t kLangEnSize;
+extern const unsigned char kLangJp[];
+extern const std::size_t kLangJpSize;
+
+namespace {
+
+std::string ProgramFileName() {
+    std::string exe = platform::ExePath();
+    size_t slash = exe.rfind('/');
+    return slash == std::string::npos ? exe : exe.substr(slash + 1);
+}
+
+// Takes a shared lock on the folder's lock file. A program that is just deleting the folder holds
+// the lock exclusively; once it lets go, the file we locked may be gone, so look again.
+int LockFolderShared(const std::string& dir) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        if (!TTools::ForceDir(dir)) return -1;
+        std::string path = dir + TfrmStrRes::LockName;
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) return -1;
+        if (flock(fd, LOCK_SH) != 0) {
+            close(fd);
+            return -1;
+        }
+        struct stat held {}, now {};
+        if (fstat(fd, &held) == 0 && stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
+            held.st_dev == now.st_dev)
+            return fd;
+        close(fd);
+    }
+    return -1;
+}
+
+} // namespace
+
+std::string TfrmStrRes::StoredLanguageFile(const std::string& code) {
+    if (code == "en") return std::string(reinterpret_cast<const char*>(kLangEn), kLangEnSize);
+    if (code == "jp") return std::string(reinterpret_cast<const char*>(kLangJp), kLangJpSize);
+    return {};
+}
+
+TfrmStrRes::TfrmStrRes() {
+    for (const char* code : {"en", "jp"}) {
+        TSkinCollectionItem& item = SkinStore1.Store().Add();
+        item.SetName(code);
+        item.SetData(StoredLanguageFile(code));
+    }
+    FormCreate();
+}
+
+TfrmStrRes::~TfrmStrRes() { FormDestroy(); }
+
+void TfrmStrRes::FormCreate() {
+    try {
+        std::string exe = ProgramFileName();
+        FDir = TTools::GetTempDir() + exe + "/";
+        SetLangDir(FDir);
+        FLock = LockFolderShared(FDir);
+        if (FLock < 0) throw std::runtime_error("Cannot use the folder " + FDir + ": " + std::strerror(errno));
+        for (size_t i = 0; i < SkinStore1.Store().Count(); ++i) {
+            const TSkinCollectionItem& item = SkinStore1.Store().Items(i);
+            std::string path = FDir + LangFileName(item.GetName());
+            if (!WriteFileAtomically(path, item.Data()))
+                throw std::runtime_error("Cannot create file \"" + path + "\". " + std::strerror(errno));
+        }
+    } catch (const std::exception& e) {
+        // Start-up goes on; lookups then find no file and give empty texts.
+        platform::MessageBox(e.what(), ProgramFileName(), platform::MB_ICONERROR);
+    }
+}
+
+void TfrmStrRes::FormDestroy() {
+    if (FLock < 0) return;
+    // Only the last user takes the folder away; a program still running keeps its shared lock.
+    // The lock file goes last, so that a program starting meanwhile waits on it instead of
+    // writing files that are about to be deleted.
+    if (flock(FLock, LOCK_EX | LOCK_NB) == 0) {
+        if (DIR* d = opendir(FDir.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name == "." || name == ".." || name == LockName) continue;
+                struct stat st {};
+                if (lstat((FDir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) TTools::DeleteDir(FDir + name, true);
+                else unlink((FDir + name).c_str());
+            }
+            closedir(d);
+        }
+        unlink((FDir + LockName).c_str());
+        rmdir(FDir.c_str());
+    }
+    close(FLock);
+    FLock = -1;
+}

@@ -1,0 +1,195 @@
+#include "app/UpgradeThread.h"
+#include "lang/Lang.h"
+#include "lang/StrResource.h"
+
+#include "support/Sandbox.h"
+#include "support/TestHttpServer.h"
+#include "upgrade/uIUpgradeOpt.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <stdexcept>
+
+namespace {
+
+// An upgrade object whose every step answers as the test says.
+class TScriptedUpgrade : public TSysUpgradeObject {
+public:
+    std::vector<int> LoginResults{0};  // the last one repeats
+    bool VersionOk = true;
+    std::string Current = "1.0.0.1", Newest = "1.0.0.2", NoList, Md5 = "digest";
+    bool UploadOk = true;
+    std::string UploadMessage = "Upgrade failed:HTTP/1.0 500 Internal Server Error";
+    bool ThrowInVersion = false;
+    int Logins = 0;
+
+    int Login() override {
+        int r = LoginResults[std::min<size_t>(static_cast<size_t>(Logins), LoginResults.size() - 1)];
+        ++Logins;
+        return r;
+    }
+    bool ReadCurrentVersion() override {
+        if (ThrowInVersion) throw std::runtime_error("boom");
+        FCurVersion = Current;
+        return VersionOk;
+    }
+    void GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version) override {
+        MD5 = Md5;
+        NO = NoList;
+        Version = Newest;
+    }
+    bool DoUpgrade(std::string& Message) override {
+        if (!UploadOk) Message = UploadMessage;
+        return UploadOk;
+    }
+};
+
+class Session : public testsupport::TSandbox {
+protected:
+    void SetUp() override {
+        TSandbox::SetUp();
+        Store = std::make_unique<TfrmStrRes>();
+        SetLanguage("en");
+        Upgrade = std::make_shared<TScriptedUpgrade>();
+        // An image left by an earlier session: the package step succeeds without a download.
+        Upgrade->SetFirmwareFile("pkg.zip");
+        testsupport::WriteFile(Temp + "pkg.bin", "image");
+    }
+    void TearDown() override {
+        Store.reset();
+        SetLangDir("");
+        TSandbox::TearDown();
+    }
+    std::vector<std::string> Run() {
+        std::vector<std::string> lines;
+        std::promise<void> done;
+        auto thread = TUpgradeThread::Create(Upgrade, "", "");
+        thread->OnLog = [&](const std::string& t) { lines.push_back(t); };
+        thread->OnFinished = [&] { done.set_value(); };
+        TUpgradeThread::Start(std::move(thread));
+        EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        return lines;
+    }
+    static std::string T(const char* key, const std::string& tail = "") { return GetLangStr(key) + tail; }
+
+    std::unique_ptr<TfrmStrRes> Store;
+    std::shared_ptr<TScriptedUpgrade> Upgrade;
+};
+
+} // namespace
+
+TEST_F(Session, FailuresBeforeTheDownloadEndWithTheirOneLine) {
+    Upgrade->LoginResults = {1};
+    EXPECT_EQ(Run(), (std::vector<std::string>{T("IDS_PASSWORDERROR")}));
+    Upgrade->LoginResults = {2};
+    EXPECT_EQ(Run(), (std::vector<std::string>{T("IDS_NOIPCCONNECT")}));
+    Upgrade->LoginResults = {0};
+    Upgrade->VersionOk = false;
+    EXPECT_EQ(Run(), (std::vector<std::string>{T("IDS_IPCCONNECTED"), T("IDS_VERSIONERROR")}));
+    Upgrade->VersionOk = true;
+    Upgrade->Newest = "";
+    EXPECT_EQ(Run(), (std::vector<std::string>{T("IDS_IPCCONNECTED"), T("IDS_CURRVERSION", "1.0.0.1"),
+                                               T("IDS_DOWNFIRMERR")}));
+}
+
+TEST_F(Session, SameVersionQuestion) {
+    Upgrade->Newest = " 1.0.0.1 ";
+    Boxes->Answer(platform::IDNO);
+    auto lines = Run();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], T("IDS_HIGHVERSION", " 1.0.0.1 "));
+    EXPECT_EQ(lines[3], T("IDS_NOUPDATEFIRM"));
+    ASSERT_EQ(Boxes->Shown().size(), 1u);
+    EXPECT_EQ(Boxes->Shown()[0].Text, T("IDS_ISUPDATEFIRM"));
+    EXPECT_EQ(Boxes->Shown()[0].Caption, T("IDS_INFORMATION"));
+    EXPECT_EQ(Boxes->Shown()[0].Flags, 36);
+    // Yes goes on to the "NO" check.
+    Upgrade->NoList = "1.0.0.0,1.0.0.1";
+    Boxes->Answer(platform::IDYES);
+    lines = Run();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[3], T("IDS_NONEWVERSION"));
+}
+
+TEST_F(Session, NoListIsAnExactSubstringTestAndAnEmptyVersionNeverMatches) {
+    Upgrade->NoList = "1.0.0.1";
+    EXPECT_EQ(Run().back(), T("IDS_NONEWVERSION"));
+    Upgrade->Current = "1.0.0.";  // a substring of the list counts too
+    EXPECT_EQ(Run().back(), T("IDS_NONEWVERSION"));
+    Upgrade->NoList = "V1.0.0.1";
+    Upgrade->Current = "v1.0.0.1";
+    EXPECT_NE(Run().back(), T("IDS_NONEWVERSION"));
+    Upgrade->Current = "";
+    Upgrade->NoList = "anything";
+    auto lines = Run();
+    EXPECT_EQ(lines[1], T("IDS_CURRVERSION"));
+    EXPECT_NE(lines.back(), T("IDS_NONEWVERSION"));
+}
+
+TEST_F(Session, PackageFailureIsReportedByItsCode) {
+    // An unsafe package name makes the real PreparePackage refuse with code 1.
+    Upgrade->SetFirmwareFile("../evil.zip");
+    auto lines = Run();
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[3], T("IDS_DOWNLOADING"));
+    EXPECT_EQ(lines[4], T("IDS_DOWNLOADERR"));
+}
+
+TEST_F(Session, ErrorEscapingAStepEndsWithoutALineButFinishes) {
+    Upgrade->ThrowInVersion = true;
+    EXPECT_EQ(Run(), (std::vector<std::string>{T("IDS_IPCCONNECTED")}));
+}
+
+TEST_F(Session, NormalRunLogsSevenLinesInOrder) {
+    auto lines = Run();
+    EXPECT_EQ(lines, (std::vector<std::string>{T("IDS_IPCCONNECTED"), T("IDS_CURRVERSION", "1.0.0.1"),
+                                               T("IDS_HIGHVERSION", "1.0.0.2"), T("IDS_DOWNLOADING"),
+                                               T("IDS_UPGRADING"), T("IDS_UPGRADED"), T("IDS_IPCWORKING")}));
+    EXPECT_EQ(lines[0], "Device connected normally");
+    EXPECT_EQ(Upgrade->GetNewVersion(), "1.0.0.2");
+    EXPECT_EQ(Upgrade->Logins, 2);
+    EXPECT_TRUE(Boxes->Shown().empty());
+}
+
+TEST_F(Session, FailedUploadLogsTheObjectsMessageAsItIs) {
+    Upgrade->UploadOk = false;
+    EXPECT_EQ(Run().back(), "Upgrade failed:HTTP/1.0 500 Internal Server Error");
+    Upgrade->UploadMessage = "";
+    auto lines = Run();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines.back(), "");
+}
+
+TEST_F(Session, RebootProbes) {
+    struct TCase {
+        std::vector<int> Logins;
+        int Probes;
+        const char* Last;
+    } cases[] = {
+        {{0, 0}, 1, "IDS_IPCWORKING"},
+        {{0, 1}, 1, "IDS_IPCWORKING"},  // refusing the account is an answer
+        {{0, 2, 2, 2, 0}, 4, "IDS_IPCWORKING"},
+        {{0, 2}, 11, "IDS_IPCNOTWORK"},  // never answers: eleven probes
+        {{0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0}, 11, "IDS_IPCNOTWORK"},  // only the eleventh answers
+    };
+    for (const auto& c : cases) {
+        Upgrade->LoginResults = c.Logins;
+        Upgrade->Logins = 0;
+        EXPECT_EQ(Run().back(), T(c.Last));
+        EXPECT_EQ(Upgrade->Logins - 1, c.Probes);
+    }
+}
+
+TEST_F(Session, PackageDigestAndUnpackFailures) {
+    testsupport::TTestHttpServer srv;
+    setenv("IPCAM_FIRMWARE_SERVER", srv.Url("/FM/").c_str(), 1);
+    srv.On("/FM/system/p.zip", testsupport::Answer(200, "not a zip archive"));
+    Upgrade->SetFirmwareFile("p.zip");
+    Upgrade->Md5 = "0123456789abcdef0123456789abcdef";
+    EXPECT_EQ(Run().back(), T("IDS_MD5ERROR"));
+    Upgrade->Md5 = TUpgradeOpt::FileMD5(Temp + "p.zip");  // the file the failed run left
+    EXPECT_EQ(Run().back(), T("IDS_UNZIPERROR"));
+    unsetenv("IPCAM_FIRMWARE_SERVER");
+}
