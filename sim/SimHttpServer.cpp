@@ -1,0 +1,380 @@
+#include "SimHttpServer.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+int Hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string PercentDecode(std::string_view s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && Hex(s[i + 1]) >= 0 && Hex(s[i + 2]) >= 0) {
+            out += static_cast<char>(Hex(s[i + 1]) * 16 + Hex(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+bool ParseHead(const std::string& head, THttpRequest& r) {
+    size_t eol = head.find("\r\n");
+    std::string line = head.substr(0, eol);
+    size_t a = line.find(' '), b = line.rfind(' ');
+    if (a == std::string::npos || b == a) return false;
+    r.Method = line.substr(0, a);
+    r.Target = line.substr(a + 1, b - a - 1);
+    r.Version = line.substr(b + 1);
+    size_t q = r.Target.find('?');
+    r.Path = r.Target.substr(0, q);
+    r.Query = q == std::string::npos ? "" : r.Target.substr(q + 1);
+    size_t pos = eol + 2;
+    while (pos < head.size()) {
+        size_t next = head.find("\r\n", pos);
+        if (next == std::string::npos || next == pos) break;
+        std::string h = head.substr(pos, next - pos);
+        size_t colon = h.find(':');
+        if (colon != std::string::npos) {
+            size_t v = colon + 1;
+            while (v < h.size() && h[v] == ' ') ++v;
+            r.Headers.emplace_back(h.substr(0, colon), h.substr(v));
+        }
+        pos = next + 2;
+    }
+    r.RawHead = head;
+    return true;
+}
+
+} // namespace
+
+std::string THttpRequest::Header(std::string_view name) const {
+    for (const auto& [k, v] : Headers)
+        if (Lower(k) == Lower(name)) return v;
+    return {};
+}
+
+bool THttpRequest::HasHeader(std::string_view name) const {
+    for (const auto& kv : Headers)
+        if (Lower(kv.first) == Lower(name)) return true;
+    return false;
+}
+
+std::string THttpRequest::QueryValue(std::string_view name, bool* found) const {
+    size_t pos = 0;
+    while (pos <= Query.size()) {
+        size_t amp = Query.find('&', pos);
+        std::string_view part(Query.data() + pos, (amp == std::string::npos ? Query.size() : amp) - pos);
+        size_t eq = part.find('=');
+        if (PercentDecode(part.substr(0, eq)) == name) {
+            if (found) *found = true;
+            return eq == std::string_view::npos ? std::string() : PercentDecode(part.substr(eq + 1));
+        }
+        if (amp == std::string::npos) break;
+        pos = amp + 1;
+    }
+    if (found) *found = false;
+    return {};
+}
+
+int64_t THttpRequest::ContentLength() const {
+    std::string v = Header("Content-Length");
+    if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos || v.size() > 18) return -1;
+    return std::stoll(v);
+}
+
+TConnection::TConnection(int fd, const std::atomic<bool>& stop, std::string pending)
+    : FFd(fd), FStop(stop), FPending(std::move(pending)) {}
+
+TConnection::~TConnection() { Close(); }
+
+void TConnection::Unread(std::string_view data) { FPending.insert(0, data); }
+
+size_t TConnection::Read(char* buf, size_t n, int64_t idleMs) {
+    if (!FPending.empty()) {
+        size_t k = std::min(n, FPending.size());
+        std::copy_n(FPending.data(), k, buf);
+        FPending.erase(0, k);
+        return k;
+    }
+    if (FFd < 0) return 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
+    pollfd p{FFd, POLLIN, 0};
+    while (!FStop) {
+        int r = poll(&p, 1, 20);
+        if (r > 0) {
+            ssize_t got = recv(FFd, buf, n, 0);
+            return got > 0 ? static_cast<size_t>(got) : 0;
+        }
+        if (r < 0 || std::chrono::steady_clock::now() > deadline) return 0;
+    }
+    return 0;
+}
+
+bool TConnection::ReadLine(std::string& line, size_t maxBytes, int64_t idleMs) {
+    line.clear();
+    char c;
+    while (line.size() < maxBytes) {
+        if (Read(&c, 1, idleMs) != 1) return !line.empty();
+        if (c == '\n') {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            return true;
+        }
+        line += c;
+    }
+    return true;
+}
+
+bool TConnection::ReadExactly(std::string& out, size_t n, int64_t idleMs) {
+    out.clear();
+    char buf[65536];
+    while (out.size() < n) {
+        size_t got = Read(buf, std::min(sizeof buf, n - out.size()), idleMs);
+        if (got == 0) return false;
+        out.append(buf, got);
+    }
+    return true;
+}
+
+bool TConnection::Send(std::string_view data) {
+    while (!data.empty() && FFd >= 0) {
+        ssize_t w = send(FFd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (w <= 0) return false;
+        data.remove_prefix(static_cast<size_t>(w));
+    }
+    return data.empty();
+}
+
+bool TConnection::SendFile(const std::string& path) {
+    int f = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f < 0) return false;
+    struct stat st {};
+    fstat(f, &st);
+    off_t off = 0;
+    bool ok = true;
+    while (ok && off < st.st_size && !FStop)
+        ok = sendfile(FFd, f, &off, static_cast<size_t>(std::min<off_t>(st.st_size - off, 1 << 24))) > 0;
+    close(f);
+    return ok && off == st.st_size;
+}
+
+bool TConnection::Wait(int64_t ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!FStop) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return true;
+        std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+void TConnection::Close(bool reset) {
+    if (FFd < 0) return;
+    if (reset) {
+        linger l{1, 0};
+        setsockopt(FFd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    } else {
+        shutdown(FFd, SHUT_WR);
+        // Take what the client still sends, briefly, so the close does not turn into a reset.
+        char buf[4096];
+        pollfd p{FFd, POLLIN, 0};
+        for (int i = 0; i < 4 && poll(&p, 1, 25) > 0 && recv(FFd, buf, sizeof buf, 0) > 0; ++i) {
+        }
+    }
+    close(FFd);
+    FFd = -1;
+}
+
+std::string StatusText(int status) {
+    switch (status) {
+    case 100: return "Continue";
+    case 200: return "OK";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Unknown";
+    }
+}
+
+std::string HttpResponse(int status, std::string_view body, std::string_view extraHeaders, std::string_view version) {
+    std::string r(version);
+    r += " " + std::to_string(status) + " " + StatusText(status) + "\r\n";
+    r += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n";
+    r += extraHeaders;
+    r += "\r\n";
+    r += body;
+    return r;
+}
+
+THttpServer::THttpServer(std::string address, int port) : FAddress(std::move(address)), FPort(port) {
+    if (!Listen()) throw std::runtime_error("cannot listen on " + FAddress + ":" + std::to_string(port));
+    FAcceptor = std::thread([this] { AcceptLoop(); });
+}
+
+THttpServer::~THttpServer() { Stop(); }
+
+bool THttpServer::Listen() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(FPort));
+    if (inet_pton(AF_INET, FAddress.c_str(), &a.sin_addr) != 1 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        listen(fd, 64) != 0) {
+        close(fd);
+        return false;
+    }
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    std::lock_guard g(FLock);
+    FPort = ntohs(a.sin_port);
+    FListen = fd;
+    return true;
+}
+
+void THttpServer::OnHttp(THttpHandler handler) {
+    std::lock_guard g(FLock);
+    FHttp = std::move(handler);
+}
+
+void THttpServer::OnLine(TLineMatch match, TLineHandler handler) {
+    std::lock_guard g(FLock);
+    FLineMatch = std::move(match);
+    FLineHandler = std::move(handler);
+}
+
+void THttpServer::Pause() {
+    std::lock_guard g(FLock);
+    if (FListen >= 0) close(FListen);
+    FListen = -1;
+}
+
+bool THttpServer::Resume() {
+    if (!Paused()) return true;
+    return Listen();
+}
+
+bool THttpServer::Paused() const {
+    std::lock_guard g(FLock);
+    return FListen < 0;
+}
+
+void THttpServer::Stop() {
+    if (FStop.exchange(true)) return;
+    if (FAcceptor.joinable()) FAcceptor.join();
+    std::unique_lock l(FLock);
+    for (int fd : FOpen) shutdown(fd, SHUT_RDWR);
+    FIdle.wait(l, [this] { return FActive == 0; });
+    if (FListen >= 0) close(FListen);
+    FListen = -1;
+}
+
+void THttpServer::AcceptLoop() {
+    while (!FStop) {
+        int lfd;
+        {
+            std::lock_guard g(FLock);
+            lfd = FListen;
+        }
+        if (lfd < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        pollfd p{lfd, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) continue;
+        int one = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        {
+            std::lock_guard g(FLock);
+            ++FActive;
+            FOpen.push_back(fd);
+        }
+        std::thread([this, fd] {
+            Serve(fd);
+            std::lock_guard g(FLock);
+            FOpen.erase(std::find(FOpen.begin(), FOpen.end(), fd));
+            --FActive;
+            FIdle.notify_all();
+        }).detach();
+    }
+}
+
+void THttpServer::Serve(int fd) {
+    TConnection c(fd, FStop, "");
+    // The head: up to its blank line, or the first line of another protocol.
+    std::string head;
+    char buf[4096];
+    while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+        size_t got = c.Read(buf, sizeof buf, 10000);
+        if (got == 0) return;
+        head.append(buf, got);
+        size_t eol = head.find("\r\n");
+        if (eol != std::string::npos) {
+            TLineMatch match;
+            TLineHandler handler;
+            {
+                std::lock_guard g(FLock);
+                match = FLineMatch;
+                handler = FLineHandler;
+            }
+            if (match && match(std::string_view(head).substr(0, eol))) {
+                c.Unread(head.substr(eol + 2));
+                handler(head.substr(0, eol), c);
+                return;
+            }
+        }
+    }
+    size_t end = head.find("\r\n\r\n");
+    if (end == std::string::npos) return;
+    THttpRequest r;
+    if (!ParseHead(head.substr(0, end + 4), r)) {
+        c.Send(HttpResponse(400, "bad request"));
+        return;
+    }
+    THttpHandler handler;
+    {
+        std::lock_guard g(FLock);
+        handler = FHttp;
+    }
+    c.Unread(head.substr(end + 4));
+    if (handler) handler(r, c);
+    else c.Send(HttpResponse(404, "not found"));
+}
+
+} // namespace sim

@@ -1,0 +1,111 @@
+// A small TCP server that speaks enough HTTP/1.0 and 1.1 for the simulated cameras and the
+// firmware server, and hands other line protocols on the same port to their own handler. Every
+// byte it sends is the handler's own, so a camera can answer exactly as a real one does, or
+// misbehave on purpose (stall, close half-way, never answer).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace sim {
+
+struct THttpRequest {
+    std::string Method, Target, Path, Query, Version;
+    std::string RawHead;  // request line and header lines with their CR LF, and the blank line
+    std::vector<std::pair<std::string, std::string>> Headers;
+
+    std::string Header(std::string_view name) const;  // "" if missing; name without regard to case
+    bool HasHeader(std::string_view name) const;
+    // The value of a query parameter, percent-decoded; nullopt-like: found reports presence.
+    std::string QueryValue(std::string_view name, bool* found = nullptr) const;
+    int64_t ContentLength() const;  // -1 without a valid Content-Length
+};
+
+class TConnection {
+public:
+    TConnection(int fd, const std::atomic<bool>& stop, std::string pending);
+    ~TConnection();
+    TConnection(const TConnection&) = delete;
+    TConnection& operator=(const TConnection&) = delete;
+
+    // Up to n bytes; 0 when the peer closed, the server stops or nothing came for idleMs.
+    size_t Read(char* buf, size_t n, int64_t idleMs = 30000);
+    // One line without its line end (LF or CR LF); false at the end of the stream.
+    bool ReadLine(std::string& line, size_t maxBytes = 8192, int64_t idleMs = 30000);
+    // Exactly n bytes, or false.
+    bool ReadExactly(std::string& out, size_t n, int64_t idleMs = 30000);
+    // Gives bytes back, to be read again before anything new from the socket.
+    void Unread(std::string_view data);
+    bool Send(std::string_view data);
+    bool SendFile(const std::string& path);
+    // Waits ms (unscaled here; callers scale), returns false early when the server stops.
+    bool Wait(int64_t ms);
+    // Closes at once; with reset the peer sees a connection reset instead of an orderly end.
+    void Close(bool reset = false);
+    bool Stopping() const { return FStop.load(); }
+    int Fd() const { return FFd; }
+
+private:
+    int FFd;
+    const std::atomic<bool>& FStop;
+    std::string FPending;
+};
+
+std::string StatusText(int status);
+// A complete answer: status line (HTTP/1.1 unless given), Content-Length, Connection: close, the
+// extra header lines (each ending CR LF), the blank line and the body.
+std::string HttpResponse(int status, std::string_view body, std::string_view extraHeaders = "",
+                         std::string_view version = "HTTP/1.1");
+
+class THttpServer {
+public:
+    using THttpHandler = std::function<void(const THttpRequest&, TConnection&)>;
+    // Another protocol on the same port: Match sees the first line and claims the connection.
+    using TLineMatch = std::function<bool(std::string_view firstLine)>;
+    using TLineHandler = std::function<void(const std::string& firstLine, TConnection&)>;
+
+    // Binds address:port (port 0 picks one). Throws std::runtime_error when it cannot.
+    THttpServer(std::string address, int port);
+    ~THttpServer();
+    THttpServer(const THttpServer&) = delete;
+    THttpServer& operator=(const THttpServer&) = delete;
+
+    const std::string& Address() const { return FAddress; }
+    int Port() const { return FPort; }
+    void OnHttp(THttpHandler handler);
+    void OnLine(TLineMatch match, TLineHandler handler);
+
+    // A rebooting camera: the port refuses connections until Resume.
+    void Pause();
+    bool Resume();
+    bool Paused() const;
+    void Stop();
+
+private:
+    bool Listen();
+    void AcceptLoop();
+    void Serve(int fd);
+
+    std::string FAddress;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    mutable std::mutex FLock;
+    std::condition_variable FIdle;
+    int FListen = -1;
+    int FActive = 0;
+    THttpHandler FHttp;
+    TLineMatch FLineMatch;
+    TLineHandler FLineHandler;
+    std::vector<int> FOpen;
+    std::thread FAcceptor;
+};
+
+} // namespace sim

@@ -1,0 +1,49 @@
+// The one multipart/form-data upload of an image file that every HTTP camera series uses:
+// exactly the caller's header lines in the caller's order, the body streamed from the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The body of a one-part form: built around an open image file, which is read only when sent.
+class TMultipartBody {
+public:
+    // Opens FilePath; throws std::runtime_error when it cannot be opened.
+    TMultipartBody(const std::string& FilePath, const std::string& FormFileName, const std::string& PartContentType);
+    ~TMultipartBody();
+    TMultipartBody(const TMultipartBody&) = delete;
+    TMultipartBody& operator=(const TMultipartBody&) = delete;
+
+    const std::string& Boundary() const { return FBoundary; }
+    uint64_t Length() const { return FHead.size() + FFileSize + FTail.size(); }
+    // The boundary from the local time: eight hyphens, then month, day, two-digit year, hour,
+    // minute, second and milliseconds without separators.
+    static std::string MakeBoundary();
+    // Fills buf with the next bytes of the body; 0 at its end. Sets failed when the file read fails.
+    size_t Read(char* buf, size_t n, bool& failed);
+
+private:
+    int FFd = -1;
+    std::string FBoundary, FHead, FTail;
+    uint64_t FFileSize = 0, FSent = 0;
+};
+
+struct TUploadResult {
+    bool Accepted = false;  // a 2xx answer without a Location line
+    long Status = 0;
+    std::string StatusLine;  // as received, without its line end
+    std::string Error;       // the status line of an unaccepted answer, or the client's error text
+};
+
+// POSTs the body to Target on Host:Port as HTTP/1.0 with exactly Headers, in their order and
+// nothing else; waits at most ConnectMs to connect and ReadMs for each wait for data (both
+// scaled here); skips interim 1xx answers; follows no redirection.
+TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
+                            const std::vector<std::pair<std::string, std::string>>& Headers, TMultipartBody& Body,
+                            int64_t ConnectMs, int64_t ReadMs);
+
+// "host" or "host:port", the design's way of naming a camera in Host and in upload URLs: the
+// port is left out when it is 80.
+std::string HostWithPort(const std::string& ip, int port);

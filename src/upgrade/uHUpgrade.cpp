@@ -1,0 +1,53 @@
+#include "uHUpgrade.h"
+
+#include "lang/Lang.h"
+#include "transport/Base64.h"
+#include "transport/MultipartUpload.h"
+#include "transport/Tools.h"
+#include "uFUpgrade.h"
+
+bool THSYSUpgrade::ReadCurrentVersion() {
+    bool r = TSysUpgradeObject::ReadCurrentVersion();
+    std::string body;
+    std::string url = "http://" + FIP + ":" + std::to_string(FPort) + "/get_status.cgi";
+    if (!TTools::HttpGet(url, body, CameraTimeout, "", "") || body.find("sys_ver") == std::string::npos) return r;
+    FCurVersion = StatusValue(body, "sys_ver", '"');
+    return true;
+}
+
+namespace hseries {
+
+bool Upload(TUpgradeObject& U, const std::string& Target, std::string& Message) {
+    std::string host = HostWithPort(U.GetIP(), U.GetPort());
+    std::string image = TrimText(U.GetImagePath());
+    unsigned char head[4];
+    if (!fseries::ReadImageHead(image, head)) {
+        Message = GetLangStr("IDS_UPGRADEFILEERR");
+        return false;
+    }
+    TMultipartBody body(image, image, "application/x-zip-compressed");
+    std::string account = TrimText(U.GetUser()) + ":" + TrimText(U.GetPassword());
+    TUploadResult r = PostMultipart(
+        U.GetIP(), U.GetPort(), Target,
+        {{"Connection", "keep-alive"},
+         {"Content-Type", "multipart/form-data; boundary=" + body.Boundary()},
+         {"Content-Length", std::to_string(body.Length())},
+         {"Host", host},
+         {"Accept", "image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*"},
+         {"Accept-Encoding", "gzip,deflate"},
+         {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},
+         {"Authorization", "Basic " + Base64EncodeLine(account)}},
+        body, ConnectTimeout, ReadTimeout);
+    Message = r.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + r.Error;
+    return r.Accepted;
+}
+
+} // namespace hseries
+
+bool THSYSUpgrade::DoUpgrade(std::string& Message) {
+    return hseries::Upload(*this, "/cgi-bin/upgrade_firmware.cgi", Message);
+}
+
+bool THUIUpgrade::DoUpgrade(std::string& Message) {
+    return hseries::Upload(*this, "/cgi-bin/upgrade_htmls.cgi?next_url=reboot.htm", Message);
+}

@@ -1,0 +1,19 @@
+#include "uUpgradeFactory.h"
+
+#include "uFUpgrade.h"
+#include "uHUpgrade.h"
+
+std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, int Kind) {
+    bool system = Kind != 0;
+    switch (SeriesIndex) {
+    case 1:
+        if (system) return std::make_unique<TFSYSUpgrade>();
+        return std::make_unique<TFUIUpgrade>();
+    case 2:
+        if (system) return std::make_unique<THSYSUpgrade>();
+        return std::make_unique<THUIUpgrade>();
+    default: return nullptr;
+    }
+}
+
+bool TUpgradeFactory::HasSeries(int SeriesIndex) { return CreateUpgrade(SeriesIndex, 1) != nullptr; }

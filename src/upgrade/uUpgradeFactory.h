@@ -1,0 +1,14 @@
+#pragma once
+
+#include "uIUpgrade.h"
+
+#include <memory>
+
+// The series index is the position in the series list: 0 E, 1 F, 2 H, 3 T, 4 C.
+class TUpgradeFactory {
+public:
+    // Kind 0 is the UI firmware, any other value the system firmware. Null for an unknown series.
+    static std::unique_ptr<TUpgradeObject> CreateUpgrade(int SeriesIndex, int Kind);
+    // Whether this build has the classes of a series.
+    static bool HasSeries(int SeriesIndex);
+};
