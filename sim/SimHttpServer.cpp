@@ -33,6 +33,8 @@ int Hex(char c) {
     return -1;
 }
 
+} // namespace
+
 std::string PercentDecode(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -45,6 +47,8 @@ std::string PercentDecode(std::string_view s) {
     }
     return out;
 }
+
+namespace {
 
 bool ParseHead(const std::string& head, THttpRequest& r) {
     size_t eol = head.find("\r\n");
@@ -211,6 +215,16 @@ void TConnection::Close(bool reset) {
     }
     close(FFd);
     FFd = -1;
+}
+
+bool IsLoopback(const std::string& address) {
+    in_addr a{};
+    return inet_pton(AF_INET, address.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
+}
+
+std::string LoopbackOnly(const std::string& address) {
+    if (!IsLoopback(address)) throw std::runtime_error("refusing to serve on " + address + ": loopback addresses only");
+    return address;
 }
 
 std::string StatusText(int status) {

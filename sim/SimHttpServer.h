@@ -60,6 +60,11 @@ private:
 };
 
 std::string StatusText(int status);
+std::string PercentDecode(std::string_view s);
+// 127.0.0.0/8 only: the simulator never answers on a real network.
+bool IsLoopback(const std::string& address);
+// The address, or std::runtime_error when it is not on loopback.
+std::string LoopbackOnly(const std::string& address);
 // A complete answer: status line (HTTP/1.1 unless given), Content-Length, Connection: close, the
 // extra header lines (each ending CR LF), the blank line and the body.
 std::string HttpResponse(int status, std::string_view body, std::string_view extraHeaders = "",

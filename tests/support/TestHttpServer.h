@@ -2,13 +2,12 @@
 // answers that stall or trickle, and the raw bytes of every request it received.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
+#include "SimHttpServer.h"
+
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace testsupport {
@@ -33,12 +32,12 @@ TCanned Redirect(const std::string& location, int status = 302);
 class TTestHttpServer {
 public:
     TTestHttpServer();
-    ~TTestHttpServer();
+    ~TTestHttpServer() { Stop(); }
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
-    int Port() const { return FPort; }
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(FPort); }
+    int Port() const { return FServer.Port(); }
+    std::string Base() const { return "http://127.0.0.1:" + std::to_string(Port()); }
     std::string Url(const std::string& path) const { return Base() + path; }
 
     // Answers requests whose target, without its query, is path; unknown paths get 404.
@@ -47,21 +46,15 @@ public:
     size_t RequestCount() const;
     // Number of requests whose target starts with the given prefix.
     size_t CountFor(const std::string& prefix) const;
-    void Stop();
+    void Stop() { FServer.Stop(); }
 
 private:
-    void AcceptLoop();
-    void Serve(int fd);
+    void Serve(const sim::THttpRequest& request, sim::TConnection& c);
 
-    int FListen = -1;
-    int FPort = 0;
-    std::atomic<bool> FStop{false};
-    std::thread FAcceptor;
     mutable std::mutex FLock;
-    std::condition_variable FStopped;
     std::map<std::string, TCanned> FRoutes;
     std::vector<std::string> FRequests;
-    std::vector<std::thread> FWorkers;
+    sim::THttpServer FServer;
 };
 
 // The value of a header line in a raw request ("" if missing), and the request's body.

@@ -1,4 +1,4 @@
-#include "ZipBuilder.h"
+#include "SimZip.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace testsupport {
+namespace sim {
 
 namespace {
 
@@ -78,4 +78,4 @@ void WriteZipFromFile(const std::string& path, const std::string& entryName, con
     close(fd);
 }
 
-} // namespace testsupport
+} // namespace sim

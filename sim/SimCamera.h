@@ -1,0 +1,75 @@
+// One simulated camera: the HTTP surface of its series, a strict check of every upload, and a
+// reboot after which it comes back with the version carried in the image.
+#pragma once
+
+#include "SimHttpServer.h"
+#include "SimImage.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace sim {
+
+struct TCameraFaults {
+    int UploadStatus = 0;         // answer uploads with this status instead of taking them (302 adds Location)
+    bool UploadHang = false;      // take the upload, then never answer
+    int64_t CloseAfterBytes = -1; // close the connection after this many body bytes
+    bool RebootForever = false;   // never come back after a reboot
+};
+
+struct TCameraConfig {
+    TSeries Series = TSeries::H;
+    std::string Address = "127.0.0.1";
+    int Port = 0;
+    std::string User = "admin";
+    std::string Password = "530274";
+    std::string SysVersion = "48.2.0.10";
+    std::string AppVersion = "2.4.8.6";
+    std::string OEM = "OEMX";
+    std::string Model;         // app_model of "/appver.js"; empty leaves the line out
+    int64_t RebootMs = 20000;  // scaled by the time scale
+    TCameraFaults Faults;
+};
+
+using TRequestLog = std::function<void(const std::string& line)>;
+
+class TSimCamera {
+public:
+    // Throws std::runtime_error when the address is not on loopback or cannot be bound.
+    TSimCamera(TCameraConfig config, TRequestLog log = nullptr);
+    ~TSimCamera();
+    TSimCamera(const TSimCamera&) = delete;
+    TSimCamera& operator=(const TSimCamera&) = delete;
+
+    int Port() const { return FServer.Port(); }
+    const TCameraConfig& Config() const { return FConfig; }
+    std::string SysVersion() const;
+    std::string AppVersion() const;
+    int Upgrades() const { return FUpgrades.load(); }
+    bool Rebooting() const { return FServer.Paused(); }
+    // A one-line description: series, address, port, account and versions.
+    std::string Describe() const;
+
+private:
+    void Handle(const THttpRequest& r, TConnection& c);
+    bool Authorized(const THttpRequest& r) const;
+    void Upload(const THttpRequest& r, TConnection& c, TKind kind);
+    void Reboot(TKind kind, const std::string& version);
+    void Log(const std::string& line) const;
+
+    TCameraConfig FConfig;
+    TRequestLog FLog;
+    mutable std::mutex FLock;
+    std::string FSysVersion, FAppVersion;
+    std::atomic<int> FUpgrades{0};
+    std::atomic<bool> FStop{false};
+    std::thread FRebootThread;
+    THttpServer FServer;
+};
+
+
+} // namespace sim

@@ -1,0 +1,48 @@
+#include "SimDemo.h"
+
+namespace sim {
+
+std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort) {
+    std::vector<TCameraConfig> out;
+    struct TSeed {
+        TSeries Series;
+        const char *Sys, *App, *OEM, *Model;
+    } seeds[] = {
+        {TSeries::F, "48.2.0.10", "2.4.8.6", "OEMF", ""},
+        {TSeries::H, "48.3.1.7", "3.1.2.5", "OEMH", "H264CAM"},
+    };
+    int i = 0;
+    for (const TSeed& s : seeds) {
+        TCameraConfig c;
+        c.Series = s.Series;
+        c.Address = address;
+        c.Port = basePort ? basePort + i : 0;
+        c.SysVersion = s.Sys;
+        c.AppVersion = s.App;
+        c.OEM = s.OEM;
+        c.Model = s.Model;
+        out.push_back(c);
+        ++i;
+    }
+    return out;
+}
+
+TSimulation::TSimulation(const std::string& root, std::vector<TCameraConfig> cameras, const std::string& address,
+                         int firmwarePort, bool buildTree, TRequestLog log, uint64_t imageSize) {
+    if (buildTree) BuildFirmwareTree(root, cameras, imageSize);
+    FFirmware = std::make_unique<TFirmwareServer>(root, address, firmwarePort, log);
+    for (auto& c : cameras) FCameras.push_back(std::make_unique<TSimCamera>(c, log));
+}
+
+TSimulation::~TSimulation() {
+    FCameras.clear();
+    if (FFirmware) FFirmware->Stop();
+}
+
+TSimCamera* TSimulation::Find(TSeries series) {
+    for (auto& c : FCameras)
+        if (c->Config().Series == series) return c.get();
+    return nullptr;
+}
+
+} // namespace sim

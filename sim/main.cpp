@@ -1,0 +1,146 @@
+// ipcam-sim: simulated cameras and a firmware server on loopback, for trying the tools without
+// hardware. Stops on SIGINT or SIGTERM, at the end of standard input with --stdin, or after
+// --seconds.
+#include "SimDemo.h"
+#include "platform/Platform.h"
+#include "transport/Tools.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+std::atomic<bool> gStop{false};
+void OnSignal(int) { gStop = true; }
+
+// "series=F,port=8081,user=admin,password=530274,sys=48.2.0.10,app=2.4.8.6,oem=OEMX,model=M,
+//  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever"
+bool ParseCamera(const std::string& spec, const std::string& address, sim::TCameraConfig& c, std::string& error) {
+    c.Address = address;
+    size_t pos = 0;
+    while (pos <= spec.size()) {
+        size_t comma = spec.find(',', pos);
+        std::string item = spec.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        pos = comma == std::string::npos ? spec.size() + 1 : comma + 1;
+        if (item.empty()) continue;
+        size_t eq = item.find('=');
+        std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
+        try {
+            if (k == "series") {
+                if (!sim::ParseSeries(v, c.Series)) throw std::invalid_argument("series");
+            } else if (k == "address") c.Address = v;
+            else if (k == "port") c.Port = std::stoi(v);
+            else if (k == "user") c.User = v;
+            else if (k == "password") c.Password = v;
+            else if (k == "sys") c.SysVersion = v;
+            else if (k == "app") c.AppVersion = v;
+            else if (k == "oem") c.OEM = v;
+            else if (k == "model") c.Model = v;
+            else if (k == "reboot-ms") c.RebootMs = std::stoll(v);
+            else if (k == "fault") {
+                if (v == "upload-hang") c.Faults.UploadHang = true;
+                else if (v == "upload-401") c.Faults.UploadStatus = 401;
+                else if (v == "upload-302") c.Faults.UploadStatus = 302;
+                else if (v == "upload-500") c.Faults.UploadStatus = 500;
+                else if (v == "close-mid-upload") c.Faults.CloseAfterBytes = 1024;
+                else if (v == "reboot-forever") c.Faults.RebootForever = true;
+                else throw std::invalid_argument("fault");
+            } else throw std::invalid_argument("key");
+        } catch (const std::exception&) {
+            error = "bad camera setting \"" + item + "\"";
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Simulated IP cameras and a firmware server, on loopback only."};
+    bool demo = false, useStdin = false;
+    std::string listen = "127.0.0.1", root;
+    int firmwarePort = 0, basePort = 0;
+    double seconds = 0;
+    std::vector<std::string> cameraSpecs;
+    uint64_t imageSize = 64 * 1024;
+    app.add_flag("--demo", demo, "one camera of every series and a matching firmware tree");
+    app.add_option("--listen", listen, "loopback address to serve on")->capture_default_str();
+    app.add_option("--firmware-root", root, "folder to serve below /FM/ (the demo builds one when empty)");
+    app.add_option("--firmware-port", firmwarePort, "port of the firmware server (0: any free one)");
+    app.add_option("--base-port", basePort, "first camera port of the demo (0: any free ones)");
+    app.add_option("--camera", cameraSpecs,
+                   "a camera: series=E|F|H|T|C,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
+    app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
+    app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
+    app.add_flag("--stdin", useStdin, "stop when standard input ends");
+    CLI11_PARSE(app, argc, argv);
+
+    if (!sim::IsLoopback(listen)) {
+        std::cerr << "ipcam-sim: " << listen << " is not a loopback address\n";
+        return 2;
+    }
+    std::vector<sim::TCameraConfig> cameras;
+    if (demo) cameras = sim::DemoCameras(listen, basePort);
+    for (const std::string& spec : cameraSpecs) {
+        sim::TCameraConfig c;
+        std::string error;
+        if (!ParseCamera(spec, listen, c, error)) {
+            std::cerr << "ipcam-sim: " << error << "\n";
+            return 2;
+        }
+        cameras.push_back(c);
+    }
+    bool build = root.empty();
+    if (build) {
+        try {
+            root = TTools::GetTempDir() + "sim-firmware/";
+        } catch (const std::exception& e) {
+            std::cerr << "ipcam-sim: " << e.what() << "\n";
+            return 1;
+        }
+        TTools::DeleteDir(root, true);
+        TTools::ForceDir(root);
+    }
+    std::mutex out;
+    auto log = [&](const std::string& line) {
+        std::lock_guard g(out);
+        std::cout << line << std::endl;
+    };
+    try {
+        sim::TSimulation simulation(root, cameras, listen, firmwarePort, build, log, imageSize);
+        {
+            std::lock_guard g(out);
+            std::cout << "firmware " << simulation.Firmware().BaseURL() << " root=" << root << "\n";
+            for (auto& c : simulation.Cameras()) std::cout << c->Describe() << "\n";
+            std::cout << "ready" << std::endl;
+        }
+        std::signal(SIGINT, OnSignal);
+        std::signal(SIGTERM, OnSignal);
+        std::thread reader;
+        if (useStdin) {
+            reader = std::thread([] {
+                std::string line;
+                while (std::getline(std::cin, line)) {
+                }
+                gStop = true;
+            });
+            reader.detach();
+        }
+        auto start = std::chrono::steady_clock::now();
+        while (!gStop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (seconds > 0 && std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) break;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "ipcam-sim: " << e.what() << "\n";
+        return 1;
+    }
+    if (build) TTools::DeleteDir(root, true);
+    return 0;
+}
