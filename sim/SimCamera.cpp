@@ -118,8 +118,10 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
 
 TSimCamera::~TSimCamera() {
     FStop = true;
-    if (FRebootThread.joinable()) FRebootThread.join();
+    // Handlers end first: one of them may be starting a reboot right now.
     FServer.Stop();
+    std::lock_guard g(FRebootLock);
+    if (FRebootThread.joinable()) FRebootThread.join();
 }
 
 std::string TSimCamera::SysVersion() const {
@@ -232,14 +234,17 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
     }
     Log("upload of " + std::to_string(form.ImageSize()) + " bytes accepted: " +
         (kind == TKind::System ? "system " : "UI ") + version + ", rebooting");
+    ++FUpgrades;
+    // Down before the answer leaves: whoever reads the answer finds the camera rebooting.
+    FServer.Pause();
     c.Send(HttpResponse(200, "<html><body>Upgrade succeeded, rebooting...</body></html>"));
     c.Close();
     Reboot(kind, version);
 }
 
 void TSimCamera::Reboot(TKind kind, const std::string& version) {
-    ++FUpgrades;
-    FServer.Pause();
+    std::lock_guard g(FRebootLock);
+    if (FStop) return;
     if (FRebootThread.joinable()) FRebootThread.join();
     FRebootThread = std::thread([this, kind, version] {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(FConfig.RebootMs));

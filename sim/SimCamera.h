@@ -67,6 +67,7 @@ private:
     std::string FSysVersion, FAppVersion;
     std::atomic<int> FUpgrades{0};
     std::atomic<bool> FStop{false};
+    std::mutex FRebootLock;
     std::thread FRebootThread;
     THttpServer FServer;
 };

@@ -25,6 +25,7 @@ std::string TFirmwareServer::BaseURL() const {
 }
 
 void TFirmwareServer::Handle(const THttpRequest& r, TConnection& c) {
+    ++FRequests;
     const std::string prefix = "/FM/";
     // Folder and package names arrive percent-encoded.
     std::string path = PercentDecode(r.Path);

@@ -16,12 +16,14 @@ public:
     TFirmwareServer(std::string root, const std::string& address, int port, TRequestLog log = nullptr);
     std::string BaseURL() const;
     int Port() const { return FServer.Port(); }
+    int Requests() const { return FRequests.load(); }
     void Stop() { FServer.Stop(); }
 
 private:
     void Handle(const THttpRequest& r, TConnection& c);
     std::string FRoot;
     TRequestLog FLog;
+    std::atomic<int> FRequests{0};
     THttpServer FServer;
 };
 

@@ -292,9 +292,18 @@ void THttpServer::OnLine(TLineMatch match, TLineHandler handler) {
 }
 
 void THttpServer::Pause() {
-    std::lock_guard g(FLock);
-    if (FListen >= 0) close(FListen);
-    FListen = -1;
+    // The accept loop closes the socket itself: a socket closed under a thread that polls it
+    // stays bound until that poll returns, and the port could not be taken again at once.
+    std::unique_lock l(FLock);
+    if (FListen < 0) return;
+    FPausing = true;
+    shutdown(FListen, SHUT_RDWR);
+    FIdle.wait(l, [this] { return FListen < 0 || FStop.load(); });
+    if (FListen >= 0) {
+        close(FListen);
+        FListen = -1;
+    }
+    FPausing = false;
 }
 
 bool THttpServer::Resume() {
@@ -309,6 +318,7 @@ bool THttpServer::Paused() const {
 
 void THttpServer::Stop() {
     if (FStop.exchange(true)) return;
+    FIdle.notify_all();
     if (FAcceptor.joinable()) FAcceptor.join();
     std::unique_lock l(FLock);
     for (int fd : FOpen) shutdown(fd, SHUT_RDWR);
@@ -329,9 +339,20 @@ void THttpServer::AcceptLoop() {
             continue;
         }
         pollfd p{lfd, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+        int ready = poll(&p, 1, 20);
+        {
+            std::lock_guard g(FLock);
+            if (FPausing && FListen == lfd) {
+                close(FListen);
+                FListen = -1;
+                FIdle.notify_all();
+                continue;
+            }
+        }
+        if (ready <= 0) continue;
+        int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) continue;
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         {

@@ -105,6 +105,7 @@ private:
     mutable std::mutex FLock;
     std::condition_variable FIdle;
     int FListen = -1;
+    bool FPausing = false;
     int FActive = 0;
     THttpHandler FHttp;
     TLineMatch FLineMatch;

@@ -1,0 +1,192 @@
+#include "cli/CliApp.h"
+#include "lang/Lang.h"
+#include "lang/StrResource.h"
+#include "upgrade/uFUpgrade.h"
+#include "upgrade/uHUpgrade.h"
+
+#include "SimDemo.h"
+#include "transport/Tools.h"
+#include "support/Sandbox.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <sstream>
+
+using namespace testsupport;
+
+namespace {
+
+// Sends raw bytes to the camera and returns all it answers.
+std::string RawExchange(int port, const std::string& request) {
+    int s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string out;
+    if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+        send(s, request.data(), request.size(), MSG_NOSIGNAL);
+        char buf[4096];
+        ssize_t n;
+        while ((n = recv(s, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<size_t>(n));
+    }
+    close(s);
+    return out;
+}
+
+std::string Post(const std::string& target, const std::string& contentType, const std::string& body,
+                 const std::string& extra = "") {
+    return "POST " + target + " HTTP/1.0\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+}
+
+template <class T> class TAt : public T {
+public:
+    void SetImage(const std::string& p) { this->FImagePath = p; }
+};
+
+class SimCamera : public TSandbox {
+protected:
+    void SetUp() override {
+        TSandbox::SetUp();
+        Store = std::make_unique<TfrmStrRes>();
+        SetLanguage("en");
+    }
+    void TearDown() override {
+        Store.reset();
+        SetLangDir("");
+        TSandbox::TearDown();
+    }
+    std::unique_ptr<sim::TSimCamera> Camera(sim::TSeries s, sim::TCameraFaults faults = {}, int64_t rebootMs = 500) {
+        sim::TCameraConfig c;
+        c.Series = s;
+        c.RebootMs = rebootMs;
+        c.Faults = faults;
+        return std::make_unique<sim::TSimCamera>(c);
+    }
+    template <class T> void Aim(TAt<T>& u, sim::TSimCamera& cam, sim::TKind kind) {
+        u.SetIP("127.0.0.1");
+        u.SetPort(cam.Port());
+        u.SetPassword("530274");
+        std::string path = Temp + "img.bin";
+        WriteFile(path, sim::MakeImage(kind, "9.9.9.9", 3000));
+        u.SetImage(path);
+    }
+    std::unique_ptr<TfrmStrRes> Store;
+};
+
+} // namespace
+
+TEST_F(SimCamera, RefusesLoopbackOutsiders) {
+    sim::TCameraConfig c;
+    c.Address = "10.0.0.1";
+    EXPECT_THROW(sim::TSimCamera cam(c), std::runtime_error);
+    EXPECT_FALSE(sim::IsLoopback("192.168.1.1"));
+    EXPECT_TRUE(sim::IsLoopback("127.3.4.5"));
+}
+
+TEST_F(SimCamera, StatusPagesAndAccounts) {
+    auto f = Camera(sim::TSeries::F);
+    auto h = Camera(sim::TSeries::H);
+    std::string body;
+    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(f->Port()) + "/get_status.cgi", body, 20000, "", ""));
+    EXPECT_NE(body.find("sys_ver='48.2.0.10'"), std::string::npos);
+    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(h->Port()) + "/get_status.cgi", body, 20000, "", ""));
+    EXPECT_NE(body.find("sys_ver=\"48.2.0.10\""), std::string::npos);
+    TFSYSUpgrade u;
+    u.SetIP("127.0.0.1");
+    u.SetPort(f->Port());
+    u.SetPassword("530274");
+    EXPECT_EQ(u.Login(), 0);
+    EXPECT_EQ(u.GetOEMName(), "OEMX");
+    u.SetPassword("nope");
+    EXPECT_EQ(u.Login(), 1);
+}
+
+TEST_F(SimCamera, TakesAGoodUploadRebootsAndComesBackWithTheNewVersion) {
+    auto h = Camera(sim::TSeries::H, {}, 30000);  // long enough to be seen rebooting
+    TAt<THSYSUpgrade> u;
+    Aim(u, *h, sim::TKind::System);
+    std::string msg;
+    ASSERT_TRUE(u.DoUpgrade(msg)) << msg;
+    EXPECT_TRUE(h->Rebooting());
+    EXPECT_EQ(u.Login(), 2);  // nothing answers while it reboots
+    for (int i = 0; i < 1000 && h->Rebooting(); ++i) usleep(10000);
+    EXPECT_FALSE(h->Rebooting());
+    EXPECT_EQ(h->SysVersion(), "9.9.9.9");
+    EXPECT_EQ(u.Login(), 0);
+}
+
+TEST_F(SimCamera, ChecksTheFormStrictly) {
+    auto f = Camera(sim::TSeries::F);
+    const std::string t = "/upgrade_firmware.cgi?user=admin&pwd=530274&next_url=reboot.htm";
+    const std::string b = "--------120926054109123";
+    std::string img = sim::MakeImage(sim::TKind::System, "1.2.3.4", 100);
+    auto part = [&](const std::string& type, const std::string& data) {
+        return "--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"/tmp/x.bin\"\r\nContent-Type: " +
+               type + "\r\nContent-Transfer-Encoding: binary\r\n\r\n" + data + "\r\n";
+    };
+    std::string good = part("application/octet-stream", img) + "--" + b + "--\r\n";
+    std::string ct = "multipart/form-data; boundary=" + b;
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, "text/plain", good)).substr(0, 12), "HTTP/1.1 400");
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, part("application/zip", img) + "--" + b + "--\r\n")).substr(0, 12),
+              "HTTP/1.1 400");
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, part("application/octet-stream", img) +
+                                                     part("application/octet-stream", img) + "--" + b + "--\r\n"))
+                  .substr(0, 12),
+              "HTTP/1.1 400");
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, good.substr(0, good.size() - 4))).substr(0, 12), "HTTP/1.1 400");
+    std::string ui = part("application/octet-stream", sim::MakeImage(sim::TKind::UI, "1.2.3.4", 100)) + "--" + b + "--\r\n";
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, ui)).substr(0, 12), "HTTP/1.1 400");
+    EXPECT_EQ(RawExchange(f->Port(), Post("/upgrade_firmware.cgi?user=admin&pwd=x", ct, good)).substr(0, 12),
+              "HTTP/1.0 401");
+    EXPECT_EQ(f->Upgrades(), 0);
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, good)).substr(0, 12), "HTTP/1.1 200");
+    EXPECT_EQ(f->Upgrades(), 1);
+}
+
+TEST_F(SimCamera, UploadFaults) {
+    struct TCase {
+        const char* Why;
+        sim::TCameraFaults Faults;
+        const char* Message;  // start of the expected failure text
+    } cases[] = {
+        {"401", {401, false, -1, false}, "Upgrade failed:HTTP/1.1 401 Unauthorized"},
+        {"302", {302, false, -1, false}, "Upgrade failed:HTTP/1.1 302 Found"},
+        {"500", {500, false, -1, false}, "Upgrade failed:HTTP/1.1 500 Internal Server Error"},
+        {"hang", {0, true, -1, false}, "Upgrade failed:"},
+        {"closed", {0, false, 1000, false}, "Upgrade failed:"},
+    };
+    for (const auto& c : cases) {
+        auto h = Camera(sim::TSeries::H, c.Faults);
+        TAt<THUIUpgrade> u;
+        Aim(u, *h, sim::TKind::UI);
+        std::string msg;
+        EXPECT_FALSE(u.DoUpgrade(msg)) << c.Why;
+        EXPECT_EQ(msg.rfind(c.Message, 0), 0u) << c.Why << ": " << msg;
+        EXPECT_GT(msg.size(), std::string("Upgrade failed:").size()) << c.Why;
+        EXPECT_EQ(h->Upgrades(), 0) << c.Why;
+    }
+}
+
+TEST_F(SimCamera, RebootThatNeverEndsGivesNotWorking) {
+    sim::TCameraConfig c;
+    c.Series = sim::TSeries::F;
+    c.Faults.RebootForever = true;
+    auto sim = std::make_unique<sim::TSimulation>(Root + "fm", std::vector<sim::TCameraConfig>{c}, "127.0.0.1", 0, true);
+    TCliUpgradeOptions o;
+    o.IP = "127.0.0.1";
+    o.Port = std::to_string(sim->Cameras()[0]->Port());
+    o.Series = 'F';
+    o.Firmware = "system";
+    o.Lang = "en";
+    o.FirmwareServer = sim->Firmware().BaseURL();
+    std::ostringstream out;
+    EXPECT_EQ(RunUpgrade(o, out), 1);
+    std::string log = out.str();
+    EXPECT_NE(log.find("Network camera reset aberrant"), std::string::npos) << log;
+}
