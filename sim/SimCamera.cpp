@@ -1,6 +1,14 @@
 #include "SimCamera.h"
 
 #include "platform/Platform.h"
+#include "transport/uTSocketThread.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include "transport/Base64.h"
 
 #include <chrono>
@@ -114,12 +122,18 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
     : FConfig(std::move(config)), FLog(std::move(log)), FSysVersion(FConfig.SysVersion),
       FAppVersion(FConfig.AppVersion), FServer(LoopbackOnly(FConfig.Address), FConfig.Port) {
     FServer.OnHttp([this](const THttpRequest& r, TConnection& c) { Handle(r, c); });
+    if (FConfig.Series == TSeries::E) {
+        FServer.OnLine([](std::string_view first) { return first.substr(0, 4) == "CMD "; },
+                       [this](const std::string& first, TConnection& c) { HandleCtp(first, c); });
+        FSearchThread = std::thread([this] { SearchResponder(); });
+    }
 }
 
 TSimCamera::~TSimCamera() {
     FStop = true;
     // Handlers end first: one of them may be starting a reboot right now.
     FServer.Stop();
+    if (FSearchThread.joinable()) FSearchThread.join();
     std::lock_guard g(FRebootLock);
     if (FRebootThread.joinable()) FRebootThread.join();
 }
@@ -258,6 +272,147 @@ void TSimCamera::Reboot(TKind kind, const std::string& version) {
         FServer.Resume();
         Log("back after reboot");
     });
+}
+
+void TSimCamera::HandleCtp(const std::string& first, TConnection& c) {
+    Log("CTP " + first);
+    if (first == "CMD 10") {
+        CtpUpload(c);
+        return;
+    }
+    if (first != "CMD cfgusr CTP/1.0") return;
+    std::string line;
+    int64_t length = -1;
+    while (c.ReadLine(line, 1024, 10000) && !line.empty())
+        if (line.compare(0, 15, "Content-Length:") == 0) length = std::atoll(line.c_str() + 15);
+    std::string body;
+    if (length < 0 || length > 4096 || !c.ReadExactly(body, static_cast<size_t>(length), 10000)) return;
+    bool ok = body == "-login " + FConfig.User + ":" + FConfig.Password + "\r\n\r\n" && !FConfig.Faults.CtpLoginRefused;
+    Log(ok ? "CTP login accepted" : "CTP login refused");
+    c.Send(ok ? "CTP/1.0 200 OK\r\n\r\n" : "CTP/1.0 401 Unauthorized\r\n\r\n");
+    if (!ok || !c.ReadLine(line, 1024, 10000) || line != "CMD exit CTP/1.0") return;
+    FUpgradeMode = true;
+    c.Send("CTP/1.0 200 OK\r\n\r\n");
+}
+
+namespace {
+struct TMd {
+    EVP_MD_CTX* Ctx = EVP_MD_CTX_new();
+    TMd() { EVP_DigestInit_ex(Ctx, EVP_md5(), nullptr); }
+    ~TMd() { EVP_MD_CTX_free(Ctx); }
+    TMd(const TMd&) = delete;
+    TMd& operator=(const TMd&) = delete;
+};
+} // namespace
+
+void TSimCamera::CtpUpload(TConnection& c) {
+    std::string hello;
+    if (!c.ReadExactly(hello, 10, 10000) || hello != "echo hello") return;
+    int index = 0;
+    bool broken = false;
+    // Answers one message; false when the dialogue ends here.
+    auto answer = [&](bool ok) {
+        if (FConfig.Faults.CtpCloseAtMessage == index) {
+            Log("fault: closing the upload at message " + std::to_string(index));
+            c.Close(true);
+            broken = true;
+            return false;
+        }
+        bool refuse = !ok || FConfig.Faults.CtpRefuseMessage == index;
+        ++index;
+        if (FConfig.Faults.CtpContinue) {
+            c.Send("REPLY Continue\r\n");
+            c.Wait(platform::Scaled(1500));
+        }
+        c.Send(refuse ? "REPLY Error\r\n" : "REPLY OK\r\n");
+        broken = broken || refuse;
+        return !refuse;
+    };
+    if (!answer(FUpgradeMode.exchange(false))) return;
+    std::string line, name, payload, head, version;
+    int64_t size = -1, received = 0;
+    std::unique_ptr<TMd> md;
+    TKind kind = TKind::System;
+    while (!broken && c.ReadLine(line, 64, 30000)) {
+        size_t blank = line.find(' ');
+        std::string word = line.substr(0, blank);
+        long long n = blank == std::string::npos ? -1 : std::atoll(line.c_str() + blank + 1);
+        if (n < 0 || n > 4096 || !c.ReadExactly(payload, static_cast<size_t>(n), 30000)) break;
+        if (word == "FILE") {
+            size_t sp = payload.rfind(' ');
+            name = payload.substr(0, sp);
+            size = sp == std::string::npos ? -1 : std::atoll(payload.c_str() + sp + 1);
+            received = 0;
+            head.clear();
+            md = std::make_unique<TMd>();
+            Log("CTP file " + name + " of " + std::to_string(size) + " bytes");
+            answer(size > 0 && !name.empty());
+        } else if (word == "DATA" && md) {
+            EVP_DigestUpdate(md->Ctx, payload.data(), payload.size());
+            for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
+            if (head.size() < 256) head += payload.substr(0, 256 - head.size());
+            received += n;
+            answer(n <= 1400 && received <= size);
+        } else if (word == "MD5" && md && n == 16) {
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            unsigned len = 0;
+            EVP_DigestFinal_ex(md->Ctx, digest, &len);
+            md.reset();
+            bool ok = received == size && payload == std::string(reinterpret_cast<char*>(digest), 16);
+            if (!ok) Log("CTP digest of " + name + " does not match");
+            if (ok && !ImageVersion(head).empty()) {
+                version = ImageVersion(head);
+                kind = head.compare(0, 4, Signature(TKind::UI)) == 0 ? TKind::UI : TKind::System;
+            }
+            answer(ok);
+        } else if (word == "CMD") {
+            for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
+            Log("CTP command: " + payload);
+            answer(true);
+        } else {
+            answer(false);
+        }
+    }
+    if (broken || version.empty()) {
+        Log("CTP upload ended without a complete image");
+        return;
+    }
+    Log("CTP upload complete: " + std::string(kind == TKind::System ? "system " : "UI ") + version + ", rebooting");
+    ++FUpgrades;
+    FServer.Pause();
+    Reboot(kind, version);
+}
+
+void TSimCamera::SearchResponder() {
+    // Bound to the loopback broadcast address only: the search of the tools is sent there.
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(CtpSearchPort);
+    inet_pton(AF_INET, "127.255.255.255", &a.sin_addr);
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        Log("CTP search responder cannot bind 127.255.255.255:7999");
+        close(s);
+        return;
+    }
+    while (!FStop) {
+        pollfd p{s, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        char buf[512];
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n <= 0 || std::string(buf, static_cast<size_t>(n)).rfind("SEARCH * CTP/1.0", 0) != 0 || Rebooting()) continue;
+        std::string reply = "REPLY\r\n-name SIMCAM-E\r\n-sn SIM" + std::to_string(Port()) + "\r\n-ip " + FConfig.Address +
+                            "\r\n-netmask 255.0.0.0\r\n-portctp " + std::to_string(Port()) +
+                            "\r\n-dhcpen 0\r\n-mdns 127.0.0.53\r\n-sdns 0.0.0.0\r\n-gw 127.0.0.1\r\n-version v " +
+                            SysVersion() + " build\r\n";
+        sendto(s, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+        Log("CTP search answered");
+    }
+    close(s);
 }
 
 } // namespace sim

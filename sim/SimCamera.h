@@ -19,6 +19,11 @@ struct TCameraFaults {
     bool UploadHang = false;      // take the upload, then never answer
     int64_t CloseAfterBytes = -1; // close the connection after this many body bytes
     bool RebootForever = false;   // never come back after a reboot
+    // E series (CTP/1.0)
+    bool CtpLoginRefused = false;  // answer the login without "200"
+    int CtpRefuseMessage = -1;     // refuse this message of the upload connection (0 is the hello)
+    int CtpCloseAtMessage = -1;    // close the upload connection instead of answering this message
+    bool CtpContinue = false;      // an interim "Continue" before every "OK"
 };
 
 struct TCameraConfig {
@@ -56,6 +61,9 @@ public:
 
 private:
     void Handle(const THttpRequest& r, TConnection& c);
+    void HandleCtp(const std::string& firstLine, TConnection& c);
+    void CtpUpload(TConnection& c);
+    void SearchResponder();
     bool Authorized(const THttpRequest& r) const;
     void Upload(const THttpRequest& r, TConnection& c, TKind kind);
     void Reboot(TKind kind, const std::string& version);
@@ -67,6 +75,8 @@ private:
     std::string FSysVersion, FAppVersion;
     std::atomic<int> FUpgrades{0};
     std::atomic<bool> FStop{false};
+    std::atomic<bool> FUpgradeMode{false};
+    std::thread FSearchThread;
     std::mutex FRebootLock;
     std::thread FRebootThread;
     THttpServer FServer;

@@ -8,6 +8,7 @@ std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort)
         TSeries Series;
         const char *Sys, *App, *OEM, *Model;
     } seeds[] = {
+        {TSeries::E, "47.2.3.18", "1.5.2.3", "OEME", ""},
         {TSeries::F, "48.2.0.10", "2.4.8.6", "OEMF", ""},
         {TSeries::H, "48.3.1.7", "3.1.2.5", "OEMH", "H264CAM"},
     };

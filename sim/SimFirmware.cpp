@@ -1,6 +1,8 @@
 #include "SimFirmware.h"
 
+#include "SimPk2.h"
 #include "SimZip.h"
+#include "upgrade/uEUpgrade.h"
 #include "lang/IniFile.h"
 #include "transport/Tools.h"
 #include "upgrade/uIUpgrade.h"
@@ -9,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -42,8 +46,11 @@ void TFirmwareServer::Handle(const THttpRequest& r, TConnection& c) {
 }
 
 std::string SectionFor(const TCameraConfig& camera, TKind kind) {
-    // H objects read the model from "/appver.js" and use it whole; F objects never set one.
-    if (camera.Series == TSeries::H && !camera.Model.empty()) return camera.Model;
+    // E system objects mask the third part of the version; H and E UI objects read the model
+    // from "/appver.js" and use it whole; F objects never set one.
+    if (camera.Series == TSeries::E && kind == TKind::System) return ESectionName(camera.SysVersion);
+    bool readsModel = camera.Series == TSeries::H || (camera.Series == TSeries::E && kind == TKind::UI);
+    if (readsModel && !camera.Model.empty()) return camera.Model;
     return CopyBeforeLast(".", kind == TKind::System ? camera.SysVersion : camera.AppVersion);
 }
 
@@ -66,11 +73,23 @@ void BuildFirmwareTree(const std::string& root, const std::vector<TCameraConfig>
             sections.push_back(section);
             std::string dir = base + folder + "/";
             if (!TTools::ForceDir(dir)) throw std::runtime_error("cannot create " + dir);
-            std::string version = NextVersion(kind == TKind::System ? cam.SysVersion : cam.AppVersion);
+            bool e = cam.Series == TSeries::E;
+            // The E system object compares the third parts only: that is the part a newer one raises.
+            std::string version = e && kind == TKind::System ? NextVersion(cam.SysVersion, 2)
+                                                             : NextVersion(kind == TKind::System ? cam.SysVersion : cam.AppVersion);
             std::string name = std::string(SeriesName(cam.Series)) + (kind == TKind::System ? "-sys-" : "-ui-") + version;
             std::string image = dir + name + ".bin";
             WriteImageFile(image, kind, version, imageSize);
-            WriteZipFromFile(dir + name + ".zip", name + ".bin", image);
+            if (e) {
+                // E packages carry a ".pk2" whose first record is the image.
+                std::ifstream in(image, std::ios::binary);
+                std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                WritePk2(dir + name + ".pk2", ImagePackage(name + ".img", bytes));
+                WriteZipFromFile(dir + name + ".zip", name + ".pk2", dir + name + ".pk2");
+                unlink((dir + name + ".pk2").c_str());
+            } else {
+                WriteZipFromFile(dir + name + ".zip", name + ".bin", image);
+            }
             unlink(image.c_str());
             TIniFile list(dir + "firmware.txt");
             bool sys = kind == TKind::System;

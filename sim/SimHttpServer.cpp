@@ -135,8 +135,15 @@ size_t TConnection::Read(char* buf, size_t n, int64_t idleMs) {
     while (!FStop) {
         int r = poll(&p, 1, 20);
         if (r > 0) {
-            ssize_t got = recv(FFd, buf, n, 0);
-            return got > 0 ? static_cast<size_t>(got) : 0;
+            // Read ahead, so that line protocols do not cost a system call per byte.
+            char ahead[65536];
+            ssize_t got = recv(FFd, n >= sizeof ahead ? buf : ahead, n >= sizeof ahead ? n : sizeof ahead, 0);
+            if (got <= 0) return 0;
+            if (n >= sizeof ahead) return static_cast<size_t>(got);
+            size_t k = std::min(n, static_cast<size_t>(got));
+            std::copy_n(ahead, k, buf);
+            FPending.assign(ahead + k, static_cast<size_t>(got) - k);
+            return k;
         }
         if (r < 0 || std::chrono::steady_clock::now() > deadline) return 0;
     }

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
 namespace sim {
 
@@ -64,17 +65,21 @@ std::string ImageVersion(std::string_view head) {
     return std::string(rest.substr(0, nl));
 }
 
-std::string NextVersion(const std::string& version) {
-    size_t dot = version.rfind('.');
-    std::string head = dot == std::string::npos ? "" : version.substr(0, dot + 1);
-    std::string last = dot == std::string::npos ? version : version.substr(dot + 1);
-    long n = 0;
+std::string NextVersion(const std::string& version, int part) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t dot; (dot = version.find('.', start)) != std::string::npos; start = dot + 1)
+        parts.push_back(version.substr(start, dot - start));
+    parts.push_back(version.substr(start));
+    size_t i = part < 0 || static_cast<size_t>(part) >= parts.size() ? parts.size() - 1 : static_cast<size_t>(part);
     try {
-        n = std::stol(last);
+        parts[i] = std::to_string(std::stol(parts[i]) + 1);
     } catch (...) {
         return version + ".1";
     }
-    return head + std::to_string(n + 1);
+    std::string out;
+    for (size_t k = 0; k < parts.size(); ++k) out += (k ? "." : "") + parts[k];
+    return out;
 }
 
 } // namespace sim

@@ -23,7 +23,8 @@ void WriteImageFile(const std::string& path, TKind kind, const std::string& vers
 // The version an image carries; empty when its head does not name one.
 std::string ImageVersion(std::string_view head);
 
-// The version after v: its last number plus one ("48.2.0.10" -> "48.2.0.11").
-std::string NextVersion(const std::string& version);
+// The version after v: its last number plus one ("48.2.0.10" -> "48.2.0.11"), or the number at
+// index part ("47.2.3.18", 2 -> "47.2.4.18").
+std::string NextVersion(const std::string& version, int part = -1);
 
 } // namespace sim

@@ -1,11 +1,15 @@
 #include "uUpgradeFactory.h"
 
+#include "uEUpgrade.h"
 #include "uFUpgrade.h"
 #include "uHUpgrade.h"
 
 std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, int Kind) {
     bool system = Kind != 0;
     switch (SeriesIndex) {
+    case 0:
+        if (system) return std::make_unique<TESYSUpgrade>();
+        return std::make_unique<TEUIUpgrade>();
     case 1:
         if (system) return std::make_unique<TFSYSUpgrade>();
         return std::make_unique<TFUIUpgrade>();

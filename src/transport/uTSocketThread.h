@@ -1,0 +1,123 @@
+// The CTP/1.0 command session of the E series, its ".pk2" packages and its UDP search.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+inline constexpr unsigned char CtpPayloadKey[8] = {0x5C, 0x0E, 0x91, 0xD7, 0x2A, 0x68, 0xF3, 0x1B};
+inline constexpr int CtpSearchPort = 7999;
+
+struct TCtpSearchRecord {
+    std::string DevName;   // 50
+    std::string DeviceID;  // 40
+    std::string IP;        // 16
+    std::string Mask;      // 16
+    int CtpPort = 0;
+    bool DhcpEnabled = false;
+    std::string DNS1;     // 16
+    std::string DNS2;     // 16
+    std::string Gateway;  // 16
+    std::string Version;  // 48
+};
+using TCtpSearchList = std::multimap<std::string, TCtpSearchRecord>;
+
+// Applies one line of a search reply to a record.
+void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& record);
+// Parses a whole reply datagram; false when it is empty or does not begin with "REPLY".
+bool ParseCtpSearchReply(const std::string& datagram, TCtpSearchRecord& record);
+
+class ECtpError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Owns one open package file.
+class TPackageFile {
+public:
+    explicit TPackageFile(const std::string& path);
+    ~TPackageFile();
+    TPackageFile(const TPackageFile&) = delete;
+    TPackageFile& operator=(const TPackageFile&) = delete;
+    bool IsOpen() const { return FFd >= 0; }
+    // Reads up to n bytes; the count read (less at the end of the file).
+    size_t Read(void* buf, size_t n);
+    bool Skip(int64_t n);
+    void Close();
+
+private:
+    int FFd = -1;
+};
+
+class TSocketThread {
+public:
+    static constexpr int64_t AnswerTimeout = 8000;
+    static constexpr int64_t PollPause = 1000;
+    static constexpr int64_t PollLimit = 60000;   // a bound on polling after an interim answer
+    static constexpr int64_t ConnectPause = 1000;
+    static constexpr size_t RecvSize = 200;
+    static constexpr size_t SendSize = 2048;
+    static constexpr size_t ChunkSize = 1400;
+
+    // Throws ECtpError with the text of "IDS_CRTSOCKETERR" when no socket can be made.
+    TSocketThread(std::string Host, int Port);
+    ~TSocketThread();
+    TSocketThread(const TSocketThread&) = delete;
+    TSocketThread& operator=(const TSocketThread&) = delete;
+
+    int CreateSocket();
+    static bool IsPackageFile(const std::string& FileName);
+    // The limits the camera's buffers set: names of at most 255 bytes, sizes inside the file,
+    // CMD records that fit one message. A package that breaks one is refused as a whole.
+    static bool CheckPackageLimits(const std::string& FileName);
+    int ConnectCamera();
+    // Whether the connection that ConnectCamera started has been taken by the camera.
+    bool IsConnected();
+    int SendLogin(const std::string& User, const std::string& Password);
+    int SendExit();
+    int SendAndReadReply(std::string& Text);
+    int ReadReply(std::string& Text, int& Length);
+    int SendAndCheck200();
+    int ReadRaw(std::string& Text, int& Length);
+    int SendRecord(TPackageFile& File);
+    // Sends a text message (the Hello message of the upload) and reads its answer.
+    int SendText(const std::string& Message, std::string& Reply);
+    int CloseSocket();
+    int SearchCameras(TCtpSearchList& List);
+
+    // The bytes of the message waiting in the send buffer (for inspection).
+    std::string Pending() const { return std::string(reinterpret_cast<const char*>(FSendBuf), FSendLen); }
+
+private:
+    void PutText(const std::string& text);
+    bool WaitReadable(int64_t ms);
+
+    std::string FHost;
+    int FHostPort;
+    int FSocket = -1;
+    sockaddr_in FSockAddr{};
+    unsigned char FRecvBuf[RecvSize] = {};
+    unsigned char FSendBuf[SendSize] = {};
+    int FSendLen = 0;
+    std::string FLeftover;  // bytes after an interim answer that belong to the next one
+};
+
+bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, const std::string& User,
+                const std::string& Password, std::string& Message);
+// False when the camera's CTP port cannot be reached; Version is then empty.
+bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version);
+
+namespace ctp {
+// Waits of the upload dialogue, before scaling.
+constexpr int64_t BetweenSessions = 5000;
+constexpr int64_t AfterUpload = 5000;
+constexpr int64_t RebootWait = 40000;
+constexpr int64_t RebootRetryPause = 10000;
+constexpr int RebootRetries = 10;
+constexpr int64_t AfterRebootCheck = 5000;
+constexpr int64_t SearchWait = 300;
+} // namespace ctp
