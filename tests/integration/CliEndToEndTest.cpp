@@ -33,7 +33,11 @@ protected:
         SetLangDir("");
         TSandbox::TearDown();
     }
-    void Start(std::vector<sim::TCameraConfig> cams) {
+    // F and H cameras only: an E camera would answer the searches of other tests.
+    void Start(std::vector<sim::TCameraConfig> all) {
+        std::vector<sim::TCameraConfig> cams;
+        for (auto& c : all)
+            if (c.Series == sim::TSeries::F || c.Series == sim::TSeries::H) cams.push_back(c);
         for (auto& c : cams) c.RebootMs = 1000;
         Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
     }
