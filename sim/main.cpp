@@ -2,12 +2,15 @@
 // hardware. Stops on SIGINT or SIGTERM, at the end of standard input with --stdin, or after
 // --seconds.
 #include "SimDemo.h"
+#include "SimPk2.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
 
 #include <CLI/CLI.hpp>
 
 #include <csignal>
+#include <fstream>
+#include <iterator>
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
@@ -79,7 +82,41 @@ int main(int argc, char** argv) {
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
     app.add_flag("--stdin", useStdin, "stop when standard input ends");
+    std::string pk2Out;
+    std::vector<std::string> pk2Items;
+    CLI::App* pk2 = app.add_subcommand("pk2", "write a .pk2 package from files and commands, then end");
+    pk2->add_option("output", pk2Out, "the package to write")->required();
+    pk2->add_option("items", pk2Items, "file:PATH (a FILE record named after the file) or cmd:TEXT, in order")->required();
     CLI11_PARSE(app, argc, argv);
+
+    if (pk2->parsed()) {
+        std::vector<sim::TPk2Record> records;
+        for (const std::string& item : pk2Items) {
+            if (item.rfind("cmd:", 0) == 0) {
+                records.push_back({"CMD ", "", item.substr(4)});
+            } else if (item.rfind("file:", 0) == 0) {
+                std::ifstream f(item.substr(5), std::ios::binary);
+                if (!f) {
+                    std::cerr << "ipcam-sim: cannot read " << item.substr(5) << "\n";
+                    return 1;
+                }
+                std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+                std::string name = item.substr(item.rfind('/') == std::string::npos ? 5 : item.rfind('/') + 1);
+                records.push_back({"FILE", name, data});
+            } else {
+                std::cerr << "ipcam-sim: \"" << item << "\" is neither file:PATH nor cmd:TEXT\n";
+                return 2;
+            }
+        }
+        try {
+            sim::WritePk2(pk2Out, records);
+        } catch (const std::exception& e) {
+            std::cerr << "ipcam-sim: " << e.what() << "\n";
+            return 1;
+        }
+        std::cout << "wrote " << pk2Out << " with " << records.size() << " records\n";
+        return 0;
+    }
 
     if (!sim::IsLoopback(listen)) {
         std::cerr << "ipcam-sim: " << listen << " is not a loopback address\n";
