@@ -20,12 +20,16 @@ namespace sim {
 namespace {
 
 std::string Status(TSeries s, const std::string& sys, const std::string& app) {
-    // F writes its values between single quotes, H between double quotes.
+    // F writes its values between single quotes, the others between double quotes; T and C
+    // name their device id.
     char q = s == TSeries::F ? '\'' : '"';
     std::string Q(1, q);
-    return "var id=" + Q + "SIM000001" + Q + ";\r\nvar sys_ver=" + Q + sys + Q + ";\r\nvar app_ver=" + Q + app + Q +
+    std::string id = s == TSeries::T || s == TSeries::C ? "var deviceid=" : "var id=";
+    return id + Q + "SIM000001" + Q + ";\r\nvar sys_ver=" + Q + sys + Q + ";\r\nvar app_ver=" + Q + app + Q +
            ";\r\nvar alias=" + Q + "simcam" + Q + ";\r\n";
 }
+
+bool QueryAccountSeries(TSeries s) { return s == TSeries::T || s == TSeries::C; }
 
 struct TUploadPath {
     const char* Path;
@@ -36,7 +40,7 @@ bool UploadKind(TSeries s, const std::string& path, TKind& kind) {
     static const TUploadPath f[] = {{"/upgrade_firmware.cgi", TKind::System}, {"/upgrade_htmls.cgi", TKind::UI}};
     static const TUploadPath h[] = {{"/cgi-bin/upgrade_firmware.cgi", TKind::System},
                                     {"/cgi-bin/upgrade_htmls.cgi", TKind::UI}};
-    const TUploadPath* table = s == TSeries::F ? f : s == TSeries::H ? h : nullptr;
+    const TUploadPath* table = s == TSeries::F || s == TSeries::T || s == TSeries::C ? f : s == TSeries::H ? h : nullptr;
     if (!table) return false;
     for (int i = 0; i < 2; ++i)
         if (path == table[i].Path) {
@@ -122,6 +126,15 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
     : FConfig(std::move(config)), FLog(std::move(log)), FSysVersion(FConfig.SysVersion),
       FAppVersion(FConfig.AppVersion), FServer(LoopbackOnly(FConfig.Address), FConfig.Port) {
     FServer.OnHttp([this](const THttpRequest& r, TConnection& c) { Handle(r, c); });
+    if (FConfig.Series == TSeries::T) {
+        FUploadServer = std::make_unique<THttpServer>(FConfig.Address, TUploadPort);
+        FUploadServer->OnHttp([this](const THttpRequest& r, TConnection& c) {
+            Log("upload port " + r.Method + " " + r.Target);
+            TKind kind;
+            if (r.Method == "POST" && UploadKind(TSeries::T, r.Path, kind)) Upload(r, c, kind);
+            else c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
+        });
+    }
     if (FConfig.Series == TSeries::E) {
         FServer.OnLine([](std::string_view first) { return first.substr(0, 4) == "CMD "; },
                        [this](const std::string& first, TConnection& c) { HandleCtp(first, c); });
@@ -133,6 +146,7 @@ TSimCamera::~TSimCamera() {
     FStop = true;
     // Handlers end first: one of them may be starting a reboot right now.
     FServer.Stop();
+    if (FUploadServer) FUploadServer->Stop();
     if (FSearchThread.joinable()) FSearchThread.join();
     std::lock_guard g(FRebootLock);
     if (FRebootThread.joinable()) FRebootThread.join();
@@ -158,6 +172,10 @@ void TSimCamera::Log(const std::string& line) const {
     if (FLog) FLog(std::string(SeriesName(FConfig.Series)) + "@" + FConfig.Address + ":" + std::to_string(Port()) + " " + line);
 }
 
+bool TSimCamera::QueryAccountOk(const THttpRequest& r, const char* userKey, const char* passKey) const {
+    return r.QueryValue(userKey) == FConfig.User && r.QueryValue(passKey) == FConfig.Password;
+}
+
 bool TSimCamera::Authorized(const THttpRequest& r) const {
     std::string want = "Basic " + Base64EncodeLine(FConfig.User + ":" + FConfig.Password);
     return r.Header("Authorization") == want;
@@ -167,10 +185,20 @@ void TSimCamera::Handle(const THttpRequest& r, TConnection& c) {
     Log(r.Method + " " + r.Target);
     const std::string unauthorized = "<html><body><h1>401 Unauthorized</h1></body></html>";
     TKind kind;
-    if (r.Method == "POST" && UploadKind(FConfig.Series, r.Path, kind)) {
+    bool queryAccount = QueryAccountSeries(FConfig.Series);
+    if (r.Method == "POST" && FConfig.Series != TSeries::T && UploadKind(FConfig.Series, r.Path, kind)) {
         Upload(r, c, kind);
     } else if (r.Method != "GET") {
-        c.Send(HttpResponse(400, "bad request"));
+        c.Send(HttpResponse(r.Method == "POST" ? 404 : 400, "<html>not here</html>"));
+    } else if (queryAccount && (r.Path == "/get_status.cgi" || r.Path == "/oem.txt" || r.Path == "/appver.js")) {
+        std::string body;
+        if (!QueryAccountOk(r, "user", "pwd")) body = "var result=\"Auth Failed\";\r\n";
+        else if (r.Path == "/get_status.cgi") body = Status(FConfig.Series, SysVersion(), AppVersion());
+        else if (r.Path == "/oem.txt") body = FConfig.OEM;
+        else
+            body = (FConfig.Model.empty() ? "" : "var app_model=\"" + FConfig.Model + "\";\r\n") + "var app_ver=\"" +
+                   AppVersion() + "\";\r\n";
+        c.Send(HttpResponse(200, body, "Content-Type: text/plain\r\n"));
     } else if (r.Path == "/get_status.cgi") {
         c.Send(HttpResponse(200, Status(FConfig.Series, SysVersion(), AppVersion()), "Content-Type: text/plain\r\n"));
     } else if (r.Path == "/oem.txt" || r.Path == "/appver.js") {
@@ -189,9 +217,9 @@ void TSimCamera::Handle(const THttpRequest& r, TConnection& c) {
 }
 
 void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
-    bool accountOk = FConfig.Series == TSeries::F
-                         ? r.QueryValue("user") == FConfig.User && r.QueryValue("pwd") == FConfig.Password
-                         : Authorized(r);
+    bool accountOk = FConfig.Series == TSeries::F   ? QueryAccountOk(r, "user", "pwd")
+                     : QueryAccountSeries(FConfig.Series) ? QueryAccountOk(r, "loginuse", "loginpas")
+                                                          : Authorized(r);
     std::string ct = r.Header("Content-Type");
     const std::string prefix = "multipart/form-data; boundary=";
     int64_t length = r.ContentLength();
@@ -200,6 +228,7 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
     else if (length < 0) problem = "no Content-Length";
     TFormCheck form(ct.substr(std::min(ct.size(), prefix.size())),
                     FConfig.Series == TSeries::F ? "application/octet-stream" : "application/x-zip-compressed");
+    if (QueryAccountSeries(FConfig.Series) && r.HasHeader("Authorization")) problem = "an Authorization line";
     // The body is taken in full before any answer, as a camera's CGI does.
     char buf[65536];
     int64_t got = 0;
@@ -251,6 +280,7 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
     ++FUpgrades;
     // Down before the answer leaves: whoever reads the answer finds the camera rebooting.
     FServer.Pause();
+    if (FUploadServer) FUploadServer->Pause();
     c.Send(HttpResponse(200, "<html><body>Upgrade succeeded, rebooting...</body></html>"));
     c.Close();
     Reboot(kind, version);
@@ -270,6 +300,7 @@ void TSimCamera::Reboot(TKind kind, const std::string& version) {
             (kind == TKind::System ? FSysVersion : FAppVersion) = version;
         }
         FServer.Resume();
+        if (FUploadServer) FUploadServer->Resume();
         Log("back after reboot");
     });
 }

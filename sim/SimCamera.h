@@ -51,11 +51,15 @@ public:
     TSimCamera& operator=(const TSimCamera&) = delete;
 
     int Port() const { return FServer.Port(); }
+    // The T series takes its uploads on this fixed port of its address.
+    static constexpr int TUploadPort = 8600;
     const TCameraConfig& Config() const { return FConfig; }
     std::string SysVersion() const;
     std::string AppVersion() const;
     int Upgrades() const { return FUpgrades.load(); }
     bool Rebooting() const { return FServer.Paused(); }
+    // Whether the account in a "user"/"pwd" (or "loginuse"/"loginpas") query is the camera's.
+    bool QueryAccountOk(const THttpRequest& r, const char* userKey, const char* passKey) const;
     // A one-line description: series, address, port, account and versions.
     std::string Describe() const;
 
@@ -80,6 +84,7 @@ private:
     std::mutex FRebootLock;
     std::thread FRebootThread;
     THttpServer FServer;
+    std::unique_ptr<THttpServer> FUploadServer;  // T series: port 8600
 };
 
 

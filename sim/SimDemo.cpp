@@ -1,6 +1,15 @@
 #include "SimDemo.h"
 
+#include <cstdlib>
+
 namespace sim {
+
+std::string DemoAddressFor(const std::string& address) {
+    // 127.0.0.1 -> 127.0.0.3: another loopback address beside the others.
+    size_t dot = address.rfind('.');
+    int last = std::atoi(address.c_str() + dot + 1);
+    return address.substr(0, dot + 1) + std::to_string(last == 3 ? 4 : 3);
+}
 
 std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort) {
     std::vector<TCameraConfig> out;
@@ -11,12 +20,15 @@ std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort)
         {TSeries::E, "47.2.3.18", "1.5.2.3", "OEME", ""},
         {TSeries::F, "48.2.0.10", "2.4.8.6", "OEMF", ""},
         {TSeries::H, "48.3.1.7", "3.1.2.5", "OEMH", "H264CAM"},
+        {TSeries::T, "48.2.0.99", "4.0.1.2", "OEMT", "T100"},
+        {TSeries::C, "48.1.5.3", "5.2.0.9", "OEMC", ""},
     };
     int i = 0;
     for (const TSeed& s : seeds) {
         TCameraConfig c;
         c.Series = s.Series;
-        c.Address = address;
+        // A T camera takes uploads on the fixed port 8600 of its address: each gets an address of its own.
+        c.Address = s.Series == TSeries::T ? DemoAddressFor(address) : address;
         c.Port = basePort ? basePort + i : 0;
         c.SysVersion = s.Sys;
         c.AppVersion = s.App;

@@ -49,7 +49,8 @@ std::string SectionFor(const TCameraConfig& camera, TKind kind) {
     // E system objects mask the third part of the version; H and E UI objects read the model
     // from "/appver.js" and use it whole; F objects never set one.
     if (camera.Series == TSeries::E && kind == TKind::System) return ESectionName(camera.SysVersion);
-    bool readsModel = camera.Series == TSeries::H || (camera.Series == TSeries::E && kind == TKind::UI);
+    bool readsModel = camera.Series == TSeries::H || camera.Series == TSeries::T || camera.Series == TSeries::C ||
+                      (camera.Series == TSeries::E && kind == TKind::UI);
     if (readsModel && !camera.Model.empty()) return camera.Model;
     return CopyBeforeLast(".", kind == TKind::System ? camera.SysVersion : camera.AppVersion);
 }

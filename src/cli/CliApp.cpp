@@ -5,6 +5,7 @@
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "platform/Platform.h"
+#include "transport/SR_Zolt.h"
 #include "upgrade/uUpgradeFactory.h"
 
 #include <CLI/CLI.hpp>
@@ -151,6 +152,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
     platform::SetMessageBoxHook(
         [answer = o.Answer](const std::string& t, const std::string& c, int f) { return ConsoleBox(t, c, f, answer); });
     TfrmStrRes store;
+    CreateZoltSeries();
     ChooseLanguage(o.Lang);
     {
         TOptionFile options("option.ini");
@@ -161,6 +163,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
     if (o.Firmware == "system" || o.Firmware == "both") ok = session.Run(o, 1) && ok;
     if (o.Firmware == "both") platform::Sleep(1000);
     if (o.Firmware == "ui" || o.Firmware == "both") ok = session.Run(o, 0) && ok;
+    ReleaseZoltSeries();
     platform::SetMessageBoxHook(nullptr);
     return ok ? 0 : 1;
 }

@@ -2,7 +2,9 @@
 
 #include "uEUpgrade.h"
 #include "uFUpgrade.h"
+#include "uCUpgrade.h"
 #include "uHUpgrade.h"
+#include "uTUpgrade.h"
 
 std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, int Kind) {
     bool system = Kind != 0;
@@ -16,6 +18,12 @@ std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, 
     case 2:
         if (system) return std::make_unique<THSYSUpgrade>();
         return std::make_unique<THUIUpgrade>();
+    case 3:
+        if (system) return std::make_unique<TTSYSUpgrade>();
+        return std::make_unique<TTUIUpgrade>();
+    case 4:
+        if (system) return std::make_unique<TCSYSUpgrade>();
+        return std::make_unique<TCUIUpgrade>();
     default: return nullptr;
     }
 }

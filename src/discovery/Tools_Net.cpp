@@ -1,0 +1,100 @@
+#include "Tools_Net.h"
+
+#include "platform/Platform.h"
+#include "transport/Base64.h"
+#include "transport/HttpClient.h"
+#include "transport/Tools.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+bool TTools_Net::BindFirstFreePort(TUdpListener& Listener, int Start) {
+    int found = -1;
+    int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe >= 0) {
+        for (int port = Start; port < Start + PortRange && port <= 65535; ++port) {
+            if (port < 0) continue;
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_port = htons(static_cast<uint16_t>(port));
+            a.sin_addr.s_addr = htonl(INADDR_ANY);
+            if (bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                found = port;
+                break;
+            }
+            if (errno != EADDRINUSE && errno != EACCES) break;
+        }
+        close(probe);
+    }
+    if (found < 0) return false;
+    for (int port = found; port < Start + PortRange && port <= 65535; ++port)
+        if (Listener.Activate(port)) return true;
+    return false;
+}
+
+std::string TTools_Net::IpToText(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+    return std::to_string(b0) + "." + std::to_string(b1) + "." + std::to_string(b2) + "." + std::to_string(b3);
+}
+
+int TTools_Net::CompareDotted(const std::string& a, const std::string& b) {
+    TStringList pa, pb;
+    TTools::SplitText(a, ".", pa);
+    TTools::SplitText(b, ".", pb);
+    if (pa.size() != pb.size()) {
+        int c = strcasecmp(a.c_str(), b.c_str());
+        return c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    auto number = [](const std::string& s) -> long long {
+        if (s.empty() || s.size() > 18 || s.find_first_not_of("0123456789") != std::string::npos) return 0;
+        return std::atoll(s.c_str());
+    };
+    for (size_t i = 0; i < pa.size(); ++i) {
+        long long x = number(pa[i]), y = number(pb[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+namespace {
+size_t Collect(char* data, size_t size, size_t n, void* user) {
+    auto* body = static_cast<std::string*>(user);
+    if (body->size() + size * n > TTools_Net::BodyLimit) return 0;
+    body->append(data, size * n);
+    return size * n;
+}
+} // namespace
+
+bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
+                             const std::string& Password) {
+    if (URL.empty() || !http::IsSafeTarget(URL)) return false;
+    try {
+        http::TEasy easy = http::NewEasy();
+        if (!easy) return false;
+        CURL* c = easy.get();
+        int64_t limit = platform::Scaled(Timeout);
+        curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit));
+        curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(c, CURLOPT_MAXREDIRS, 15L);
+        http::TStallGuard guard(c, limit);
+        http::THeaderList headers;
+        headers.Drop("Accept");
+        if (!User.empty() && !headers.Add("Authorization", "Basic " + Base64EncodeLine(User + ":" + Password)))
+            return false;
+        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
+        std::string body;
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Collect);
+        curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+        if (curl_easy_perform(c) != CURLE_OK) return false;
+        Body = std::move(body);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "UdpListener.h"
+
+#include <cstdint>
+#include <string>
+
+class TTools_Net {
+public:
+    static constexpr int PortRange = 1000;
+    static constexpr size_t BodyLimit = 16 * 1024 * 1024;
+
+    // Activates the listener on the lowest free port of start .. start + 999.
+    static bool BindFirstFreePort(TUdpListener& Listener, int Start);
+    static std::string IpToText(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
+    static int CompareDotted(const std::string& a, const std::string& b);
+    // GET as text; false (Body untouched) for an empty URL, no connection, a time-out or an error
+    // status. Never raises.
+    static bool HttpGetText(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
+                            const std::string& Password);
+};

@@ -1,0 +1,64 @@
+#include "UdpListener.h"
+
+#include "platform/Platform.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool TUdpListener::Activate(int port) {
+    Deactivate();
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (port < 0 || port > 65535 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        close(s);
+        return false;
+    }
+    FSocket = s;
+    FPort = port;
+    FStop = false;
+    FThread = std::thread([this] { Run(); });
+    return true;
+}
+
+void TUdpListener::Deactivate() {
+    FStop = true;
+    if (FThread.joinable()) FThread.join();
+    if (FSocket >= 0) close(FSocket);
+    FSocket = -1;
+}
+
+bool TUdpListener::SendTo(const std::string& data, const std::string& ip, int port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (FSocket < 0 || inet_pton(AF_INET, ip.c_str(), &to.sin_addr) != 1) return false;
+    return sendto(FSocket, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+           static_cast<ssize_t>(data.size());
+}
+
+void TUdpListener::Run() {
+    char buf[MaxDatagram];
+    while (!FStop) {
+        pollfd p{FSocket, POLLIN, 0};
+        if (poll(&p, 1, 50) <= 0) continue;
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t n = recvfrom(FSocket, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0) continue;
+        char ip[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
+        std::string data(buf, static_cast<size_t>(n));
+        std::string fromIP = ip;
+        int fromPort = ntohs(from.sin_port);
+        if (OnReceive) platform::Synchronize([&] { OnReceive(data, fromIP, fromPort); });
+    }
+}

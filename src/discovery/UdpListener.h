@@ -1,0 +1,35 @@
+// A UDP listener: one socket bound on all local addresses, broadcast on, and a receive thread
+// that hands every datagram (at most 1024 bytes) to the main thread through platform::Synchronize.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+class TUdpListener {
+public:
+    static constexpr size_t MaxDatagram = 1024;
+    using TReceive = std::function<void(const std::string& data, const std::string& fromIP, int fromPort)>;
+
+    TUdpListener() = default;
+    ~TUdpListener() { Deactivate(); }
+    TUdpListener(const TUdpListener&) = delete;
+    TUdpListener& operator=(const TUdpListener&) = delete;
+
+    TReceive OnReceive;
+    // Binds port on all local addresses and starts receiving; false when the port is taken.
+    bool Activate(int port);
+    void Deactivate();
+    bool Active() const { return FSocket >= 0; }
+    int Port() const { return FPort; }
+    // Sends from the listener's own socket (the replies then come back to it).
+    bool SendTo(const std::string& data, const std::string& ip, int port);
+
+private:
+    void Run();
+    int FSocket = -1;
+    int FPort = 0;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
