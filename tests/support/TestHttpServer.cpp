@@ -42,7 +42,7 @@ std::string BodyOf(const std::string& raw) {
 
 std::string RequestLine(const std::string& raw) { return raw.substr(0, raw.find("\r\n")); }
 
-TTestHttpServer::TTestHttpServer() : FServer("127.0.0.1", 0) {
+TTestHttpServer::TTestHttpServer(const std::string& address, int port) : FServer(address, port) {
     FServer.OnHttp([this](const sim::THttpRequest& r, sim::TConnection& c) { Serve(r, c); });
 }
 

@@ -31,13 +31,14 @@ TCanned Redirect(const std::string& location, int status = 302);
 
 class TTestHttpServer {
 public:
-    TTestHttpServer();
+    explicit TTestHttpServer(const std::string& address = "127.0.0.1", int port = 0);
     ~TTestHttpServer() { Stop(); }
     TTestHttpServer(const TTestHttpServer&) = delete;
     TTestHttpServer& operator=(const TTestHttpServer&) = delete;
 
     int Port() const { return FServer.Port(); }
-    std::string Base() const { return "http://127.0.0.1:" + std::to_string(Port()); }
+    const std::string& Address() const { return FServer.Address(); }
+    std::string Base() const { return "http://" + FServer.Address() + ":" + std::to_string(Port()); }
     std::string Url(const std::string& path) const { return Base() + path; }
 
     // Answers requests whose target, without its query, is path; unknown paths get 404.
