@@ -2,6 +2,7 @@
 #include "lang/Lang.h"
 
 #include "SimDemo.h"
+#include "support/SimSupport.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -33,23 +34,13 @@ protected:
         SetLangDir("");
         TSandbox::TearDown();
     }
-    // F and H cameras only: an E camera would answer the searches of other tests.
-    void Start(std::vector<sim::TCameraConfig> all) {
-        std::vector<sim::TCameraConfig> cams;
-        for (auto& c : all)
-            if (c.Series == sim::TSeries::F || c.Series == sim::TSeries::H) cams.push_back(c);
-        for (auto& c : cams) c.RebootMs = 1000;
-        Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
+    // F and H cameras only: an E camera would answer the searches of other tests, and a T
+    // camera takes the fixed port 8600.
+    void Start() {
+        Sim = std::make_unique<sim::TSimulation>(Root + "fm", DemoOf({sim::TSeries::F, sim::TSeries::H}), "127.0.0.1", 0,
+                                                 true);
     }
-    TCliUpgradeOptions For(sim::TSimCamera& cam) {
-        TCliUpgradeOptions o;
-        o.IP = "127.0.0.1";
-        o.Port = std::to_string(cam.Port());
-        o.Series = sim::SeriesName(cam.Config().Series)[0];
-        o.FirmwareServer = Sim->Firmware().BaseURL();
-        o.Lang = "en";
-        return o;
-    }
+    TCliUpgradeOptions For(sim::TSimCamera& cam) { return OptionsFor(*Sim, cam); }
     // The log lines without their time stamps (everything up to the stamp's ':' after the time).
     std::vector<std::string> Run(const TCliUpgradeOptions& o, int& rc) {
         std::ostringstream out;
@@ -74,7 +65,7 @@ std::vector<std::string> Seven(const std::string& from, const std::string& to) {
 } // namespace
 
 TEST_F(CliEndToEnd, FAndHSystemThenUI) {
-    Start(sim::DemoCameras("127.0.0.1", 0));
+    Start();
     for (sim::TSeries s : {sim::TSeries::F, sim::TSeries::H}) {
         sim::TSimCamera& cam = *Sim->Find(s);
         std::string sys = cam.SysVersion(), app = cam.AppVersion();
@@ -91,7 +82,7 @@ TEST_F(CliEndToEnd, FAndHSystemThenUI) {
 }
 
 TEST_F(CliEndToEnd, OneKindAtATime) {
-    Start(sim::DemoCameras("127.0.0.1", 0));
+    Start();
     sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
     auto o = For(f);
     o.Firmware = "ui";
@@ -104,7 +95,7 @@ TEST_F(CliEndToEnd, OneKindAtATime) {
 }
 
 TEST_F(CliEndToEnd, WrongPasswordStopsAtOnceWithoutAskingTheFirmwareServer) {
-    Start(sim::DemoCameras("127.0.0.1", 0));
+    Start();
     auto o = For(*Sim->Find(sim::TSeries::H));
     o.Password = "wrong";
     o.Firmware = "system";
@@ -115,8 +106,7 @@ TEST_F(CliEndToEnd, WrongPasswordStopsAtOnceWithoutAskingTheFirmwareServer) {
 }
 
 TEST_F(CliEndToEnd, NewestVersionAlreadyWithNo) {
-    auto cams = sim::DemoCameras("127.0.0.1", 0);
-    Start(cams);
+    Start();
     sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
     auto o = For(f);
     o.Firmware = "system";

@@ -1,4 +1,3 @@
-#include "cli/CliApp.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "transport/uTSocketThread.h"
@@ -6,13 +5,13 @@
 
 #include "SimDemo.h"
 #include "SimPk2.h"
+#include "support/SimSupport.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <mutex>
-#include <sstream>
 
 using namespace testsupport;
 
@@ -95,24 +94,13 @@ std::string Xor(std::string s) {
     return s;
 }
 
-class Ctp : public TSandbox {
+class Ctp : public TLangSandbox {
 protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        Store = std::make_unique<TfrmStrRes>();
-        SetLanguage("en");
-    }
-    void TearDown() override {
-        Store.reset();
-        SetLangDir("");
-        TSandbox::TearDown();
-    }
     std::string Package(const std::vector<sim::TPk2Record>& records, long long count = -1) {
         std::string p = Temp + "pkg.pk2";
         WriteFile(p, sim::Pk2Bytes(records, std::string("PK2\0", 4), count));
         return p;
     }
-    std::unique_ptr<TfrmStrRes> Store;
 };
 
 } // namespace
@@ -313,22 +301,12 @@ TEST_F(Ctp, UnreachableCameraIsAFailedVersionRead) {
 }
 
 TEST_F(Ctp, EndToEndThroughTheCommandLine) {
-    auto cams = sim::DemoCameras("127.0.0.1", 0);
-    cams.resize(1);  // the E camera
-    cams[0].RebootMs = 1000;
-    sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true);
+    sim::TSimulation simulation(Root + "fm", DemoOf({sim::TSeries::E}), "127.0.0.1", 0, true);
     sim::TSimCamera& cam = *simulation.Cameras()[0];
-    TCliUpgradeOptions o;
-    o.IP = "127.0.0.1";
-    o.Port = std::to_string(cam.Port());
-    o.Series = 'E';
-    o.Lang = "en";
-    o.FirmwareServer = simulation.Firmware().BaseURL();
-    std::ostringstream out;
-    EXPECT_EQ(RunUpgrade(o, out), 0) << out.str();
+    std::string log;
+    EXPECT_EQ(RunCli(OptionsFor(simulation, cam), log), 0) << log;
     EXPECT_EQ(cam.SysVersion(), "47.2.4.18");
     EXPECT_EQ(cam.AppVersion(), "1.5.2.4");
-    std::string log = out.str();
     for (const char* line : {"The version of present device rom is :47.2.3.18 \n",
                              "The version of latest  device rom is :47.2.4.18\n",
                              "The version of present device rom is :1.5.2.3\n", "IP Cam is Working!\n"})
@@ -336,47 +314,25 @@ TEST_F(Ctp, EndToEndThroughTheCommandLine) {
 }
 
 TEST_F(Ctp, CameraRefusingADataChunkEndsWithTheReadError) {
-    auto cams = sim::DemoCameras("127.0.0.1", 0);
-    cams.resize(1);
+    auto cams = DemoOf({sim::TSeries::E});
     cams[0].Faults.CtpRefuseMessage = 3;  // hello, FILE, DATA, DATA: the second chunk
     sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true, nullptr, 5000);
-    TCliUpgradeOptions o;
-    o.IP = "127.0.0.1";
-    o.Port = std::to_string(simulation.Cameras()[0]->Port());
-    o.Series = 'E';
-    o.Firmware = "system";
-    o.Lang = "en";
-    o.FirmwareServer = simulation.Firmware().BaseURL();
-    std::ostringstream out;
-    EXPECT_EQ(RunUpgrade(o, out), 1);
-    std::string log = out.str();
+    std::string log;
+    EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "system"), log), 1);
     EXPECT_EQ(log.substr(log.rfind(':', log.size() - 2) + 1), "Error on reading ROM for upgrade.\n") << log;
     EXPECT_EQ(simulation.Cameras()[0]->Upgrades(), 0);
 }
 
 TEST_F(Ctp, InterimAnswersAndTheCameraThatNeverComesBack) {
-    auto cams = sim::DemoCameras("127.0.0.1", 0);
-    cams.resize(1);
+    auto cams = DemoOf({sim::TSeries::E});
     cams[0].Faults.CtpContinue = true;
     sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true, nullptr, 4000);
-    TCliUpgradeOptions o;
-    o.IP = "127.0.0.1";
-    o.Port = std::to_string(simulation.Cameras()[0]->Port());
-    o.Series = 'E';
-    o.Firmware = "ui";
-    o.Lang = "en";
-    o.FirmwareServer = simulation.Firmware().BaseURL();
-    std::ostringstream out;
-    EXPECT_EQ(RunUpgrade(o, out), 0) << out.str();
+    std::string log;
+    EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "ui"), log), 0) << log;
 
     cams[0].Faults = {};
     cams[0].Faults.RebootForever = true;
-    cams[0].Port = 0;
     sim::TSimulation never(Root + "fm2", cams, "127.0.0.1", 0, true, nullptr, 4000);
-    o.Port = std::to_string(never.Cameras()[0]->Port());
-    o.FirmwareServer = never.Firmware().BaseURL();
-    o.Firmware = "ui";
-    std::ostringstream out2;
-    EXPECT_EQ(RunUpgrade(o, out2), 1);
-    EXPECT_NE(out2.str().find("Network camera reset aberrant"), std::string::npos) << out2.str();
+    EXPECT_EQ(RunCli(OptionsFor(never, *never.Cameras()[0], "ui"), log), 1);
+    EXPECT_NE(log.find("Network camera reset aberrant"), std::string::npos) << log;
 }

@@ -20,24 +20,9 @@ const std::string kSysSig("\x42\x4E\x45\x47", 4);
 const std::string kUISig("\xBD\x9A\x0C\x44", 4);
 
 // Exposes the image path the package step would set.
-template <class T> class TAt : public T {
-public:
-    void SetImage(const std::string& p) { this->FImagePath = p; }
-};
-
-class Upload : public TSandbox {
+class Upload : public TLangSandbox {
 protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        Store = std::make_unique<TfrmStrRes>();
-        SetLanguage("en");
-    }
-    void TearDown() override {
-        Store.reset();
-        SetLangDir("");
-        TSandbox::TearDown();
-    }
-    template <class T> void Aim(TAt<T>& u, const std::string& image, int port = 0) {
+    template <class T> void Aim(TWithImage<T>& u, const std::string& image, int port = 0) {
         u.SetIP("127.0.0.1");
         u.SetPort(port ? port : Srv.Port());
         std::string path = Temp + "image.bin";
@@ -72,13 +57,12 @@ protected:
                boundary + "--\r\n";
     }
     TTestHttpServer Srv;
-    std::unique_ptr<TfrmStrRes> Store;
 };
 
 } // namespace
 
 TEST_F(Upload, FSystemRequestByteForByte) {
-    TAt<TFSYSUpgrade> u;
+    TWithImage<TFSYSUpgrade> u;
     std::string image = kSysSig + std::string(5000, '\x07');
     Aim(u, image);
     u.SetPassword("530274");
@@ -103,7 +87,7 @@ TEST_F(Upload, FSystemRequestByteForByte) {
 }
 
 TEST_F(Upload, FUIRequestWithEmptyPassword) {
-    TAt<TFUIUpgrade> u;
+    TWithImage<TFUIUpgrade> u;
     Aim(u, kUISig + "ui");
     Srv.On("/upgrade_htmls.cgi", Answer(200, ""));
     std::string msg;
@@ -112,7 +96,7 @@ TEST_F(Upload, FUIRequestWithEmptyPassword) {
 }
 
 TEST_F(Upload, HRequestsByteForByte) {
-    TAt<THUIUpgrade> ui;
+    TWithImage<THUIUpgrade> ui;
     std::string image = "PK\x03\x04 any image of four bytes or more";
     Aim(ui, image);
     ui.SetImage("  " + Temp + "image.bin ");
@@ -134,7 +118,7 @@ TEST_F(Upload, HRequestsByteForByte) {
                        }));
     EXPECT_EQ(c.Body, form);
 
-    TAt<THSYSUpgrade> sys;
+    TWithImage<THSYSUpgrade> sys;
     Aim(sys, image);
     sys.SetPassword("530274");
     Srv.On("/cgi-bin/upgrade_firmware.cgi", Answer(200, "done"));
@@ -145,7 +129,7 @@ TEST_F(Upload, HRequestsByteForByte) {
 }
 
 TEST_F(Upload, SignatureAndShortImagesAreRefusedWithoutAConnection) {
-    TAt<TFSYSUpgrade> sys;
+    TWithImage<TFSYSUpgrade> sys;
     std::string msg;
     Aim(sys, kUISig + "a UI image");
     EXPECT_FALSE(sys.DoUpgrade(msg));
@@ -153,7 +137,7 @@ TEST_F(Upload, SignatureAndShortImagesAreRefusedWithoutAConnection) {
     Aim(sys, "BNE");
     EXPECT_FALSE(sys.DoUpgrade(msg));
     EXPECT_EQ(msg, "Error on reading ROM for upgrade.");
-    TAt<THSYSUpgrade> h;
+    TWithImage<THSYSUpgrade> h;
     Aim(h, "abc");
     EXPECT_FALSE(h.DoUpgrade(msg));
     EXPECT_EQ(msg, "Error on reading ROM for upgrade.");
@@ -163,7 +147,7 @@ TEST_F(Upload, SignatureAndShortImagesAreRefusedWithoutAConnection) {
 }
 
 TEST_F(Upload, AnswersJudgedByStatusAndLocation) {
-    TAt<TFSYSUpgrade> u;
+    TWithImage<TFSYSUpgrade> u;
     Aim(u, kSysSig + "x");
     std::string msg;
     Srv.On("/upgrade_firmware.cgi", Answer(200, "<html>error page</html>"));
@@ -184,7 +168,7 @@ TEST_F(Upload, AnswersJudgedByStatusAndLocation) {
 }
 
 TEST_F(Upload, BrokenExchangesFail) {
-    TAt<THSYSUpgrade> h;
+    TWithImage<THSYSUpgrade> h;
     Aim(h, kSysSig + std::string(200000, 'z'));
     std::string msg;
     TCanned hold;
@@ -199,7 +183,7 @@ TEST_F(Upload, BrokenExchangesFail) {
     Srv.On("/cgi-bin/upgrade_firmware.cgi", cut);
     EXPECT_FALSE(h.DoUpgrade(msg));
     EXPECT_EQ(msg.rfind("Upgrade failed:", 0), 0u);
-    TAt<TFSYSUpgrade> f;
+    TWithImage<TFSYSUpgrade> f;
     Aim(f, kSysSig + "x");
     Srv.On("/upgrade_firmware.cgi", hold);
     EXPECT_FALSE(f.DoUpgrade(msg));  // the F series gets a bound too
@@ -214,7 +198,7 @@ TEST_F(Upload, PortEightyIsLeftOutOfUrlAndHost) {
 }
 
 TEST_F(Upload, AccountInTheQueryIsPercentEncoded) {
-    TAt<TFSYSUpgrade> u;
+    TWithImage<TFSYSUpgrade> u;
     Aim(u, kSysSig);
     u.SetUser("a b&c");
     u.SetPassword("p#1");
@@ -225,9 +209,9 @@ TEST_F(Upload, AccountInTheQueryIsPercentEncoded) {
 }
 
 TEST_F(Upload, StatusPagesOfBothSeries) {
-    TAt<TFSYSUpgrade> f;
-    TAt<TFUIUpgrade> fu;
-    TAt<THSYSUpgrade> h;
+    TWithImage<TFSYSUpgrade> f;
+    TWithImage<TFUIUpgrade> fu;
+    TWithImage<THSYSUpgrade> h;
     for (auto* u : std::initializer_list<TUpgradeObject*>{&f, &fu, &h}) {
         u->SetIP("127.0.0.1");
         u->SetPort(Srv.Port());

@@ -1,10 +1,10 @@
-#include "cli/CliApp.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "upgrade/uFUpgrade.h"
 #include "upgrade/uHUpgrade.h"
 
 #include "SimDemo.h"
+#include "support/SimSupport.h"
 #include "transport/Tools.h"
 #include "support/Sandbox.h"
 
@@ -14,7 +14,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <sstream>
 
 using namespace testsupport;
 
@@ -44,23 +43,8 @@ std::string Post(const std::string& target, const std::string& contentType, cons
            std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
 }
 
-template <class T> class TAt : public T {
-public:
-    void SetImage(const std::string& p) { this->FImagePath = p; }
-};
-
-class SimCamera : public TSandbox {
+class SimCamera : public TLangSandbox {
 protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        Store = std::make_unique<TfrmStrRes>();
-        SetLanguage("en");
-    }
-    void TearDown() override {
-        Store.reset();
-        SetLangDir("");
-        TSandbox::TearDown();
-    }
     std::unique_ptr<sim::TSimCamera> Camera(sim::TSeries s, sim::TCameraFaults faults = {}, int64_t rebootMs = 500) {
         sim::TCameraConfig c;
         c.Series = s;
@@ -68,7 +52,7 @@ protected:
         c.Faults = faults;
         return std::make_unique<sim::TSimCamera>(c);
     }
-    template <class T> void Aim(TAt<T>& u, sim::TSimCamera& cam, sim::TKind kind) {
+    template <class T> void Aim(TWithImage<T>& u, sim::TSimCamera& cam, sim::TKind kind) {
         u.SetIP("127.0.0.1");
         u.SetPort(cam.Port());
         u.SetPassword("530274");
@@ -76,7 +60,6 @@ protected:
         WriteFile(path, sim::MakeImage(kind, "9.9.9.9", 3000));
         u.SetImage(path);
     }
-    std::unique_ptr<TfrmStrRes> Store;
 };
 
 } // namespace
@@ -109,7 +92,7 @@ TEST_F(SimCamera, StatusPagesAndAccounts) {
 
 TEST_F(SimCamera, TakesAGoodUploadRebootsAndComesBackWithTheNewVersion) {
     auto h = Camera(sim::TSeries::H, {}, 30000);  // long enough to be seen rebooting
-    TAt<THSYSUpgrade> u;
+    TWithImage<THSYSUpgrade> u;
     Aim(u, *h, sim::TKind::System);
     std::string msg;
     ASSERT_TRUE(u.DoUpgrade(msg)) << msg;
@@ -163,7 +146,7 @@ TEST_F(SimCamera, UploadFaults) {
     };
     for (const auto& c : cases) {
         auto h = Camera(sim::TSeries::H, c.Faults);
-        TAt<THUIUpgrade> u;
+        TWithImage<THUIUpgrade> u;
         Aim(u, *h, sim::TKind::UI);
         std::string msg;
         EXPECT_FALSE(u.DoUpgrade(msg)) << c.Why;
@@ -174,19 +157,10 @@ TEST_F(SimCamera, UploadFaults) {
 }
 
 TEST_F(SimCamera, RebootThatNeverEndsGivesNotWorking) {
-    sim::TCameraConfig c;
-    c.Series = sim::TSeries::F;
-    c.Faults.RebootForever = true;
-    auto sim = std::make_unique<sim::TSimulation>(Root + "fm", std::vector<sim::TCameraConfig>{c}, "127.0.0.1", 0, true);
-    TCliUpgradeOptions o;
-    o.IP = "127.0.0.1";
-    o.Port = std::to_string(sim->Cameras()[0]->Port());
-    o.Series = 'F';
-    o.Firmware = "system";
-    o.Lang = "en";
-    o.FirmwareServer = sim->Firmware().BaseURL();
-    std::ostringstream out;
-    EXPECT_EQ(RunUpgrade(o, out), 1);
-    std::string log = out.str();
+    auto cams = DemoOf({sim::TSeries::F});
+    cams[0].Faults.RebootForever = true;
+    sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true);
+    std::string log;
+    EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "system"), log), 1);
     EXPECT_NE(log.find("Network camera reset aberrant"), std::string::npos) << log;
 }

@@ -1,4 +1,3 @@
-#include "cli/CliApp.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "transport/SR_Zolt.h"
@@ -6,49 +5,38 @@
 #include "upgrade/uTUpgrade.h"
 
 #include "SimDemo.h"
+#include "support/SimSupport.h"
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 using namespace testsupport;
 
 namespace {
 
-template <class T> class TAt : public T {
-public:
-    void SetImage(const std::string& p) { this->FImagePath = p; }
-    const std::string& Oem() const { return this->FOEMName; }
-};
-
-class Zolt : public TSandbox {
+class Zolt : public TLangSandbox {
 protected:
     void SetUp() override {
-        TSandbox::SetUp();
-        Store = std::make_unique<TfrmStrRes>();
-        SetLanguage("en");
+        TLangSandbox::SetUp();
         CreateZoltSeries();
     }
     void TearDown() override {
         ReleaseZoltSeries();
-        Store.reset();
-        SetLangDir("");
-        TSandbox::TearDown();
+        TLangSandbox::TearDown();
     }
     template <class T> void Aim(T& u, TTestHttpServer& srv) {
         u.SetIP(srv.Address());
         u.SetPort(srv.Port());
     }
-    std::unique_ptr<TfrmStrRes> Store;
 };
 
 } // namespace
 
 TEST_F(Zolt, LoginCodes) {
     TTestHttpServer srv;
-    TAt<TTSYSUpgrade> u;
+    TWithImage<TTSYSUpgrade> u;
     Aim(u, srv);
     u.SetPassword("PW");
     srv.On("/get_status.cgi", Answer(200, "var result=\"Auth Failed\";"));
@@ -72,8 +60,8 @@ TEST_F(Zolt, LoginCodes) {
 
 TEST_F(Zolt, VersionRules) {
     TTestHttpServer srv;
-    TAt<TCUIUpgrade> ui;
-    TAt<TCSYSUpgrade> sys;
+    TWithImage<TCUIUpgrade> ui;
+    TWithImage<TCSYSUpgrade> sys;
     Aim(ui, srv);
     Aim(sys, srv);
     srv.On("/appver.js", Answer(200, "var app_ver=\"5.2.0.9\";"));
@@ -117,7 +105,7 @@ TEST_F(Zolt, UploadAddressOfEachSeries) {
     library.On("/upgrade_firmware.cgi", Answer(200, "ok"));
     library.On("/upgrade_htmls.cgi", Answer(200, "<html>error page</html>"));
     WriteFile(Temp + "img.bin", "image bytes");
-    TAt<TTSYSUpgrade> t;
+    TWithImage<TTSYSUpgrade> t;
     Aim(t, camera);
     t.SetImage(" " + Temp + "img.bin ");
     std::string msg;
@@ -131,12 +119,12 @@ TEST_F(Zolt, UploadAddressOfEachSeries) {
     EXPECT_EQ(HeaderOf(raw, "Authorization"), "");
     EXPECT_NE(BodyOf(raw).find("filename=\"" + Temp + "img.bin\"\r\nContent-Type: application/x-zip-compressed\r\n"),
               std::string::npos);
-    TAt<TTUIUpgrade> tui;
+    TWithImage<TTUIUpgrade> tui;
     Aim(tui, camera);
     tui.SetImage(Temp + "img.bin");
     EXPECT_TRUE(tui.DoUpgrade(msg));  // 200 with an error page is success
 
-    TAt<TCSYSUpgrade> c;
+    TWithImage<TCSYSUpgrade> c;
     Aim(c, camera);
     c.SetPassword("530274");
     c.SetImage(Temp + "img.bin");
@@ -172,7 +160,7 @@ TEST_F(Zolt, BaseAddressRule) {
 TEST_F(Zolt, FailedUploads) {
     TTestHttpServer srv("127.0.0.43", 0);
     WriteFile(Temp + "img.bin", std::string(100000, 'i'));
-    TAt<TCUIUpgrade> c;
+    TWithImage<TCUIUpgrade> c;
     Aim(c, srv);
     c.SetImage(Temp + "img.bin");
     TCanned hold, closed;
@@ -195,24 +183,10 @@ TEST_F(Zolt, FailedUploads) {
 }
 
 TEST_F(Zolt, EndToEndThroughTheCommandLine) {
-    auto all = sim::DemoCameras("127.0.0.1", 0);
-    std::vector<sim::TCameraConfig> cams;
-    for (auto& c : all)
-        if (c.Series == sim::TSeries::T || c.Series == sim::TSeries::C) {
-            c.RebootMs = 1000;
-            cams.push_back(c);
-        }
-    sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true);
+    sim::TSimulation simulation(Root + "fm", DemoOf({sim::TSeries::T, sim::TSeries::C}), "127.0.0.1", 0, true);
     for (auto& cam : simulation.Cameras()) {
-        TCliUpgradeOptions o;
-        o.IP = cam->Config().Address;
-        o.Port = std::to_string(cam->Port());
-        o.Series = sim::SeriesName(cam->Config().Series)[0];
-        o.Lang = "en";
-        o.FirmwareServer = simulation.Firmware().BaseURL();
-        std::string sys = cam->SysVersion(), app = cam->AppVersion();
-        std::ostringstream out;
-        EXPECT_EQ(RunUpgrade(o, out), 0) << out.str();
+        std::string sys = cam->SysVersion(), app = cam->AppVersion(), log;
+        EXPECT_EQ(RunCli(OptionsFor(simulation, *cam), log), 0) << log;
         EXPECT_EQ(cam->SysVersion(), sim::NextVersion(sys));
         EXPECT_EQ(cam->AppVersion(), sim::NextVersion(app));
         EXPECT_EQ(cam->Upgrades(), 2);

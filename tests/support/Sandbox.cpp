@@ -1,5 +1,6 @@
 #include "Sandbox.h"
 
+#include "lang/Lang.h"
 #include "transport/Tools.h"
 
 #include <sys/stat.h>
@@ -56,6 +57,18 @@ void TSandbox::SetUp() {
 void TSandbox::TearDown() {
     Boxes.reset();
     TTools::DeleteDir(Root, true);
+}
+
+void TLangSandbox::SetUp() {
+    TSandbox::SetUp();
+    FStore = std::make_unique<TfrmStrRes>();
+    SetLanguage("en");
+}
+
+void TLangSandbox::TearDown() {
+    FStore.reset();
+    SetLangDir("");
+    TSandbox::TearDown();
 }
 
 } // namespace testsupport

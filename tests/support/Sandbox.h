@@ -2,6 +2,7 @@
 // a scripted message box, and takes them away afterwards.
 #pragma once
 
+#include "lang/StrResource.h"
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,24 @@ protected:
     std::string Root;      // the folder that holds everything of this test, ending with '/'
     std::string Temp;      // the program's private temporary folder, ending with '/'
     std::unique_ptr<platform::TScriptedMessageBox> Boxes;
+};
+
+// A sandbox whose language folder holds the stored files, with English chosen: log lines and
+// messages then read as the English file writes them.
+class TLangSandbox : public TSandbox {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::unique_ptr<TfrmStrRes> FStore;
+};
+
+// An upgrade object whose image path a test can set, as the package step would.
+template <class T> class TWithImage : public T {
+public:
+    void SetImage(const std::string& path) { this->FImagePath = path; }
+    const std::string& Oem() const { return this->FOEMName; }
 };
 
 } // namespace testsupport

@@ -46,21 +46,14 @@ public:
     }
 };
 
-class Session : public testsupport::TSandbox {
+class Session : public testsupport::TLangSandbox {
 protected:
     void SetUp() override {
-        TSandbox::SetUp();
-        Store = std::make_unique<TfrmStrRes>();
-        SetLanguage("en");
+        TLangSandbox::SetUp();
         Upgrade = std::make_shared<TScriptedUpgrade>();
         // An image left by an earlier session: the package step succeeds without a download.
         Upgrade->SetFirmwareFile("pkg.zip");
         testsupport::WriteFile(Temp + "pkg.bin", "image");
-    }
-    void TearDown() override {
-        Store.reset();
-        SetLangDir("");
-        TSandbox::TearDown();
     }
     std::vector<std::string> Run() {
         std::vector<std::string> lines;
@@ -74,7 +67,6 @@ protected:
     }
     static std::string T(const char* key, const std::string& tail = "") { return GetLangStr(key) + tail; }
 
-    std::unique_ptr<TfrmStrRes> Store;
     std::shared_ptr<TScriptedUpgrade> Upgrade;
 };
 
