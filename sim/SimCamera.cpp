@@ -3,13 +3,13 @@
 #include "platform/Platform.h"
 #include "transport/uTSocketThread.h"
 
+#include "transport/Base64.h"
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include "transport/Base64.h"
 
 #include <chrono>
 #include <cstring>
@@ -29,7 +29,9 @@ std::string Status(TSeries s, const std::string& sys, const std::string& app) {
            ";\r\nvar alias=" + Q + "simcam" + Q + ";\r\n";
 }
 
-bool QueryAccountSeries(TSeries s) { return s == TSeries::T || s == TSeries::C; }
+bool QueryAccountSeries(TSeries s) {
+    return s == TSeries::T || s == TSeries::C;
+}
 
 struct TUploadPath {
     const char* Path;
@@ -37,10 +39,13 @@ struct TUploadPath {
 };
 
 bool UploadKind(TSeries s, const std::string& path, TKind& kind) {
-    static const TUploadPath f[] = {{"/upgrade_firmware.cgi", TKind::System}, {"/upgrade_htmls.cgi", TKind::UI}};
+    static const TUploadPath f[] = {{"/upgrade_firmware.cgi", TKind::System},
+                                    {"/upgrade_htmls.cgi", TKind::UI}};
     static const TUploadPath h[] = {{"/cgi-bin/upgrade_firmware.cgi", TKind::System},
                                     {"/cgi-bin/upgrade_htmls.cgi", TKind::UI}};
-    const TUploadPath* table = s == TSeries::F || s == TSeries::T || s == TSeries::C ? f : s == TSeries::H ? h : nullptr;
+    const TUploadPath* table = s == TSeries::F || s == TSeries::T || s == TSeries::C ? f
+                               : s == TSeries::H                                     ? h
+                                                                                     : nullptr;
     if (!table) return false;
     for (int i = 0; i < 2; ++i)
         if (path == table[i].Path) {
@@ -52,7 +57,7 @@ bool UploadKind(TSeries s, const std::string& path, TKind& kind) {
 
 // Streams a one-part form body and checks it as strictly as a camera's CGI would.
 class TFormCheck {
-public:
+  public:
     TFormCheck(std::string boundary, std::string contentType)
         : FBoundary(std::move(boundary)), FType(std::move(contentType)), FDelim("\r\n--" + FBoundary),
           FTail("\r\n--" + FBoundary + "--\r\n") {}
@@ -103,11 +108,14 @@ public:
     const std::string& ImageHead() const { return FImageHead; }
     uint64_t ImageSize() const { return FTotal - FDataStart - FTail.size(); }
 
-private:
+  private:
     void CheckHead(const std::string& head) {
-        const std::string start = "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"";
-        const std::string rest = "\"\r\nContent-Type: " + FType + "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
-        if (head.compare(0, start.size(), start) != 0) FError = "part head does not start with the boundary and name";
+        const std::string start =
+            "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"";
+        const std::string rest =
+            "\"\r\nContent-Type: " + FType + "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
+        if (head.compare(0, start.size(), start) != 0)
+            FError = "part head does not start with the boundary and name";
         else if (head.size() < start.size() + rest.size() + 1 ||
                  head.compare(head.size() - rest.size(), rest.size(), rest) != 0)
             FError = "part head lines or content type differ";
@@ -131,8 +139,10 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
         FUploadServer->OnHttp([this](const THttpRequest& r, TConnection& c) {
             Log("upload port " + r.Method + " " + r.Target);
             TKind kind;
-            if (r.Method == "POST" && UploadKind(TSeries::T, r.Path, kind)) Upload(r, c, kind);
-            else c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
+            if (r.Method == "POST" && UploadKind(TSeries::T, r.Path, kind))
+                Upload(r, c, kind);
+            else
+                c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
         });
     }
     if (FConfig.Series == TSeries::E) {
@@ -163,13 +173,16 @@ std::string TSimCamera::AppVersion() const {
 }
 
 std::string TSimCamera::Describe() const {
-    return std::string("camera ") + SeriesName(FConfig.Series) + " " + FConfig.Address + ":" + std::to_string(Port()) +
-           " user=" + FConfig.User + " password=" + FConfig.Password + " sys=" + SysVersion() + " app=" + AppVersion() +
-           " oem=" + FConfig.OEM + (FConfig.Model.empty() ? "" : " model=" + FConfig.Model);
+    return std::string("camera ") + SeriesName(FConfig.Series) + " " + FConfig.Address + ":" +
+           std::to_string(Port()) + " user=" + FConfig.User + " password=" + FConfig.Password +
+           " sys=" + SysVersion() + " app=" + AppVersion() + " oem=" + FConfig.OEM +
+           (FConfig.Model.empty() ? "" : " model=" + FConfig.Model);
 }
 
 void TSimCamera::Log(const std::string& line) const {
-    if (FLog) FLog(std::string(SeriesName(FConfig.Series)) + "@" + FConfig.Address + ":" + std::to_string(Port()) + " " + line);
+    if (FLog)
+        FLog(std::string(SeriesName(FConfig.Series)) + "@" + FConfig.Address + ":" + std::to_string(Port()) +
+             " " + line);
 }
 
 bool TSimCamera::QueryAccountOk(const THttpRequest& r, const char* userKey, const char* passKey) const {
@@ -190,17 +203,22 @@ void TSimCamera::Handle(const THttpRequest& r, TConnection& c) {
         Upload(r, c, kind);
     } else if (r.Method != "GET") {
         c.Send(HttpResponse(r.Method == "POST" ? 404 : 400, "<html>not here</html>"));
-    } else if (queryAccount && (r.Path == "/get_status.cgi" || r.Path == "/oem.txt" || r.Path == "/appver.js")) {
+    } else if (queryAccount &&
+               (r.Path == "/get_status.cgi" || r.Path == "/oem.txt" || r.Path == "/appver.js")) {
         std::string body;
-        if (!QueryAccountOk(r, "user", "pwd")) body = "var result=\"Auth Failed\";\r\n";
-        else if (r.Path == "/get_status.cgi") body = Status(FConfig.Series, SysVersion(), AppVersion());
-        else if (r.Path == "/oem.txt") body = FConfig.OEM;
+        if (!QueryAccountOk(r, "user", "pwd"))
+            body = "var result=\"Auth Failed\";\r\n";
+        else if (r.Path == "/get_status.cgi")
+            body = Status(FConfig.Series, SysVersion(), AppVersion());
+        else if (r.Path == "/oem.txt")
+            body = FConfig.OEM;
         else
-            body = (FConfig.Model.empty() ? "" : "var app_model=\"" + FConfig.Model + "\";\r\n") + "var app_ver=\"" +
-                   AppVersion() + "\";\r\n";
+            body = (FConfig.Model.empty() ? "" : "var app_model=\"" + FConfig.Model + "\";\r\n") +
+                   "var app_ver=\"" + AppVersion() + "\";\r\n";
         c.Send(HttpResponse(200, body, "Content-Type: text/plain\r\n"));
     } else if (r.Path == "/get_status.cgi") {
-        c.Send(HttpResponse(200, Status(FConfig.Series, SysVersion(), AppVersion()), "Content-Type: text/plain\r\n"));
+        c.Send(HttpResponse(200, Status(FConfig.Series, SysVersion(), AppVersion()),
+                            "Content-Type: text/plain\r\n"));
     } else if (r.Path == "/oem.txt" || r.Path == "/appver.js") {
         if (!Authorized(r)) {
             c.Send(HttpResponse(401, unauthorized, "WWW-Authenticate: Basic realm=\"camera\"\r\n"));
@@ -208,8 +226,8 @@ void TSimCamera::Handle(const THttpRequest& r, TConnection& c) {
         }
         std::string body = FConfig.OEM;
         if (r.Path == "/appver.js")
-            body = (FConfig.Model.empty() ? "" : "var app_model=\"" + FConfig.Model + "\";\r\n") + "var app_ver=\"v" +
-                   AppVersion() + "\";\r\n";
+            body = (FConfig.Model.empty() ? "" : "var app_model=\"" + FConfig.Model + "\";\r\n") +
+                   "var app_ver=\"v" + AppVersion() + "\";\r\n";
         c.Send(HttpResponse(200, body, "Content-Type: text/plain\r\n"));
     } else {
         c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
@@ -217,17 +235,20 @@ void TSimCamera::Handle(const THttpRequest& r, TConnection& c) {
 }
 
 void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
-    bool accountOk = FConfig.Series == TSeries::F   ? QueryAccountOk(r, "user", "pwd")
+    bool accountOk = FConfig.Series == TSeries::F         ? QueryAccountOk(r, "user", "pwd")
                      : QueryAccountSeries(FConfig.Series) ? QueryAccountOk(r, "loginuse", "loginpas")
                                                           : Authorized(r);
     std::string ct = r.Header("Content-Type");
     const std::string prefix = "multipart/form-data; boundary=";
     int64_t length = r.ContentLength();
     std::string problem;
-    if (ct.compare(0, prefix.size(), prefix) != 0 || ct.size() == prefix.size()) problem = "not a multipart form";
-    else if (length < 0) problem = "no Content-Length";
-    TFormCheck form(ct.substr(std::min(ct.size(), prefix.size())),
-                    FConfig.Series == TSeries::F ? "application/octet-stream" : "application/x-zip-compressed");
+    if (ct.compare(0, prefix.size(), prefix) != 0 || ct.size() == prefix.size())
+        problem = "not a multipart form";
+    else if (length < 0)
+        problem = "no Content-Length";
+    TFormCheck form(ct.substr(std::min(ct.size(), prefix.size())), FConfig.Series == TSeries::F
+                                                                       ? "application/octet-stream"
+                                                                       : "application/x-zip-compressed");
     if (QueryAccountSeries(FConfig.Series) && r.HasHeader("Authorization")) problem = "an Authorization line";
     // The body is taken in full before any answer, as a camera's CGI does.
     char buf[65536];
@@ -235,7 +256,8 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
     while (problem.empty() && got < length) {
         size_t want = static_cast<size_t>(std::min<int64_t>(sizeof buf, length - got));
         if (FConfig.Faults.CloseAfterBytes >= 0)
-            want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), std::max<int64_t>(1, FConfig.Faults.CloseAfterBytes - got)));
+            want = static_cast<size_t>(std::min<int64_t>(
+                static_cast<int64_t>(want), std::max<int64_t>(1, FConfig.Faults.CloseAfterBytes - got)));
         size_t n = c.Read(buf, want, 30000);
         if (n == 0) {
             Log("upload broken after " + std::to_string(got) + " bytes");
@@ -251,12 +273,14 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
     }
     if (!accountOk) {
         Log("upload refused: wrong account");
-        c.Send(HttpResponse(401, "<html>401 Unauthorized</html>", "", r.Version == "HTTP/1.0" ? "HTTP/1.0" : "HTTP/1.1"));
+        c.Send(HttpResponse(401, "<html>401 Unauthorized</html>", "",
+                            r.Version == "HTTP/1.0" ? "HTTP/1.0" : "HTTP/1.1"));
         return;
     }
     if (problem.empty()) problem = form.Verdict();
     std::string version = ImageVersion(form.ImageHead());
-    if (problem.empty() && FConfig.Series == TSeries::F && form.ImageHead().compare(0, 4, Signature(kind)) != 0)
+    if (problem.empty() && FConfig.Series == TSeries::F &&
+        form.ImageHead().compare(0, 4, Signature(kind)) != 0)
         problem = "wrong image signature";
     if (problem.empty() && version.empty()) problem = "the image names no version";
     if (!problem.empty()) {
@@ -275,8 +299,8 @@ void TSimCamera::Upload(const THttpRequest& r, TConnection& c, TKind kind) {
         c.Send(HttpResponse(status, "<html>fault</html>", status == 302 ? "Location: reboot.htm\r\n" : ""));
         return;
     }
-    Log("upload of " + std::to_string(form.ImageSize()) + " bytes accepted: " +
-        (kind == TKind::System ? "system " : "UI ") + version + ", rebooting");
+    Log("upload of " + std::to_string(form.ImageSize()) +
+        " bytes accepted: " + (kind == TKind::System ? "system " : "UI ") + version + ", rebooting");
     ++FUpgrades;
     // Down before the answer leaves: whoever reads the answer finds the camera rebooting.
     FServer.Pause();
@@ -291,7 +315,8 @@ void TSimCamera::Reboot(TKind kind, const std::string& version) {
     if (FStop) return;
     if (FRebootThread.joinable()) FRebootThread.join();
     FRebootThread = std::thread([this, kind, version] {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(FConfig.RebootMs));
+        auto end =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(FConfig.RebootMs));
         while (!FStop && (FConfig.Faults.RebootForever || std::chrono::steady_clock::now() < end))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (FStop) return;
@@ -318,7 +343,8 @@ void TSimCamera::HandleCtp(const std::string& first, TConnection& c) {
         if (line.compare(0, 15, "Content-Length:") == 0) length = std::atoll(line.c_str() + 15);
     std::string body;
     if (length < 0 || length > 4096 || !c.ReadExactly(body, static_cast<size_t>(length), 10000)) return;
-    bool ok = body == "-login " + FConfig.User + ":" + FConfig.Password + "\r\n\r\n" && !FConfig.Faults.CtpLoginRefused;
+    bool ok = body == "-login " + FConfig.User + ":" + FConfig.Password + "\r\n\r\n" &&
+              !FConfig.Faults.CtpLoginRefused;
     Log(ok ? "CTP login accepted" : "CTP login refused");
     c.Send(ok ? "CTP/1.0 200 OK\r\n\r\n" : "CTP/1.0 401 Unauthorized\r\n\r\n");
     if (!ok || !c.ReadLine(line, 1024, 10000) || line != "CMD exit CTP/1.0") return;
@@ -380,7 +406,8 @@ void TSimCamera::CtpUpload(TConnection& c) {
             answer(size > 0 && !name.empty());
         } else if (word == "DATA" && md) {
             EVP_DigestUpdate(md->Ctx, payload.data(), payload.size());
-            for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
+            for (size_t i = 0; i < payload.size(); ++i)
+                payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
             if (head.size() < 256) head += payload.substr(0, 256 - head.size());
             received += n;
             answer(n <= 1400 && received <= size);
@@ -397,7 +424,8 @@ void TSimCamera::CtpUpload(TConnection& c) {
             }
             answer(ok);
         } else if (word == "CMD") {
-            for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
+            for (size_t i = 0; i < payload.size(); ++i)
+                payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
             Log("CTP command: " + payload);
             answer(true);
         } else {
@@ -408,7 +436,8 @@ void TSimCamera::CtpUpload(TConnection& c) {
         Log("CTP upload ended without a complete image");
         return;
     }
-    Log("CTP upload complete: " + std::string(kind == TKind::System ? "system " : "UI ") + version + ", rebooting");
+    Log("CTP upload complete: " + std::string(kind == TKind::System ? "system " : "UI ") + version +
+        ", rebooting");
     ++FUpgrades;
     FServer.Pause();
     Reboot(kind, version);
@@ -435,11 +464,14 @@ void TSimCamera::SearchResponder() {
         sockaddr_in from{};
         socklen_t len = sizeof from;
         ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n <= 0 || std::string(buf, static_cast<size_t>(n)).rfind("SEARCH * CTP/1.0", 0) != 0 || Rebooting()) continue;
-        std::string reply = "REPLY\r\n-name SIMCAM-E\r\n-sn SIM" + std::to_string(Port()) + "\r\n-ip " + FConfig.Address +
-                            "\r\n-netmask 255.0.0.0\r\n-portctp " + std::to_string(Port()) +
-                            "\r\n-dhcpen 0\r\n-mdns 127.0.0.53\r\n-sdns 0.0.0.0\r\n-gw 127.0.0.1\r\n-version v " +
-                            SysVersion() + " build\r\n";
+        if (n <= 0 || std::string(buf, static_cast<size_t>(n)).rfind("SEARCH * CTP/1.0", 0) != 0 ||
+            Rebooting())
+            continue;
+        std::string reply =
+            "REPLY\r\n-name SIMCAM-E\r\n-sn SIM" + std::to_string(Port()) + "\r\n-ip " + FConfig.Address +
+            "\r\n-netmask 255.0.0.0\r\n-portctp " + std::to_string(Port()) +
+            "\r\n-dhcpen 0\r\n-mdns 127.0.0.53\r\n-sdns 0.0.0.0\r\n-gw 127.0.0.1\r\n-version v " +
+            SysVersion() + " build\r\n";
         sendto(s, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
         Log("CTP search answered");
     }

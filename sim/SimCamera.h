@@ -15,15 +15,15 @@
 namespace sim {
 
 struct TCameraFaults {
-    int UploadStatus = 0;         // answer uploads with this status instead of taking them (302 adds Location)
-    bool UploadHang = false;      // take the upload, then never answer
+    int UploadStatus = 0;    // answer uploads with this status instead of taking them (302 adds Location)
+    bool UploadHang = false; // take the upload, then never answer
     int64_t CloseAfterBytes = -1; // close the connection after this many body bytes
     bool RebootForever = false;   // never come back after a reboot
     // E series (CTP/1.0)
-    bool CtpLoginRefused = false;  // answer the login without "200"
-    int CtpRefuseMessage = -1;     // refuse this message of the upload connection (0 is the hello)
-    int CtpCloseAtMessage = -1;    // close the upload connection instead of answering this message
-    bool CtpContinue = false;      // an interim "Continue" before every "OK"
+    bool CtpLoginRefused = false; // answer the login without "200"
+    int CtpRefuseMessage = -1;    // refuse this message of the upload connection (0 is the hello)
+    int CtpCloseAtMessage = -1;   // close the upload connection instead of answering this message
+    bool CtpContinue = false;     // an interim "Continue" before every "OK"
 };
 
 struct TCameraConfig {
@@ -35,15 +35,15 @@ struct TCameraConfig {
     std::string SysVersion = "48.2.0.10";
     std::string AppVersion = "2.4.8.6";
     std::string OEM = "OEMX";
-    std::string Model;         // app_model of "/appver.js"; empty leaves the line out
-    int64_t RebootMs = 20000;  // scaled by the time scale
+    std::string Model;        // app_model of "/appver.js"; empty leaves the line out
+    int64_t RebootMs = 20000; // scaled by the time scale
     TCameraFaults Faults;
 };
 
 using TRequestLog = std::function<void(const std::string& line)>;
 
 class TSimCamera {
-public:
+  public:
     // Throws std::runtime_error when the address is not on loopback or cannot be bound.
     TSimCamera(TCameraConfig config, TRequestLog log = nullptr);
     ~TSimCamera();
@@ -63,7 +63,7 @@ public:
     // A one-line description: series, address, port, account and versions.
     std::string Describe() const;
 
-private:
+  private:
     void Handle(const THttpRequest& r, TConnection& c);
     void HandleCtp(const std::string& firstLine, TConnection& c);
     void CtpUpload(TConnection& c);
@@ -84,8 +84,7 @@ private:
     std::mutex FRebootLock;
     std::thread FRebootThread;
     THttpServer FServer;
-    std::unique_ptr<THttpServer> FUploadServer;  // T series: port 8600
+    std::unique_ptr<THttpServer> FUploadServer; // T series: port 8600
 };
-
 
 } // namespace sim

@@ -40,11 +40,13 @@ std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort)
     return out;
 }
 
-TSimulation::TSimulation(const std::string& root, std::vector<TCameraConfig> cameras, const std::string& address,
-                         int firmwarePort, bool buildTree, TRequestLog log, uint64_t imageSize) {
+TSimulation::TSimulation(const std::string& root, std::vector<TCameraConfig> cameras,
+                         const std::string& address, int firmwarePort, bool buildTree, TRequestLog log,
+                         uint64_t imageSize) {
     if (buildTree) BuildFirmwareTree(root, cameras, imageSize);
     FFirmware = std::make_unique<TFirmwareServer>(root, address, firmwarePort, log);
-    for (auto& c : cameras) FCameras.push_back(std::make_unique<TSimCamera>(c, log));
+    for (auto& c : cameras)
+        FCameras.push_back(std::make_unique<TSimCamera>(c, log));
 }
 
 TSimulation::~TSimulation() {

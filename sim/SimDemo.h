@@ -15,7 +15,7 @@ namespace sim {
 std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort);
 
 class TSimulation {
-public:
+  public:
     // Builds the firmware tree below root (when buildTree) and starts the servers.
     TSimulation(const std::string& root, std::vector<TCameraConfig> cameras, const std::string& address,
                 int firmwarePort, bool buildTree, TRequestLog log = nullptr, uint64_t imageSize = 64 * 1024);
@@ -24,7 +24,7 @@ public:
     std::vector<std::unique_ptr<TSimCamera>>& Cameras() { return FCameras; }
     TSimCamera* Find(TSeries series);
 
-private:
+  private:
     std::unique_ptr<TFirmwareServer> FFirmware;
     std::vector<std::unique_ptr<TSimCamera>> FCameras;
 };

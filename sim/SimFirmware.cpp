@@ -2,9 +2,9 @@
 
 #include "SimPk2.h"
 #include "SimZip.h"
-#include "upgrade/uEUpgrade.h"
 #include "lang/IniFile.h"
 #include "transport/Tools.h"
+#include "upgrade/uEUpgrade.h"
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
 
@@ -34,14 +34,16 @@ void TFirmwareServer::Handle(const THttpRequest& r, TConnection& c) {
     // Folder and package names arrive percent-encoded.
     std::string path = PercentDecode(r.Path);
     struct stat st {};
-    bool ok = r.Method == "GET" && path.compare(0, prefix.size(), prefix) == 0 && path.find("..") == std::string::npos &&
+    bool ok = r.Method == "GET" && path.compare(0, prefix.size(), prefix) == 0 &&
+              path.find("..") == std::string::npos &&
               stat((FRoot + path.substr(prefix.size())).c_str(), &st) == 0 && S_ISREG(st.st_mode);
     if (FLog) FLog("firmware " + r.Method + " " + r.Target + (ok ? " 200" : " 404"));
     if (!ok) {
         c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
         return;
     }
-    c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size) + "\r\nConnection: close\r\n\r\n");
+    c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size) +
+           "\r\nConnection: close\r\n\r\n");
     c.SendFile(FRoot + path.substr(prefix.size()));
 }
 
@@ -49,8 +51,8 @@ std::string SectionFor(const TCameraConfig& camera, TKind kind) {
     // E system objects mask the third part of the version; H and E UI objects read the model
     // from "/appver.js" and use it whole; F objects never set one.
     if (camera.Series == TSeries::E && kind == TKind::System) return ESectionName(camera.SysVersion);
-    bool readsModel = camera.Series == TSeries::H || camera.Series == TSeries::T || camera.Series == TSeries::C ||
-                      (camera.Series == TSeries::E && kind == TKind::UI);
+    bool readsModel = camera.Series == TSeries::H || camera.Series == TSeries::T ||
+                      camera.Series == TSeries::C || (camera.Series == TSeries::E && kind == TKind::UI);
     if (readsModel && !camera.Model.empty()) return camera.Model;
     return CopyBeforeLast(".", kind == TKind::System ? camera.SysVersion : camera.AppVersion);
 }
@@ -59,9 +61,10 @@ std::string ServerFolderFor(const TCameraConfig& camera, TKind kind) {
     return kind == TKind::System ? "system" : LowerCase(camera.OEM);
 }
 
-void BuildFirmwareTree(const std::string& root, const std::vector<TCameraConfig>& cameras, uint64_t imageSize) {
+void BuildFirmwareTree(const std::string& root, const std::vector<TCameraConfig>& cameras,
+                       uint64_t imageSize) {
     std::string base = root.back() == '/' ? root : root + "/";
-    std::map<std::string, std::vector<std::string>> written;  // folder -> sections already listed
+    std::map<std::string, std::vector<std::string>> written; // folder -> sections already listed
     for (const TCameraConfig& cam : cameras) {
         for (TKind kind : {TKind::System, TKind::UI}) {
             std::string folder = ServerFolderFor(cam, kind);
@@ -69,16 +72,19 @@ void BuildFirmwareTree(const std::string& root, const std::vector<TCameraConfig>
             if (section.empty()) continue;
             auto& sections = written[folder];
             bool known = false;
-            for (const auto& s : sections) known = known || LowerCase(s) == LowerCase(section);
+            for (const auto& s : sections)
+                known = known || LowerCase(s) == LowerCase(section);
             if (known) continue;
             sections.push_back(section);
             std::string dir = base + folder + "/";
             if (!TTools::ForceDir(dir)) throw std::runtime_error("cannot create " + dir);
             bool e = cam.Series == TSeries::E;
             // The E system object compares the third parts only: that is the part a newer one raises.
-            std::string version = e && kind == TKind::System ? NextVersion(cam.SysVersion, 2)
-                                                             : NextVersion(kind == TKind::System ? cam.SysVersion : cam.AppVersion);
-            std::string name = std::string(SeriesName(cam.Series)) + (kind == TKind::System ? "-sys-" : "-ui-") + version;
+            std::string version = e && kind == TKind::System
+                                      ? NextVersion(cam.SysVersion, 2)
+                                      : NextVersion(kind == TKind::System ? cam.SysVersion : cam.AppVersion);
+            std::string name =
+                std::string(SeriesName(cam.Series)) + (kind == TKind::System ? "-sys-" : "-ui-") + version;
             std::string image = dir + name + ".bin";
             WriteImageFile(image, kind, version, imageSize);
             if (e) {

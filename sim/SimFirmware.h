@@ -11,7 +11,7 @@
 namespace sim {
 
 class TFirmwareServer {
-public:
+  public:
     // Serves Root (a folder) at http://address:port/FM/. Loopback addresses only.
     TFirmwareServer(std::string root, const std::string& address, int port, TRequestLog log = nullptr);
     std::string BaseURL() const;
@@ -19,7 +19,7 @@ public:
     int Requests() const { return FRequests.load(); }
     void Stop() { FServer.Stop(); }
 
-private:
+  private:
     void Handle(const THttpRequest& r, TConnection& c);
     std::string FRoot;
     TRequestLog FLog;

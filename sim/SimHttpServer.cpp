@@ -69,7 +69,8 @@ bool ParseHead(const std::string& head, THttpRequest& r) {
         size_t colon = h.find(':');
         if (colon != std::string::npos) {
             size_t v = colon + 1;
-            while (v < h.size() && h[v] == ' ') ++v;
+            while (v < h.size() && h[v] == ' ')
+                ++v;
             r.Headers.emplace_back(h.substr(0, colon), h.substr(v));
         }
         pos = next + 2;
@@ -118,9 +119,13 @@ int64_t THttpRequest::ContentLength() const {
 TConnection::TConnection(int fd, const std::atomic<bool>& stop, std::string pending)
     : FFd(fd), FStop(stop), FPending(std::move(pending)) {}
 
-TConnection::~TConnection() { Close(); }
+TConnection::~TConnection() {
+    Close();
+}
 
-void TConnection::Unread(std::string_view data) { FPending.insert(0, data); }
+void TConnection::Unread(std::string_view data) {
+    FPending.insert(0, data);
+}
 
 size_t TConnection::Read(char* buf, size_t n, int64_t idleMs) {
     if (!FPending.empty()) {
@@ -200,7 +205,8 @@ bool TConnection::SendFile(const std::string& path) {
 bool TConnection::Wait(int64_t ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!FStop) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return true;
         std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
     }
@@ -230,26 +236,38 @@ bool IsLoopback(const std::string& address) {
 }
 
 std::string LoopbackOnly(const std::string& address) {
-    if (!IsLoopback(address)) throw std::runtime_error("refusing to serve on " + address + ": loopback addresses only");
+    if (!IsLoopback(address))
+        throw std::runtime_error("refusing to serve on " + address + ": loopback addresses only");
     return address;
 }
 
 std::string StatusText(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Unknown";
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    default:
+        return "Unknown";
     }
 }
 
-std::string HttpResponse(int status, std::string_view body, std::string_view extraHeaders, std::string_view version) {
+std::string HttpResponse(int status, std::string_view body, std::string_view extraHeaders,
+                         std::string_view version) {
     std::string r(version);
     r += " " + std::to_string(status) + " " + StatusText(status) + "\r\n";
     r += "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n";
@@ -264,7 +282,9 @@ THttpServer::THttpServer(std::string address, int port) : FAddress(std::move(add
     FAcceptor = std::thread([this] { AcceptLoop(); });
 }
 
-THttpServer::~THttpServer() { Stop(); }
+THttpServer::~THttpServer() {
+    Stop();
+}
 
 bool THttpServer::Listen() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -274,8 +294,8 @@ bool THttpServer::Listen() {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(FPort));
-    if (inet_pton(AF_INET, FAddress.c_str(), &a.sin_addr) != 1 || bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        listen(fd, 64) != 0) {
+    if (inet_pton(AF_INET, FAddress.c_str(), &a.sin_addr) != 1 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
         close(fd);
         return false;
     }
@@ -328,7 +348,8 @@ void THttpServer::Stop() {
     FIdle.notify_all();
     if (FAcceptor.joinable()) FAcceptor.join();
     std::unique_lock l(FLock);
-    for (int fd : FOpen) shutdown(fd, SHUT_RDWR);
+    for (int fd : FOpen)
+        shutdown(fd, SHUT_RDWR);
     FIdle.wait(l, [this] { return FActive == 0; });
     if (FListen >= 0) close(FListen);
     FListen = -1;
@@ -415,8 +436,10 @@ void THttpServer::Serve(int fd) {
         handler = FHttp;
     }
     c.Unread(head.substr(end + 4));
-    if (handler) handler(r, c);
-    else c.Send(HttpResponse(404, "not found"));
+    if (handler)
+        handler(r, c);
+    else
+        c.Send(HttpResponse(404, "not found"));
 }
 
 } // namespace sim

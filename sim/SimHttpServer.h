@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -19,18 +19,18 @@ namespace sim {
 
 struct THttpRequest {
     std::string Method, Target, Path, Query, Version;
-    std::string RawHead;  // request line and header lines with their CR LF, and the blank line
+    std::string RawHead; // request line and header lines with their CR LF, and the blank line
     std::vector<std::pair<std::string, std::string>> Headers;
 
-    std::string Header(std::string_view name) const;  // "" if missing; name without regard to case
+    std::string Header(std::string_view name) const; // "" if missing; name without regard to case
     bool HasHeader(std::string_view name) const;
     // The value of a query parameter, percent-decoded; nullopt-like: found reports presence.
     std::string QueryValue(std::string_view name, bool* found = nullptr) const;
-    int64_t ContentLength() const;  // -1 without a valid Content-Length
+    int64_t ContentLength() const; // -1 without a valid Content-Length
 };
 
 class TConnection {
-public:
+  public:
     TConnection(int fd, const std::atomic<bool>& stop, std::string pending);
     ~TConnection();
     TConnection(const TConnection&) = delete;
@@ -53,7 +53,7 @@ public:
     bool Stopping() const { return FStop.load(); }
     int Fd() const { return FFd; }
 
-private:
+  private:
     int FFd;
     const std::atomic<bool>& FStop;
     std::string FPending;
@@ -71,7 +71,7 @@ std::string HttpResponse(int status, std::string_view body, std::string_view ext
                          std::string_view version = "HTTP/1.1");
 
 class THttpServer {
-public:
+  public:
     using THttpHandler = std::function<void(const THttpRequest&, TConnection&)>;
     // Another protocol on the same port: Match sees the first line and claims the connection.
     using TLineMatch = std::function<bool(std::string_view firstLine)>;
@@ -94,7 +94,7 @@ public:
     bool Paused() const;
     void Stop();
 
-private:
+  private:
     bool Listen();
     void AcceptLoop();
     void Serve(int fd);

@@ -8,11 +8,13 @@ namespace sim {
 namespace {
 void Put32(std::string& out, long long v) {
     auto u = static_cast<uint32_t>(static_cast<int32_t>(v));
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((u >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((u >> (8 * i)) & 0xFF);
 }
 } // namespace
 
-std::string Pk2Bytes(const std::vector<TPk2Record>& records, const std::string& magic, long long recordCount) {
+std::string Pk2Bytes(const std::vector<TPk2Record>& records, const std::string& magic,
+                     long long recordCount) {
     std::string out = magic.substr(0, 4);
     out.resize(24, '\0');
     Put32(out, recordCount >= 0 ? recordCount : static_cast<long long>(records.size()));

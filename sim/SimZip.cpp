@@ -54,7 +54,8 @@ void WriteZip(const std::string& path, const std::vector<TZipEntry>& entries, bo
             archive_entry_set_symlink(e.get(), z.LinkTarget.c_str());
             break;
         }
-        if (archive_write_header(w.A, e.get()) != ARCHIVE_OK) throw std::runtime_error(archive_error_string(w.A));
+        if (archive_write_header(w.A, e.get()) != ARCHIVE_OK)
+            throw std::runtime_error(archive_error_string(w.A));
         if (z.Kind == TZipEntry::File && !z.Data.empty())
             archive_write_data(w.A, z.Data.data(), z.Data.size());
     }
@@ -74,7 +75,8 @@ void WriteZipFromFile(const std::string& path, const std::string& entryName, con
     archive_write_header(w.A, e.get());
     std::vector<char> buf(1 << 20);
     ssize_t n;
-    while ((n = read(fd, buf.data(), buf.size())) > 0) archive_write_data(w.A, buf.data(), static_cast<size_t>(n));
+    while ((n = read(fd, buf.data(), buf.size())) > 0)
+        archive_write_data(w.A, buf.data(), static_cast<size_t>(n));
     close(fd);
 }
 

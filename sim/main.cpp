@@ -9,21 +9,24 @@
 #include <CLI/CLI.hpp>
 
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
 namespace {
 
 std::atomic<bool> gStop{false};
-void OnSignal(int) { gStop = true; }
+void OnSignal(int) {
+    gStop = true;
+}
 
 // "series=F,port=8081,user=admin,password=530274,sys=48.2.0.10,app=2.4.8.6,oem=OEMX,model=M,
 //  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever"
-bool ParseCamera(const std::string& spec, const std::string& address, sim::TCameraConfig& c, std::string& error) {
+bool ParseCamera(const std::string& spec, const std::string& address, sim::TCameraConfig& c,
+                 std::string& error) {
     c.Address = address;
     size_t pos = 0;
     while (pos <= spec.size()) {
@@ -36,24 +39,41 @@ bool ParseCamera(const std::string& spec, const std::string& address, sim::TCame
         try {
             if (k == "series") {
                 if (!sim::ParseSeries(v, c.Series)) throw std::invalid_argument("series");
-            } else if (k == "address") c.Address = v;
-            else if (k == "port") c.Port = std::stoi(v);
-            else if (k == "user") c.User = v;
-            else if (k == "password") c.Password = v;
-            else if (k == "sys") c.SysVersion = v;
-            else if (k == "app") c.AppVersion = v;
-            else if (k == "oem") c.OEM = v;
-            else if (k == "model") c.Model = v;
-            else if (k == "reboot-ms") c.RebootMs = std::stoll(v);
+            } else if (k == "address")
+                c.Address = v;
+            else if (k == "port")
+                c.Port = std::stoi(v);
+            else if (k == "user")
+                c.User = v;
+            else if (k == "password")
+                c.Password = v;
+            else if (k == "sys")
+                c.SysVersion = v;
+            else if (k == "app")
+                c.AppVersion = v;
+            else if (k == "oem")
+                c.OEM = v;
+            else if (k == "model")
+                c.Model = v;
+            else if (k == "reboot-ms")
+                c.RebootMs = std::stoll(v);
             else if (k == "fault") {
-                if (v == "upload-hang") c.Faults.UploadHang = true;
-                else if (v == "upload-401") c.Faults.UploadStatus = 401;
-                else if (v == "upload-302") c.Faults.UploadStatus = 302;
-                else if (v == "upload-500") c.Faults.UploadStatus = 500;
-                else if (v == "close-mid-upload") c.Faults.CloseAfterBytes = 1024;
-                else if (v == "reboot-forever") c.Faults.RebootForever = true;
-                else throw std::invalid_argument("fault");
-            } else throw std::invalid_argument("key");
+                if (v == "upload-hang")
+                    c.Faults.UploadHang = true;
+                else if (v == "upload-401")
+                    c.Faults.UploadStatus = 401;
+                else if (v == "upload-302")
+                    c.Faults.UploadStatus = 302;
+                else if (v == "upload-500")
+                    c.Faults.UploadStatus = 500;
+                else if (v == "close-mid-upload")
+                    c.Faults.CloseAfterBytes = 1024;
+                else if (v == "reboot-forever")
+                    c.Faults.RebootForever = true;
+                else
+                    throw std::invalid_argument("fault");
+            } else
+                throw std::invalid_argument("key");
         } catch (const std::exception&) {
             error = "bad camera setting \"" + item + "\"";
             return false;
@@ -77,8 +97,9 @@ int main(int argc, char** argv) {
     app.add_option("--firmware-root", root, "folder to serve below /FM/ (the demo builds one when empty)");
     app.add_option("--firmware-port", firmwarePort, "port of the firmware server (0: any free one)");
     app.add_option("--base-port", basePort, "first camera port of the demo (0: any free ones)");
-    app.add_option("--camera", cameraSpecs,
-                   "a camera: series=E|F|H|T|C,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
+    app.add_option(
+        "--camera", cameraSpecs,
+        "a camera: series=E|F|H|T|C,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
     app.add_flag("--stdin", useStdin, "stop when standard input ends");
@@ -86,7 +107,8 @@ int main(int argc, char** argv) {
     std::vector<std::string> pk2Items;
     CLI::App* pk2 = app.add_subcommand("pk2", "write a .pk2 package from files and commands, then end");
     pk2->add_option("output", pk2Out, "the package to write")->required();
-    pk2->add_option("items", pk2Items, "file:PATH (a FILE record named after the file) or cmd:TEXT, in order")->required();
+    pk2->add_option("items", pk2Items, "file:PATH (a FILE record named after the file) or cmd:TEXT, in order")
+        ->required();
     CLI11_PARSE(app, argc, argv);
 
     if (pk2->parsed()) {
@@ -101,7 +123,8 @@ int main(int argc, char** argv) {
                     return 1;
                 }
                 std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-                std::string name = item.substr(item.rfind('/') == std::string::npos ? 5 : item.rfind('/') + 1);
+                std::string name =
+                    item.substr(item.rfind('/') == std::string::npos ? 5 : item.rfind('/') + 1);
                 records.push_back({"FILE", name, data});
             } else {
                 std::cerr << "ipcam-sim: \"" << item << "\" is neither file:PATH nor cmd:TEXT\n";
@@ -154,7 +177,8 @@ int main(int argc, char** argv) {
         {
             std::lock_guard g(out);
             std::cout << "firmware " << simulation.Firmware().BaseURL() << " root=" << root << "\n";
-            for (auto& c : simulation.Cameras()) std::cout << c->Describe() << "\n";
+            for (auto& c : simulation.Cameras())
+                std::cout << c->Describe() << "\n";
             std::cout << "ready" << std::endl;
         }
         std::signal(SIGINT, OnSignal);
@@ -172,7 +196,9 @@ int main(int argc, char** argv) {
         auto start = std::chrono::steady_clock::now();
         while (!gStop) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (seconds > 0 && std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds)) break;
+            if (seconds > 0 &&
+                std::chrono::steady_clock::now() - start > std::chrono::duration<double>(seconds))
+                break;
         }
     } catch (const std::exception& e) {
         std::cerr << "ipcam-sim: " << e.what() << "\n";

@@ -44,17 +44,26 @@ void TOptionFile::WriteOption(const std::string& Section, const std::string& Key
 
 std::string DefaultLangFromCodePage(int codePage) {
     switch (codePage) {
-    case 936: return "cn";
-    case 950: return "b5";
-    case 932: return "jp";
-    case 863: return "fr";
-    case 1145: return "spa";
-    case 1144: return "Ita";
-    default: return "en";
+    case 936:
+        return "cn";
+    case 950:
+        return "b5";
+    case 932:
+        return "jp";
+    case 863:
+        return "fr";
+    case 1145:
+        return "spa";
+    case 1144:
+        return "Ita";
+    default:
+        return "en";
     }
 }
 
-std::string DefaultLangFromCodePage() { return DefaultLangFromCodePage(platform::OemCodePage()); }
+std::string DefaultLangFromCodePage() {
+    return DefaultLangFromCodePage(platform::OemCodePage());
+}
 
 std::string FormatLangText(const std::string& text, const std::string& argument) {
     std::string out;
@@ -98,4 +107,6 @@ bool CheckSingleInstance(const std::string& Caption) {
     return false;
 }
 
-void SetRaiseRunningInstanceHook(std::function<void(const std::string& Caption)> hook) { RaiseHook() = std::move(hook); }
+void SetRaiseRunningInstanceHook(std::function<void(const std::string& Caption)> hook) {
+    RaiseHook() = std::move(hook);
+}

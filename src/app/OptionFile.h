@@ -8,16 +8,17 @@
 #include <string>
 
 class TOptionFile {
-public:
+  public:
     // Reads FileName from the program's folder (never written) and from the user's folder.
     explicit TOptionFile(const std::string& FileName);
-    std::string ReadOption(const std::string& Section, const std::string& Key, const std::string& Default) const;
+    std::string ReadOption(const std::string& Section, const std::string& Key,
+                           const std::string& Default) const;
     // Writes the user layer only; a failure is swallowed (the setting is simply not kept).
     void WriteOption(const std::string& Section, const std::string& Key, const std::string& Value);
 
     const std::string& UserFileName() const { return FUserIni.FileName(); }
 
-private:
+  private:
     std::optional<TIniFile> FDefaultIni;
     TIniFile FUserIni;
 };

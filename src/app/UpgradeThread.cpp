@@ -8,8 +8,8 @@
 TUpgradeThread::TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5, std::string NO)
     : FUpgrade(std::move(Upgrade)), FMD5(std::move(MD5)), FNoList(std::move(NO)) {}
 
-std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5,
-                                                       std::string NO) {
+std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(std::shared_ptr<TUpgradeObject> Upgrade,
+                                                       std::string MD5, std::string NO) {
     return std::make_unique<TUpgradeThread>(TKey{}, std::move(Upgrade), std::move(MD5), std::move(NO));
 }
 
@@ -34,14 +34,22 @@ void TUpgradeThread::DoLog() {
     if (OnLog) OnLog(FLogText);
 }
 
-void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) { Log(GetLangStr(Key) + Tail); }
+void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) {
+    Log(GetLangStr(Key) + Tail);
+}
 
 void TUpgradeThread::Execute() {
     TUpgradeObject& U = *FUpgrade;
     switch (U.Login()) {
-    case 0: LogKey("IDS_IPCCONNECTED"); break;
-    case 1: LogKey("IDS_PASSWORDERROR"); return;
-    default: LogKey("IDS_NOIPCCONNECT"); return;
+    case 0:
+        LogKey("IDS_IPCCONNECTED");
+        break;
+    case 1:
+        LogKey("IDS_PASSWORDERROR");
+        return;
+    default:
+        LogKey("IDS_NOIPCCONNECT");
+        return;
     }
     if (!U.ReadCurrentVersion()) {
         LogKey("IDS_VERSIONERROR");
@@ -70,11 +78,20 @@ void TUpgradeThread::Execute() {
     }
     LogKey("IDS_DOWNLOADING");
     switch (U.PreparePackage(FMD5)) {
-    case 0: break;
-    case 1: LogKey("IDS_DOWNLOADERR"); return;
-    case 2: LogKey("IDS_MD5ERROR"); return;
-    case 3: LogKey("IDS_UNZIPERROR"); return;
-    default: LogKey("IDS_UNKNOWERROR"); return;
+    case 0:
+        break;
+    case 1:
+        LogKey("IDS_DOWNLOADERR");
+        return;
+    case 2:
+        LogKey("IDS_MD5ERROR");
+        return;
+    case 3:
+        LogKey("IDS_UNZIPERROR");
+        return;
+    default:
+        LogKey("IDS_UNKNOWERROR");
+        return;
     }
     LogKey("IDS_UPGRADING");
     std::string message;

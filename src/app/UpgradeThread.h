@@ -13,7 +13,7 @@ class TUpgradeThread {
         explicit TKey() = default;
     };
 
-public:
+  public:
     TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5, std::string NO);
 
     using TLogEvent = std::function<void(const std::string& Text)>;
@@ -36,7 +36,7 @@ public:
     // The body of the worker, public so that it can be driven on the caller's thread.
     void Execute();
 
-private:
+  private:
     void Log(const std::string& Text);
     void LogKey(const std::string& Key, const std::string& Tail = "");
     void DoLog();

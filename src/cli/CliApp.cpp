@@ -22,12 +22,18 @@ namespace {
 
 int SeriesIndex(char s) {
     switch (s) {
-    case 'E': return 0;
-    case 'F': return 1;
-    case 'H': return 2;
-    case 'T': return 3;
-    case 'C': return 4;
-    default: return -1;
+    case 'E':
+        return 0;
+    case 'F':
+        return 1;
+    case 'H':
+        return 2;
+    case 'T':
+        return 3;
+    case 'C':
+        return 4;
+    default:
+        return -1;
     }
 }
 
@@ -80,7 +86,7 @@ void ChooseLanguage(const std::string& requested) {
 }
 
 class TCliSession {
-public:
+  public:
     explicit TCliSession(std::ostream& out) : FOut(out) {}
 
     void Log(const std::string& text) {
@@ -99,8 +105,8 @@ public:
         if (port == 0) return Fail("IDS_NOPORT");
         std::shared_ptr<TUpgradeObject> u = TUpgradeFactory::CreateUpgrade(series, kind);
         if (!u) {
-            std::cerr << "ipcam-upgrade-cli: the " << o.Series << " series cannot be upgraded by this build yet"
-                      << std::endl;
+            std::cerr << "ipcam-upgrade-cli: the " << o.Series
+                      << " series cannot be upgraded by this build yet" << std::endl;
             return false;
         }
         u->SetUser(TrimText(o.User));
@@ -127,7 +133,7 @@ public:
         return false;
     }
 
-private:
+  private:
     bool Fail(const char* key) {
         Log(GetLangStr(key));
         return false;
@@ -149,8 +155,9 @@ std::string LogTimeStamp() {
 
 int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
     if (!o.FirmwareServer.empty()) setenv("IPCAM_FIRMWARE_SERVER", o.FirmwareServer.c_str(), 1);
-    platform::SetMessageBoxHook(
-        [answer = o.Answer](const std::string& t, const std::string& c, int f) { return ConsoleBox(t, c, f, answer); });
+    platform::SetMessageBoxHook([answer = o.Answer](const std::string& t, const std::string& c, int f) {
+        return ConsoleBox(t, c, f, answer);
+    });
     TfrmStrRes store;
     CreateZoltSeries();
     ChooseLanguage(o.Lang);
@@ -176,27 +183,33 @@ int CliMain(int argc, char** argv) {
         std::cerr << e.what() << std::endl;
         return 1;
     }
-    CLI::App app{"Upgrades the firmware of IP cameras.\n"
-                 "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL), IPCAM_TIME_SCALE (factor for "
-                 "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
+    CLI::App app{
+        "Upgrades the firmware of IP cameras.\n"
+        "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL), IPCAM_TIME_SCALE (factor for "
+        "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
     app.require_subcommand(1);
     TCliUpgradeOptions o;
     std::string series = "H";
     bool yes = false, no = false;
-    CLI::App* up = app.add_subcommand("upgrade", "log in, fetch the newest firmware, upload it and wait for the reboot");
+    CLI::App* up =
+        app.add_subcommand("upgrade", "log in, fetch the newest firmware, upload it and wait for the reboot");
     up->add_option("--ip", o.IP, "camera IP address");
     up->add_option("--port", o.Port, "camera HTTP port")->capture_default_str();
     up->add_option("--user", o.User, "camera account")->capture_default_str();
     up->add_option("--password", o.Password, "camera password")->capture_default_str();
-    up->add_option("--series", series, "camera series")->check(CLI::IsMember({"E", "F", "H", "T", "C"}))->capture_default_str();
+    up->add_option("--series", series, "camera series")
+        ->check(CLI::IsMember({"E", "F", "H", "T", "C"}))
+        ->capture_default_str();
     up->add_option("--firmware", o.Firmware, "system, ui, or both (system, then UI after 1 s)")
         ->check(CLI::IsMember({"system", "ui", "both"}))
         ->capture_default_str();
     auto* y = up->add_flag("--yes", yes, "upgrade even when the camera already runs the newest version");
     auto* n = up->add_flag("--no", no, "do not upgrade a camera that already runs the newest version");
     y->excludes(n);
-    up->add_option("--lang", o.Lang, "language code of the texts (en, jp, ...); default from option.ini or the locale");
-    up->add_option("--firmware-server", o.FirmwareServer, "firmware server base URL, for example http://127.0.0.1:8080/FM/");
+    up->add_option("--lang", o.Lang,
+                   "language code of the texts (en, jp, ...); default from option.ini or the locale");
+    up->add_option("--firmware-server", o.FirmwareServer,
+                   "firmware server base URL, for example http://127.0.0.1:8080/FM/");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

@@ -11,8 +11,8 @@ struct TCliUpgradeOptions {
     std::string User = "admin";
     std::string Password = "530274";
     char Series = 'H';
-    std::string Firmware = "both";  // system, ui or both
-    int Answer = 0;                 // 0 ask (on a terminal) or no, 6 yes, 7 no
+    std::string Firmware = "both"; // system, ui or both
+    int Answer = 0;                // 0 ask (on a terminal) or no, 6 yes, 7 no
     std::string Lang;
     std::string FirmwareServer;
 };

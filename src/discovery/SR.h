@@ -7,8 +7,8 @@
 
 struct TDevInfo {
     int32_t Reserved = 0;
-    int32_t DevType = 0;  // -1: nothing to list
-    std::string MAC;      // the dialog's de-duplication key, compared as exact text
+    int32_t DevType = 0; // -1: nothing to list
+    std::string MAC;     // the dialog's de-duplication key, compared as exact text
     std::string MACHex;
     std::string DeviceID;
     std::string DevName;
@@ -23,7 +23,7 @@ struct TDevInfo {
     uint16_t HttpPort = 0;
     uint16_t Port2 = 0;
     uint16_t AuxWord = 0;
-    uint8_t DHCP = 0;  // 1 DHCP, 2 fixed
+    uint8_t DHCP = 0; // 1 DHCP, 2 fixed
     uint8_t AuxMark = 0;
     std::string DdnsUser;
     std::string DdnsPassword;

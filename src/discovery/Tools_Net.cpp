@@ -38,7 +38,8 @@ bool TTools_Net::BindFirstFreePort(TUdpListener& Listener, int Start) {
 }
 
 std::string TTools_Net::IpToText(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-    return std::to_string(b0) + "." + std::to_string(b1) + "." + std::to_string(b2) + "." + std::to_string(b3);
+    return std::to_string(b0) + "." + std::to_string(b1) + "." + std::to_string(b2) + "." +
+           std::to_string(b3);
 }
 
 int TTools_Net::CompareDotted(const std::string& a, const std::string& b) {
@@ -85,7 +86,8 @@ bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Time
         http::TStallGuard guard(c, limit);
         http::THeaderList headers;
         headers.Drop("Accept");
-        if (!User.empty() && !headers.Add("Authorization", "Basic " + Base64EncodeLine(User + ":" + Password)))
+        if (!User.empty() &&
+            !headers.Add("Authorization", "Basic " + Base64EncodeLine(User + ":" + Password)))
             return false;
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
         std::string body;

@@ -6,7 +6,7 @@
 #include <string>
 
 class TTools_Net {
-public:
+  public:
     static constexpr int PortRange = 1000;
     static constexpr size_t BodyLimit = 16 * 1024 * 1024;
 

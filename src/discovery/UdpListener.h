@@ -8,7 +8,7 @@
 #include <thread>
 
 class TUdpListener {
-public:
+  public:
     static constexpr size_t MaxDatagram = 1024;
     using TReceive = std::function<void(const std::string& data, const std::string& fromIP, int fromPort)>;
 
@@ -26,7 +26,7 @@ public:
     // Sends from the listener's own socket (the replies then come back to it).
     bool SendTo(const std::string& data, const std::string& ip, int port);
 
-private:
+  private:
     void Run();
     int FSocket = -1;
     int FPort = 0;

@@ -45,11 +45,16 @@ bool IsValidUtf8(std::string_view s) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         size_t n;
         unsigned cp;
-        if (c < 0x80) n = 0, cp = c;
-        else if (c >= 0xC2 && c <= 0xDF) n = 1, cp = c & 0x1F;
-        else if (c >= 0xE0 && c <= 0xEF) n = 2, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4) n = 3, cp = c & 0x07;
-        else return false;
+        if (c < 0x80)
+            n = 0, cp = c;
+        else if (c >= 0xC2 && c <= 0xDF)
+            n = 1, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF)
+            n = 2, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4)
+            n = 3, cp = c & 0x07;
+        else
+            return false;
         if (s.size() - i <= n) return false;
         for (size_t k = 1; k <= n; ++k) {
             unsigned char t = static_cast<unsigned char>(s[i + k]);
@@ -57,7 +62,8 @@ bool IsValidUtf8(std::string_view s) {
             cp = (cp << 6) | (t & 0x3F);
         }
         // Over-long forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+        if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
             return false;
         i += n + 1;
     }
@@ -70,4 +76,6 @@ std::string ToUtf8(std::string_view bytes, const char* codePage) {
     return std::string(bytes);
 }
 
-std::string FromUtf8(std::string_view utf8, const char* codePage) { return Convert(utf8, codePage, "UTF-8", "?"); }
+std::string FromUtf8(std::string_view utf8, const char* codePage) {
+    return Convert(utf8, codePage, "UTF-8", "?");
+}

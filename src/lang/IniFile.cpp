@@ -10,11 +10,15 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -71,7 +75,8 @@ TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
     Parse(content);
 }
 
-TIniFile::TIniFile(std::string FileName, std::string_view Content) : FFileName(std::move(FileName)), FExists(true) {
+TIniFile::TIniFile(std::string FileName, std::string_view Content)
+    : FFileName(std::move(FileName)), FExists(true) {
     Parse(Content);
 }
 
@@ -82,7 +87,8 @@ void TIniFile::Parse(std::string_view content) {
         content.remove_prefix(3);
         FBom = true;
     }
-    if (content.find("\r\n") == std::string_view::npos && content.find('\n') != std::string_view::npos) FEol = "\n";
+    if (content.find("\r\n") == std::string_view::npos && content.find('\n') != std::string_view::npos)
+        FEol = "\n";
     while (!content.empty()) {
         size_t nl = content.find('\n');
         std::string_view raw = content.substr(0, nl);
@@ -94,7 +100,8 @@ void TIniFile::Parse(std::string_view content) {
         if (!t.empty() && t.front() == '[') {
             line.Kind = 1;
             size_t close = t.rfind(']');
-            std::string_view name = close == std::string_view::npos || close == 0 ? t.substr(1) : t.substr(1, close - 1);
+            std::string_view name =
+                close == std::string_view::npos || close == 0 ? t.substr(1) : t.substr(1, close - 1);
             line.Name = Trim(name);
         } else if (size_t eq = t.find('='); eq != std::string_view::npos) {
             line.Kind = 2;
@@ -114,11 +121,13 @@ long TIniFile::FindSection(std::string_view Section) const {
 
 size_t TIniFile::SectionEnd(size_t s) const {
     size_t i = s + 1;
-    while (i < FLines.size() && FLines[i].Kind != 1) ++i;
+    while (i < FLines.size() && FLines[i].Kind != 1)
+        ++i;
     return i;
 }
 
-std::string TIniFile::ReadString(std::string_view Section, std::string_view Key, std::string_view Default) const {
+std::string TIniFile::ReadString(std::string_view Section, std::string_view Key,
+                                 std::string_view Default) const {
     std::optional<std::string> v = Lookup(Section, Key);
     return v ? std::move(*v) : std::string(Default);
 }
@@ -140,14 +149,17 @@ std::optional<std::string> TIniFile::Lookup(std::string_view Section, std::strin
     return std::nullopt;
 }
 
-bool TIniFile::SectionExists(std::string_view Section) const { return FindSection(Section) >= 0; }
+bool TIniFile::SectionExists(std::string_view Section) const {
+    return FindSection(Section) >= 0;
+}
 
 std::vector<std::string> TIniFile::ReadSections() const {
     std::vector<std::string> out;
     for (const TLine& l : FLines) {
         if (l.Kind != 1) continue;
         bool known = false;
-        for (const std::string& o : out) known = known || SameName(o, l.Name);
+        for (const std::string& o : out)
+            known = known || SameName(o, l.Name);
         if (!known) out.push_back(l.Name);
     }
     return out;
@@ -161,7 +173,8 @@ std::vector<std::string> TIniFile::ReadSection(std::string_view Section) const {
     for (size_t i = static_cast<size_t>(s) + 1; i < end; ++i) {
         if (FLines[i].Kind != 2 || FLines[i].Name.empty()) continue;
         bool known = false;
-        for (const std::string& o : out) known = known || SameName(o, FLines[i].Name);
+        for (const std::string& o : out)
+            known = known || SameName(o, FLines[i].Name);
         if (!known) out.push_back(FLines[i].Name);
     }
     return out;
@@ -198,12 +211,14 @@ bool TIniFile::WriteString(std::string_view Section, std::string_view Key, std::
         if (!replaced) {
             // After the section's last non-empty line, so blank separator lines stay between sections.
             size_t at = end;
-            while (at > static_cast<size_t>(s) + 1 && Trim(FLines[at - 1].Raw).empty()) --at;
+            while (at > static_cast<size_t>(s) + 1 && Trim(FLines[at - 1].Raw).empty())
+                --at;
             FLines.insert(FLines.begin() + static_cast<long>(at), std::move(kv));
         }
     }
     std::string out = FBom ? "\xEF\xBB\xBF" : "";
-    for (const TLine& l : FLines) out += l.Raw + FEol;
+    for (const TLine& l : FLines)
+        out += l.Raw + FEol;
     if (!WriteFileAtomically(FFileName, out)) return false;
     FExists = true;
     return true;

@@ -8,7 +8,7 @@
 // A private-profile INI file: the format of firmware lists, language files and option files.
 // The whole file is read once when the object is made; values are returned as the file's bytes.
 class TIniFile {
-public:
+  public:
     static constexpr size_t MaxValue = 2047;
 
     explicit TIniFile(std::string FileName);
@@ -31,12 +31,12 @@ public:
     // The file is replaced atomically. False when it could not be written.
     bool WriteString(std::string_view Section, std::string_view Key, std::string_view Value);
 
-private:
+  private:
     struct TLine {
-        std::string Raw;     // the line as stored, without its line end
-        int Kind = 0;        // 0 other, 1 section, 2 key
-        std::string Name;    // trimmed section or key name
-        std::string Value;   // trimmed value (key lines)
+        std::string Raw;   // the line as stored, without its line end
+        int Kind = 0;      // 0 other, 1 section, 2 key
+        std::string Name;  // trimmed section or key name
+        std::string Value; // trimmed value (key lines)
     };
     void Parse(std::string_view content);
     // Index of the section line of the first section of that name, or -1.

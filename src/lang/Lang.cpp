@@ -10,7 +10,7 @@
 namespace {
 
 struct TState {
-    std::mutex Lock;  // guards CurLang and LangDir, which worker threads read
+    std::mutex Lock; // guards CurLang and LangDir, which worker threads read
     std::string CurLang = "en";
     std::string LangDir;
 };
@@ -42,7 +42,8 @@ std::string Lower(std::string s) {
 }
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
-    for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size())) s.replace(p, from.size(), to);
+    for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+        s.replace(p, from.size(), to);
 }
 
 // The language code of a file name "<program>.l<code>".
@@ -65,8 +66,9 @@ TLangReader::TLangReader(const std::string& FileName) : TLangReader(FileName, Re
 
 TLangReader::TLangReader(const std::string& FileName, const std::optional<std::string>& Content)
     : FIni(Content ? TIniFile(FileName, *Content) : TIniFile(FileName)),
-      FCodePage(Content && (FIni.HasByteOrderMark() || IsValidUtf8(*Content)) ? "UTF-8"
-                                                                              : CodePageOf(CodeOfFile(FileName))) {}
+      FCodePage(Content && (FIni.HasByteOrderMark() || IsValidUtf8(*Content))
+                    ? "UTF-8"
+                    : CodePageOf(CodeOfFile(FileName))) {}
 
 const char* TLangReader::CodePageOf(const std::string& code) {
     if (code == "cn" || code == "en") return "CP936";
@@ -104,7 +106,9 @@ std::string LangFileName(const std::string& code) {
     return name + ".l" + code;
 }
 
-std::string LangFilePath() { return LangDir() + LangFileName(CurLang()); }
+std::string LangFilePath() {
+    return LangDir() + LangFileName(CurLang());
+}
 
 void SetLanguage(const std::string& code) {
     {
@@ -150,8 +154,10 @@ std::string GetLangStr(const std::string& key) {
         result = ReadLangValue(reader, "StrRes", key, "");
     }
     std::lock_guard g(LangStrLock());
-    if (result.empty()) LangStrCache().erase(folded);
-    else LangStrCache()[folded] = result;
+    if (result.empty())
+        LangStrCache().erase(folded);
+    else
+        LangStrCache()[folded] = result;
     return result;
 }
 

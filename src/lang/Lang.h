@@ -10,14 +10,14 @@
 
 // A reader bound to one language file, which knows the code page its values are stored in.
 class TLangReader {
-public:
+  public:
     explicit TLangReader(const std::string& FileName);
     const TIniFile& Ini() const { return FIni; }
     const char* CodePage() const { return FCodePage; }
     // The code page of a language: cn and en GBK, jp Shift-JIS, b5 Big5, the others CP1252.
     static const char* CodePageOf(const std::string& code);
 
-private:
+  private:
     TLangReader(const std::string& FileName, const std::optional<std::string>& Content);
     TIniFile FIni;
     const char* FCodePage;

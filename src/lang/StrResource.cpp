@@ -40,7 +40,8 @@ int LockFolderShared(const std::string& dir) {
             close(fd);
             return -1;
         }
-        struct stat held {}, now {};
+        struct stat held {
+        }, now{};
         if (fstat(fd, &held) == 0 && stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
             held.st_dev == now.st_dev)
             return fd;
@@ -66,7 +67,9 @@ TfrmStrRes::TfrmStrRes() {
     FormCreate();
 }
 
-TfrmStrRes::~TfrmStrRes() { FormDestroy(); }
+TfrmStrRes::~TfrmStrRes() {
+    FormDestroy();
+}
 
 void TfrmStrRes::FormCreate() {
     try {
@@ -74,7 +77,8 @@ void TfrmStrRes::FormCreate() {
         FDir = TTools::GetTempDir() + exe + "/";
         SetLangDir(FDir);
         FLock = LockFolderShared(FDir);
-        if (FLock < 0) throw std::runtime_error("Cannot use the folder " + FDir + ": " + std::strerror(errno));
+        if (FLock < 0)
+            throw std::runtime_error("Cannot use the folder " + FDir + ": " + std::strerror(errno));
         for (size_t i = 0; i < SkinStore1.Store().Count(); ++i) {
             const TSkinCollectionItem& item = SkinStore1.Store().Items(i);
             std::string path = FDir + LangFileName(item.GetName());
@@ -98,8 +102,10 @@ void TfrmStrRes::FormDestroy() {
                 std::string name = e->d_name;
                 if (name == "." || name == ".." || name == LockName) continue;
                 struct stat st {};
-                if (lstat((FDir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) TTools::DeleteDir(FDir + name, true);
-                else unlink((FDir + name).c_str());
+                if (lstat((FDir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+                    TTools::DeleteDir(FDir + name, true);
+                else
+                    unlink((FDir + name).c_str());
             }
             closedir(d);
         }

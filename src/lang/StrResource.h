@@ -7,9 +7,9 @@
 #include <string>
 
 class TfrmStrRes {
-public:
-    TfrmStrRes();   // FormCreate
-    ~TfrmStrRes();  // FormDestroy
+  public:
+    TfrmStrRes();  // FormCreate
+    ~TfrmStrRes(); // FormDestroy
     TfrmStrRes(const TfrmStrRes&) = delete;
     TfrmStrRes& operator=(const TfrmStrRes&) = delete;
 
@@ -20,7 +20,7 @@ public:
     // The name of the lock file that every user of the folder holds shared.
     static constexpr const char* LockName = ".in-use";
 
-private:
+  private:
     void FormCreate();
     void FormDestroy();
     int FLock = -1;

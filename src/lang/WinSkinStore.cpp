@@ -30,16 +30,20 @@ const TSkinCollectionItem* TSkinCollection::Find(const std::string& name) const 
     return nullptr;
 }
 
-void TSkinCollection::Delete(size_t i) { FItems.erase(FItems.begin() + static_cast<long>(i)); }
+void TSkinCollection::Delete(size_t i) {
+    FItems.erase(FItems.begin() + static_cast<long>(i));
+}
 
-void TSkinCollection::Clear() { FItems.clear(); }
+void TSkinCollection::Clear() {
+    FItems.clear();
+}
 
 void TSkinCollection::Assign(const TSkinCollection& source) {
     if (&source == this) return;
     Clear();
     for (const auto& item : source.FItems) {
         TSkinCollectionItem& copy = Add();
-        copy.FName = item->FName;  // the source's names are already unique
+        copy.FName = item->FName; // the source's names are already unique
         copy.FData = item->FData;
     }
 }
@@ -50,7 +54,8 @@ constexpr char kMagic[] = "TSkinStore\x01";
 constexpr char kDataStream[] = "DataStream";
 
 void PutU32(std::string& out, uint64_t v) {
-    for (int i = 0; i < 4; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i)
+        out += static_cast<char>((v >> (8 * i)) & 0xFF);
 }
 void PutText(std::string& out, const std::string& s) {
     PutU32(out, s.size());
@@ -63,7 +68,8 @@ struct TCursor {
     uint32_t U32() {
         if (In.size() - At < 4) throw ESkinStoreError("The store data is damaged.");
         uint32_t v = 0;
-        for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<unsigned char>(In[At + i])) << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<uint32_t>(static_cast<unsigned char>(In[At + i])) << (8 * i);
         At += 4;
         return v;
     }

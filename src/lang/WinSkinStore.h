@@ -10,7 +10,7 @@
 class TSkinCollection;
 
 class ESkinStoreError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -19,7 +19,7 @@ class TSkinCollectionItem {
         explicit TKey() = default;
     };
 
-public:
+  public:
     // Only a collection makes items (TKey is its alone).
     TSkinCollectionItem(TKey, TSkinCollection& owner, int id);
 
@@ -38,7 +38,7 @@ public:
 
     void Assign(const TSkinCollectionItem& source);
 
-private:
+  private:
     friend class TSkinCollection;
     TSkinCollection& FOwner;
     int FID;
@@ -47,7 +47,7 @@ private:
 };
 
 class TSkinCollection {
-public:
+  public:
     TSkinCollection() = default;
     TSkinCollection(const TSkinCollection&) = delete;
     TSkinCollection& operator=(const TSkinCollection&) = delete;
@@ -62,14 +62,14 @@ public:
     // Replaces the items by copies of the source's items.
     void Assign(const TSkinCollection& source);
 
-private:
+  private:
     friend class TSkinCollectionItem;
     std::vector<std::unique_ptr<TSkinCollectionItem>> FItems;
     int FNextID = 0;
 };
 
 class TSkinStore {
-public:
+  public:
     TSkinCollection& Store() { return FStore; }
     const TSkinCollection& Store() const { return FStore; }
     void SetStore(const TSkinCollection* source) {
@@ -81,6 +81,6 @@ public:
     std::string Write() const;
     void Read(const std::string& bytes);
 
-private:
+  private:
     TSkinCollection FStore;
 };

@@ -2,15 +2,15 @@
 
 #include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -57,8 +57,12 @@ std::string WithSlash(std::string s) {
 
 } // namespace
 
-double TimeScale() { return ScaleCell().load(); }
-void SetTimeScale(double scale) { ScaleCell().store(scale > 0 && std::isfinite(scale) ? scale : 1.0); }
+double TimeScale() {
+    return ScaleCell().load();
+}
+void SetTimeScale(double scale) {
+    ScaleCell().store(scale > 0 && std::isfinite(scale) ? scale : 1.0);
+}
 
 int64_t Scaled(int64_t ms) {
     if (ms <= 0) return ms;
@@ -84,7 +88,8 @@ std::string PrivateTempDir() {
         throw TPlatformError("cannot inspect the temporary folder " + dir + ": " + std::strerror(errno));
     if (S_ISLNK(st.st_mode)) throw TPlatformError("the temporary folder " + dir + " is a symbolic link");
     if (!S_ISDIR(st.st_mode)) throw TPlatformError("the temporary folder " + dir + " is not a folder");
-    if (st.st_uid != getuid()) throw TPlatformError("the temporary folder " + dir + " belongs to another user");
+    if (st.st_uid != getuid())
+        throw TPlatformError("the temporary folder " + dir + " belongs to another user");
     if (st.st_mode & 077) throw TPlatformError("the temporary folder " + dir + " is open to other users");
     return dir + "/";
 }
@@ -124,7 +129,8 @@ int OemCodePage() {
     }
     auto is = [&](const char* prefix) {
         size_t n = std::strlen(prefix);
-        return loc.compare(0, n, prefix) == 0 && (loc.size() == n || loc[n] == '_' || loc[n] == '.' || loc[n] == '@');
+        return loc.compare(0, n, prefix) == 0 &&
+               (loc.size() == n || loc[n] == '_' || loc[n] == '.' || loc[n] == '@');
     };
     if (is("zh_CN") || is("zh_SG")) return 936;
     if (is("zh_TW") || is("zh_HK") || is("zh_MO")) return 950;
@@ -214,7 +220,9 @@ TScriptedMessageBox::TScriptedMessageBox() {
     SetMessageBoxHook([this](const std::string& t, const std::string& c, int f) { return Show(t, c, f); });
 }
 
-TScriptedMessageBox::~TScriptedMessageBox() { SetMessageBoxHook(nullptr); }
+TScriptedMessageBox::~TScriptedMessageBox() {
+    SetMessageBoxHook(nullptr);
+}
 
 void TScriptedMessageBox::Answer(int result) {
     std::lock_guard g(FLock);

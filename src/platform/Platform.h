@@ -13,7 +13,7 @@
 namespace platform {
 
 class TPlatformError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -55,7 +55,7 @@ int OemCodePage();
 // An exclusive lock on a file in the private temporary folder; the kernel lets go of it when the
 // process dies, however it dies.
 class TInstanceGuard {
-public:
+  public:
     TInstanceGuard() = default;
     ~TInstanceGuard() { Release(); }
     TInstanceGuard(const TInstanceGuard&) = delete;
@@ -66,7 +66,7 @@ public:
     void Release();
     bool Held() const { return FFd >= 0; }
 
-private:
+  private:
     int FFd = -1;
 };
 
@@ -94,7 +94,7 @@ void SetBusyCursorHook(TBusyCursorHook hook);
 // A message-box stand-in for tests: records every box and answers from a queue (IDOK/IDNO by
 // default when the queue is empty). Installs itself while it lives.
 class TScriptedMessageBox {
-public:
+  public:
     struct TShown {
         std::string Text, Caption;
         int Flags;
@@ -107,7 +107,7 @@ public:
     void Answer(int result);
     std::vector<TShown> Shown() const;
 
-private:
+  private:
     int Show(const std::string& text, const std::string& caption, int flags);
     mutable std::mutex FLock;
     std::deque<int> FAnswers;

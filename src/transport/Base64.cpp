@@ -29,5 +29,9 @@ std::string Encode(std::string_view data, bool breakLines) {
 
 } // namespace
 
-std::string Base64Encode(std::string_view data) { return Encode(data, true); }
-std::string Base64EncodeLine(std::string_view data) { return Encode(data, false); }
+std::string Base64Encode(std::string_view data) {
+    return Encode(data, true);
+}
+std::string Base64EncodeLine(std::string_view data) {
+    return Encode(data, false);
+}

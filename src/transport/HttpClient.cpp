@@ -23,7 +23,8 @@ bool THeaderList::Add(std::string_view name, std::string_view value) {
     }
     std::string line(name);
     // "Name;" is libcurl's spelling of a header sent with an empty value.
-    if (value.empty()) line += ";";
+    if (value.empty())
+        line += ";";
     else {
         line += ": ";
         line += value;
@@ -78,7 +79,8 @@ TEasy NewEasy() {
     return easy;
 }
 
-TStallGuard::TStallGuard(CURL* easy, int64_t limitMs) : FLimitMs(limitMs), FLast(std::chrono::steady_clock::now()) {
+TStallGuard::TStallGuard(CURL* easy, int64_t limitMs)
+    : FLimitMs(limitMs), FLast(std::chrono::steady_clock::now()) {
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &TStallGuard::OnProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);

@@ -22,14 +22,14 @@ using TEasy = std::unique_ptr<CURL, TEasyDeleter>;
 
 // A header list that refuses lines which could split a request.
 class THeaderList {
-public:
+  public:
     bool Add(std::string_view name, std::string_view value);
     // Adds "Name:" with nothing after it, which tells libcurl to drop its own header of that name.
     void Drop(std::string_view name);
     curl_slist* Get() const { return FList.get(); }
     bool Ok() const { return FOk; }
 
-private:
+  private:
     std::unique_ptr<curl_slist, TSlistDeleter> FList;
     bool FOk = true;
 };
@@ -49,11 +49,11 @@ TEasy NewEasy();
 // Aborts a transfer in which no byte moved, either way, for longer than LimitMs. libcurl's own
 // time-outs are either whole-transfer or whole seconds; this one is per wait, in milliseconds.
 class TStallGuard {
-public:
+  public:
     TStallGuard(CURL* easy, int64_t limitMs);
     bool Stalled() const { return FStalled; }
 
-private:
+  private:
     static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                           curl_off_t ulnow);
     int64_t FLimitMs;

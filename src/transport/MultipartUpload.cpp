@@ -13,8 +13,8 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <vector>
 #include <stdexcept>
+#include <vector>
 
 TMultipartBody::TMultipartBody(const std::string& FilePath, const std::string& FormFileName,
                                const std::string& PartContentType)
@@ -24,8 +24,9 @@ TMultipartBody::TMultipartBody(const std::string& FilePath, const std::string& F
     struct stat st {};
     fstat(FFd, &st);
     FFileSize = static_cast<uint64_t>(st.st_size);
-    FHead = "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + FormFileName +
-            "\"\r\nContent-Type: " + PartContentType + "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
+    FHead = "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+            FormFileName + "\"\r\nContent-Type: " + PartContentType +
+            "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
     FTail = "\r\n--" + FBoundary + "--\r\n";
 }
 
@@ -41,8 +42,8 @@ std::string TMultipartBody::MakeBoundary() {
     std::tm tm{};
     localtime_r(&t, &tm);
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d%03d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year % 100,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d%03d", tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
     return std::string("--------") + buf;
 }
 
@@ -140,13 +141,14 @@ std::string HostWithPort(const std::string& ip, int port) {
 }
 
 TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
-                            const std::vector<std::pair<std::string, std::string>>& Headers, TMultipartBody& Body,
-                            int64_t ConnectMs, int64_t ReadMs) {
+                            const std::vector<std::pair<std::string, std::string>>& Headers,
+                            TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs) {
     TUploadResult result;
     // The request is written here byte for byte; libcurl only makes the connection, so no
     // header of its own can slip in or change the order.
     std::string head = "POST " + Target + " HTTP/1.0\r\n";
-    bool safe = http::IsSafeTarget(Target) && Target.find(' ') == std::string::npos && http::IsSafeTarget(Host);
+    bool safe =
+        http::IsSafeTarget(Target) && Target.find(' ') == std::string::npos && http::IsSafeTarget(Host);
     for (const auto& [name, value] : Headers) {
         safe = safe && http::IsSafeHeaderValue(name) && http::IsSafeHeaderValue(value);
         head += name + ": " + value + "\r\n";
@@ -214,7 +216,8 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
         result.Status = 0;
         if (result.StatusLine.compare(0, 5, "HTTP/") == 0) {
             size_t sp = result.StatusLine.find(' ');
-            if (sp != std::string::npos) result.Status = std::strtol(result.StatusLine.c_str() + sp + 1, nullptr, 10);
+            if (sp != std::string::npos)
+                result.Status = std::strtol(result.StatusLine.c_str() + sp + 1, nullptr, 10);
         }
         if (result.Status >= 100 && result.Status <= 199) continue;
         location = false;
@@ -222,11 +225,13 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
              p = answer.find("\r\n", p + 2)) {
             const char* line = answer.c_str() + p + 2;
             if (strncasecmp(line, "Location:", 9) == 0) location = true;
-            if (strncasecmp(line, "Content-Length:", 15) == 0) bodyLeft = std::strtoll(line + 15, nullptr, 10);
+            if (strncasecmp(line, "Content-Length:", 15) == 0)
+                bodyLeft = std::strtoll(line + 15, nullptr, 10);
         }
         break;
     }
-    if (bodyLeft >= 0) bodyLeft -= static_cast<int64_t>(std::min<size_t>(in.size(), static_cast<size_t>(bodyLeft)));
+    if (bodyLeft >= 0)
+        bodyLeft -= static_cast<int64_t>(std::min<size_t>(in.size(), static_cast<size_t>(bodyLeft)));
     while (bodyLeft != 0) {
         std::string error;
         ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, error);

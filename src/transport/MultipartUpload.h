@@ -9,9 +9,10 @@
 
 // The body of a one-part form: built around an open image file, which is read only when sent.
 class TMultipartBody {
-public:
+  public:
     // Opens FilePath; throws std::runtime_error when it cannot be opened.
-    TMultipartBody(const std::string& FilePath, const std::string& FormFileName, const std::string& PartContentType);
+    TMultipartBody(const std::string& FilePath, const std::string& FormFileName,
+                   const std::string& PartContentType);
     ~TMultipartBody();
     TMultipartBody(const TMultipartBody&) = delete;
     TMultipartBody& operator=(const TMultipartBody&) = delete;
@@ -24,25 +25,25 @@ public:
     // Fills buf with the next bytes of the body; 0 at its end. Sets failed when the file read fails.
     size_t Read(char* buf, size_t n, bool& failed);
 
-private:
+  private:
     int FFd = -1;
     std::string FBoundary, FHead, FTail;
     uint64_t FFileSize = 0, FSent = 0;
 };
 
 struct TUploadResult {
-    bool Accepted = false;  // a 2xx answer without a Location line
+    bool Accepted = false; // a 2xx answer without a Location line
     long Status = 0;
-    std::string StatusLine;  // as received, without its line end
-    std::string Error;       // the status line of an unaccepted answer, or the client's error text
+    std::string StatusLine; // as received, without its line end
+    std::string Error;      // the status line of an unaccepted answer, or the client's error text
 };
 
 // POSTs the body to Target on Host:Port as HTTP/1.0 with exactly Headers, in their order and
 // nothing else; waits at most ConnectMs to connect and ReadMs for each wait for data (both
 // scaled here); skips interim 1xx answers; follows no redirection.
 TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
-                            const std::vector<std::pair<std::string, std::string>>& Headers, TMultipartBody& Body,
-                            int64_t ConnectMs, int64_t ReadMs);
+                            const std::vector<std::pair<std::string, std::string>>& Headers,
+                            TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs);
 
 // "host" or "host:port", the design's way of naming a camera in Host and in upload URLs: the
 // port is left out when it is 80.

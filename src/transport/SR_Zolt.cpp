@@ -21,8 +21,8 @@ std::shared_ptr<IZoltSeries>& ZoltSlot() {
     return slot;
 }
 
-const char* const kParamCgis[7] = {"/get_params.cgi",   "/get_camera_params.cgi", "/get_status.cgi",
-                                   "/get_factory_param.cgi", "/get_misc.cgi", "/get_record.cgi",
+const char* const kParamCgis[7] = {"/get_params.cgi",        "/get_camera_params.cgi", "/get_status.cgi",
+                                   "/get_factory_param.cgi", "/get_misc.cgi",          "/get_record.cgi",
                                    "/get_factory_extra.cgi"};
 
 // Splits "http://host[:port]/path?query" into its parts; false for anything else.
@@ -30,7 +30,8 @@ bool SplitHttpUrl(const std::string& url, std::string& host, int& port, std::str
     const std::string scheme = "http://";
     if (url.compare(0, scheme.size(), scheme) != 0) return false;
     size_t slash = url.find('/', scheme.size());
-    std::string authority = url.substr(scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
+    std::string authority =
+        url.substr(scheme.size(), slash == std::string::npos ? std::string::npos : slash - scheme.size());
     target = slash == std::string::npos ? "/" : url.substr(slash);
     size_t colon = authority.rfind(':');
     port = 80;
@@ -83,39 +84,49 @@ std::string TTZoltSeries::CgiValue(const std::string& Text, const std::string& N
     return out;
 }
 
-std::string TTZoltSeries::DefaultBaseURL() const { return "http://" + HostWithPort(FAddress, FAddressPort); }
+std::string TTZoltSeries::DefaultBaseURL() const {
+    return "http://" + HostWithPort(FAddress, FAddressPort);
+}
 
 bool TTZoltSeries::RefreshParams() {
     std::string base = DefaultBaseURL();
-    std::string query = "?loginuse=" + http::PercentEncode(FAccount) + "&loginpas=" + http::PercentEncode(FPass);
+    std::string query =
+        "?loginuse=" + http::PercentEncode(FAccount) + "&loginpas=" + http::PercentEncode(FPass);
     std::string texts[7];
     std::atomic<bool> busy{true};
     FBusy = true;
     try {
         std::thread reader([&] {
             for (int i = 0; i < 7; ++i)
-                if (!TTools::HttpGet(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", "")) texts[i].clear();
+                if (!TTools::HttpGet(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", ""))
+                    texts[i].clear();
             busy = false;
         });
-        while (busy) platform::Sleep(BusyPoll);
+        while (busy)
+            platform::Sleep(BusyPoll);
         reader.join();
     } catch (const std::system_error&) {
         FBusy = false;
         return false;
     }
     FBusy = false;
-    for (int i = 0; i < 7; ++i) FTexts[i] = texts[i];
+    for (int i = 0; i < 7; ++i)
+        FTexts[i] = texts[i];
     TStringList parts;
     TTools::SplitText(CgiValue(FTexts[StatusIndex], "sys_ver"), ".", parts);
-    for (int i = 0; i < 4; ++i) FVersionParts[i].clear();
+    for (int i = 0; i < 4; ++i)
+        FVersionParts[i].clear();
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (i < 3) FVersionParts[i] = parts[i];
-        else FVersionParts[3] += (i > 3 ? "." : "") + parts[i];
+        if (i < 3)
+            FVersionParts[i] = parts[i];
+        else
+            FVersionParts[3] += (i > 3 ? "." : "") + parts[i];
     }
     return true;
 }
 
-void TTZoltSeries::Connect(const std::string& Address, int Port, const std::string& Account, const std::string& Password) {
+void TTZoltSeries::Connect(const std::string& Address, int Port, const std::string& Account,
+                           const std::string& Password) {
     FAddress = Address;
     FAddressPort = Port;
     FAccount = Account;
@@ -143,10 +154,14 @@ bool TTZoltSeries::Upgrade(const std::string& Cgi, const std::string& BaseURL, c
     std::string v = CgiValue(FTexts[StatusIndex], "sys_ver");
     std::string base;
     // An ordinal comparison, as the cameras' own tools make it: 48.2.0.99 is not below 48.2.0.121.
-    if (v.compare(0, 5, "48.2.") == 0 && v >= "48.2.0.121") base = "http://" + FAddress + ":8600";
-    else if (!BaseURL.empty()) base = BaseURL;
-    else base = DefaultBaseURL();
-    std::string url = base + Cgi + "?loginuse=" + http::PercentEncode(User) + "&loginpas=" + http::PercentEncode(Password);
+    if (v.compare(0, 5, "48.2.") == 0 && v >= "48.2.0.121")
+        base = "http://" + FAddress + ":8600";
+    else if (!BaseURL.empty())
+        base = BaseURL;
+    else
+        base = DefaultBaseURL();
+    std::string url =
+        base + Cgi + "?loginuse=" + http::PercentEncode(User) + "&loginpas=" + http::PercentEncode(Password);
     return UploadImage(url, User, Password, FileName);
 }
 
@@ -155,8 +170,8 @@ bool TTZoltSeries::UpgradeSystemFirmware(const std::string& BaseURL, const std::
     return Upgrade("/upgrade_firmware.cgi", BaseURL, User, Password, FileName);
 }
 
-bool TTZoltSeries::UpgradeUIFirmware(const std::string& BaseURL, const std::string& User, const std::string& Password,
-                                     const std::string& FileName) {
+bool TTZoltSeries::UpgradeUIFirmware(const std::string& BaseURL, const std::string& User,
+                                     const std::string& Password, const std::string& FileName) {
     return Upgrade("/upgrade_htmls.cgi", BaseURL, User, Password, FileName);
 }
 

@@ -8,12 +8,12 @@
 #include <string>
 
 class EZoltError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class IZoltSeries {
-public:
+  public:
     virtual ~IZoltSeries() = default;
     virtual bool RefreshParams() = 0;
     // Throws EZoltError ("创建摄像机对象错误!") when the parameters cannot be read.
@@ -22,23 +22,24 @@ public:
     virtual bool CheckLogin() = 0;
     virtual bool UpgradeSystemFirmware(const std::string& BaseURL, const std::string& User,
                                        const std::string& Password, const std::string& FileName) = 0;
-    virtual bool UpgradeUIFirmware(const std::string& BaseURL, const std::string& User, const std::string& Password,
-                                   const std::string& FileName) = 0;
+    virtual bool UpgradeUIFirmware(const std::string& BaseURL, const std::string& User,
+                                   const std::string& Password, const std::string& FileName) = 0;
     virtual std::string GetParamValue(const std::string& Name) = 0;
 };
 
 class TTZoltSeries : public IZoltSeries {
-public:
+  public:
     static constexpr int64_t CgiTimeout = 20000;
     static constexpr int64_t LoginTimeout = 5000;
     static constexpr int64_t UploadTimeout = 60000;
     static constexpr int64_t BusyPoll = 200;
 
     bool RefreshParams() override;
-    void Connect(const std::string& Address, int Port, const std::string& Account, const std::string& Password) override;
+    void Connect(const std::string& Address, int Port, const std::string& Account,
+                 const std::string& Password) override;
     bool CheckLogin() override;
-    bool UpgradeSystemFirmware(const std::string& BaseURL, const std::string& User, const std::string& Password,
-                               const std::string& FileName) override;
+    bool UpgradeSystemFirmware(const std::string& BaseURL, const std::string& User,
+                               const std::string& Password, const std::string& FileName) override;
     bool UpgradeUIFirmware(const std::string& BaseURL, const std::string& User, const std::string& Password,
                            const std::string& FileName) override;
     std::string GetParamValue(const std::string& Name) override;
@@ -52,7 +53,7 @@ public:
     // For tests: the status text the uploads consult.
     void SetStatusText(const std::string& text) { FTexts[StatusIndex] = text; }
 
-private:
+  private:
     bool Upgrade(const std::string& Cgi, const std::string& BaseURL, const std::string& User,
                  const std::string& Password, const std::string& FileName);
 

@@ -103,7 +103,9 @@ std::string TTools::GetTempDir() {
     }
 }
 
-std::string TTools::GetModulePath() { return platform::ExePath(); }
+std::string TTools::GetModulePath() {
+    return platform::ExePath();
+}
 
 std::string TTools::GetAppPath() {
     std::string p = GetModulePath();
@@ -143,7 +145,8 @@ bool TTools::ForceDir(const std::string& Dir) {
 bool TTools::DeleteDir(const std::string& Dir, bool RemoveSelf) {
     if (Dir.empty()) return true;
     std::string d = Dir;
-    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    while (d.size() > 1 && d.back() == '/')
+        d.pop_back();
     struct stat st {};
     if (lstat(d.c_str(), &st) != 0) return true;
     if (S_ISLNK(st.st_mode)) {
@@ -170,7 +173,8 @@ void TTools::SplitText(const std::string& Text, const std::string& Separator, TS
     List.push_back(Text.substr(start));
 }
 
-void TTools::FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates) {
+void TTools::FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks,
+                       bool NoDuplicates) {
     if (Dir.empty()) return;
     std::string d = Dir.back() == '/' ? Dir : Dir + "/";
     TStringList masks;
@@ -198,4 +202,6 @@ void TTools::FindFiles(TStringList& List, const std::string& Dir, const std::str
     }
 }
 
-std::string TTools::Base64Encode(const std::string& Data) { return ::Base64Encode(Data); }
+std::string TTools::Base64Encode(const std::string& Data) {
+    return ::Base64Encode(Data);
+}

@@ -8,7 +8,7 @@ using TStringList = std::vector<std::string>;
 // Stateless helpers shared by the whole program: the small camera GET and the folder helpers.
 // Folders are returned with a trailing '/'.
 class TTools {
-public:
+  public:
     static constexpr int CSIDL_APPDATA = 26;
     static constexpr size_t HttpBodyLimit = 512000;
 
@@ -22,6 +22,7 @@ public:
     static bool ForceDir(const std::string& Dir);
     static bool DeleteDir(const std::string& Dir, bool RemoveSelf);
     static void SplitText(const std::string& Text, const std::string& Separator, TStringList& List);
-    static void FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates);
+    static void FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks,
+                          bool NoDuplicates);
     static std::string Base64Encode(const std::string& Data);
 };

@@ -33,14 +33,17 @@ bool ReadInt(TPackageFile& f, int32_t& v) {
 }
 
 void XorPayload(unsigned char* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) p[i] ^= CtpPayloadKey[i % 8];
+    for (size_t i = 0; i < n; ++i)
+        p[i] ^= CtpPayloadKey[i % 8];
 }
 
 struct TMdDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
 
-std::string Cut(const std::string& s, size_t n) { return s.size() > n ? s.substr(0, n) : s; }
+std::string Cut(const std::string& s, size_t n) {
+    return s.size() > n ? s.substr(0, n) : s;
+}
 
 // The broadcast address of the search: IPCAM_BROADCAST_ADDR, else the limited broadcast.
 std::string BroadcastAddress() {
@@ -50,8 +53,12 @@ std::string BroadcastAddress() {
 
 } // namespace
 
-TPackageFile::TPackageFile(const std::string& path) { FFd = open(path.c_str(), O_RDONLY | O_CLOEXEC); }
-TPackageFile::~TPackageFile() { Close(); }
+TPackageFile::TPackageFile(const std::string& path) {
+    FFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+TPackageFile::~TPackageFile() {
+    Close();
+}
 
 size_t TPackageFile::Read(void* buf, size_t n) {
     size_t got = 0;
@@ -65,7 +72,9 @@ size_t TPackageFile::Read(void* buf, size_t n) {
     return got;
 }
 
-bool TPackageFile::Skip(int64_t n) { return FFd >= 0 && n >= 0 && lseek(FFd, n, SEEK_CUR) >= 0; }
+bool TPackageFile::Skip(int64_t n) {
+    return FFd >= 0 && n >= 0 && lseek(FFd, n, SEEK_CUR) >= 0;
+}
 
 void TPackageFile::Close() {
     if (FFd >= 0) close(FFd);
@@ -73,7 +82,8 @@ void TPackageFile::Close() {
 }
 
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
-    static const char* keys[] = {"-name", "-sn", "-portctp", "-ip", "-netmask", "-mdns", "-sdns", "-gw", "-dhcpen", "-version"};
+    static const char* keys[] = {"-name", "-sn",   "-portctp", "-ip",     "-netmask",
+                                 "-mdns", "-sdns", "-gw",      "-dhcpen", "-version"};
     int which = -1;
     for (int i = 0; i < 10 && which < 0; ++i)
         if (line.find(keys[i]) != std::string::npos) which = i;
@@ -81,20 +91,38 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
     size_t blank = line.find(' ');
     std::string value = blank == std::string::npos ? line : line.substr(blank + 1);
     switch (which) {
-    case 0: r.DevName = Cut(value, 50); break;
-    case 1: r.DeviceID = Cut(value, 40); break;
+    case 0:
+        r.DevName = Cut(value, 50);
+        break;
+    case 1:
+        r.DeviceID = Cut(value, 40);
+        break;
     case 2: {
         char* end = nullptr;
         long v = std::strtol(value.c_str(), &end, 10);
-        r.CtpPort = (!value.empty() && end && *end == '\0' && v >= INT32_MIN && v <= INT32_MAX) ? static_cast<int>(v) : 81;
+        r.CtpPort = (!value.empty() && end && *end == '\0' && v >= INT32_MIN && v <= INT32_MAX)
+                        ? static_cast<int>(v)
+                        : 81;
         break;
     }
-    case 3: r.IP = Cut(value, 16); break;
-    case 4: r.Mask = Cut(value, 16); break;
-    case 5: r.DNS1 = Cut(value, 16); break;
-    case 6: r.DNS2 = Cut(value, 16); break;
-    case 7: r.Gateway = Cut(value, 16); break;
-    case 8: r.DhcpEnabled = value != "0"; break;
+    case 3:
+        r.IP = Cut(value, 16);
+        break;
+    case 4:
+        r.Mask = Cut(value, 16);
+        break;
+    case 5:
+        r.DNS1 = Cut(value, 16);
+        break;
+    case 6:
+        r.DNS2 = Cut(value, 16);
+        break;
+    case 7:
+        r.Gateway = Cut(value, 16);
+        break;
+    case 8:
+        r.DhcpEnabled = value != "0";
+        break;
     case 9: {
         // "-version v 47.2.3.18 build": drop the key and the next word; the version runs to and
         // includes the next blank, and without one there is none.
@@ -127,7 +155,9 @@ TSocketThread::TSocketThread(std::string Host, int Port) : FHost(std::move(Host)
     if (CreateSocket() != 0) throw ECtpError(GetLangStr("IDS_CRTSOCKETERR"));
 }
 
-TSocketThread::~TSocketThread() { CloseSocket(); }
+TSocketThread::~TSocketThread() {
+    CloseSocket();
+}
 
 int TSocketThread::CreateSocket() {
     if (FSocket >= 0) CloseSocket();
@@ -163,11 +193,14 @@ bool TSocketThread::CheckPackageLimits(const std::string& FileName) {
             int32_t N, S;
             if (L < 8 || !ReadInt(f, N) || N < 0 || N > 255 || N > L - 8) return false;
             std::string name(static_cast<size_t>(N), '\0');
-            if (f.Read(name.data(), name.size()) != name.size() || name.find('\0') != std::string::npos) return false;
-            if (!ReadInt(f, S) || S < 0 || static_cast<int64_t>(S) != static_cast<int64_t>(L) - 8 - N) return false;
+            if (f.Read(name.data(), name.size()) != name.size() || name.find('\0') != std::string::npos)
+                return false;
+            if (!ReadInt(f, S) || S < 0 || static_cast<int64_t>(S) != static_cast<int64_t>(L) - 8 - N)
+                return false;
             if (!f.Skip(S)) return false;
         } else if (std::memcmp(rec, "CMD ", 4) == 0) {
-            if (std::string("CMD " + std::to_string(L) + "\r\n").size() + static_cast<size_t>(L) > SendSize) return false;
+            if (std::string("CMD " + std::to_string(L) + "\r\n").size() + static_cast<size_t>(L) > SendSize)
+                return false;
             if (!f.Skip(L)) return false;
         } else if (!f.Skip(L)) {
             return false;
@@ -184,8 +217,8 @@ int TSocketThread::ConnectCamera() {
     FSockAddr.sin_family = AF_INET;
     FSockAddr.sin_port = htons(static_cast<uint16_t>(FHostPort));
     FSockAddr.sin_addr = a;
-    if (connect(FSocket, reinterpret_cast<sockaddr*>(&FSockAddr), sizeof FSockAddr) != 0 && errno != EINPROGRESS &&
-        errno != EWOULDBLOCK)
+    if (connect(FSocket, reinterpret_cast<sockaddr*>(&FSockAddr), sizeof FSockAddr) != 0 &&
+        errno != EINPROGRESS && errno != EWOULDBLOCK)
         return 5;
     platform::Sleep(ConnectPause);
     return 0;
@@ -305,13 +338,16 @@ int TSocketThread::SendAndCheck200() {
 int TSocketThread::SendLogin(const std::string& User, const std::string& Password) {
     auto trim = [](const std::string& s) {
         size_t b = 0, e = s.size();
-        while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-        while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+        while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+            ++b;
+        while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+            --e;
         return s.substr(b, e - b);
     };
     std::string body = "-login " + trim(User) + ":" + trim(Password) + "\r\n\r\n";
-    std::string msg = "CMD cfgusr CTP/1.0\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
-    if (msg.size() >= SendSize) return -5;  // an account that long cannot be one message
+    std::string msg =
+        "CMD cfgusr CTP/1.0\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
+    if (msg.size() >= SendSize) return -5; // an account that long cannot be one message
     PutText(msg);
     return SendAndCheck200();
 }
@@ -356,7 +392,7 @@ int TSocketThread::SendRecord(TPackageFile& File) {
             FSendLen = static_cast<int>(head.size() + got);
             int r = SendAndReadReply(reply);
             if (r != 0) return r;
-            if (got < n) return -1;  // the file ended early; what was read went out
+            if (got < n) return -1; // the file ended early; what was read went out
             left -= static_cast<int64_t>(n);
         }
         unsigned char digest[EVP_MAX_MD_SIZE];
@@ -461,7 +497,8 @@ bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, c
             failed = "IDS_ENTERUPGRADEERR";
         } else {
             allSent = records >= 0;
-            for (int32_t i = 0; i < records && allSent; ++i) allSent = b.SendRecord(file) == 0;
+            for (int32_t i = 0; i < records && allSent; ++i)
+                allSent = b.SendRecord(file) == 0;
         }
         b.CloseSocket();
         platform::Sleep(ctp::AfterUpload);

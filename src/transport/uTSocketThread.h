@@ -13,16 +13,16 @@ inline constexpr unsigned char CtpPayloadKey[8] = {0x5C, 0x0E, 0x91, 0xD7, 0x2A,
 inline constexpr int CtpSearchPort = 7999;
 
 struct TCtpSearchRecord {
-    std::string DevName;   // 50
-    std::string DeviceID;  // 40
-    std::string IP;        // 16
-    std::string Mask;      // 16
+    std::string DevName;  // 50
+    std::string DeviceID; // 40
+    std::string IP;       // 16
+    std::string Mask;     // 16
     int CtpPort = 0;
     bool DhcpEnabled = false;
-    std::string DNS1;     // 16
-    std::string DNS2;     // 16
-    std::string Gateway;  // 16
-    std::string Version;  // 48
+    std::string DNS1;    // 16
+    std::string DNS2;    // 16
+    std::string Gateway; // 16
+    std::string Version; // 48
 };
 using TCtpSearchList = std::multimap<std::string, TCtpSearchRecord>;
 
@@ -32,13 +32,13 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& record);
 bool ParseCtpSearchReply(const std::string& datagram, TCtpSearchRecord& record);
 
 class ECtpError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Owns one open package file.
 class TPackageFile {
-public:
+  public:
     explicit TPackageFile(const std::string& path);
     ~TPackageFile();
     TPackageFile(const TPackageFile&) = delete;
@@ -49,15 +49,15 @@ public:
     bool Skip(int64_t n);
     void Close();
 
-private:
+  private:
     int FFd = -1;
 };
 
 class TSocketThread {
-public:
+  public:
     static constexpr int64_t AnswerTimeout = 8000;
     static constexpr int64_t PollPause = 1000;
-    static constexpr int64_t PollLimit = 60000;   // a bound on polling after an interim answer
+    static constexpr int64_t PollLimit = 60000; // a bound on polling after an interim answer
     static constexpr int64_t ConnectPause = 1000;
     static constexpr size_t RecvSize = 200;
     static constexpr size_t SendSize = 2048;
@@ -92,7 +92,7 @@ public:
     // The bytes of the message waiting in the send buffer (for inspection).
     std::string Pending() const { return std::string(reinterpret_cast<const char*>(FSendBuf), FSendLen); }
 
-private:
+  private:
     void PutText(const std::string& text);
     bool WaitReadable(int64_t ms);
 
@@ -103,7 +103,7 @@ private:
     unsigned char FRecvBuf[RecvSize] = {};
     unsigned char FSendBuf[SendSize] = {};
     int FSendLen = 0;
-    std::string FLeftover;  // bytes after an interim answer that belong to the next one
+    std::string FLeftover; // bytes after an interim answer that belong to the next one
 };
 
 bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, const std::string& User,

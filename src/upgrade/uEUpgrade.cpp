@@ -31,8 +31,12 @@ bool ESameVersion(const std::string& A, const std::string& B) {
     return TrimText(a[2]) == TrimText(b[2]);
 }
 
-std::string TESYSUpgrade::GetImageFileName() { return PackageImageName(FFirmwareFile); }
-std::string TEUIUpgrade::GetImageFileName() { return PackageImageName(FFirmwareFile); }
+std::string TESYSUpgrade::GetImageFileName() {
+    return PackageImageName(FFirmwareFile);
+}
+std::string TEUIUpgrade::GetImageFileName() {
+    return PackageImageName(FFirmwareFile);
+}
 
 bool TESYSUpgrade::ReadCurrentVersion() {
     try {

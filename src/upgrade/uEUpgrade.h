@@ -11,7 +11,7 @@ bool ESameVersion(const std::string& A, const std::string& B);
 
 // The E series: ".pk2" packages replayed over CTP/1.0; the system version from the CTP search.
 class TESYSUpgrade : public TSysUpgradeObject {
-public:
+  public:
     TESYSUpgrade() { FModelKeyLen = 0; }
     std::string GetImageFileName() override;
     bool ReadCurrentVersion() override;
@@ -21,7 +21,7 @@ public:
 };
 
 class TEUIUpgrade : public TUIUpgradeObject {
-public:
+  public:
     TEUIUpgrade() { FModelKeyLen = 0; }
     std::string GetImageFileName() override;
     bool DoUpgrade(std::string& Message) override;

@@ -71,13 +71,17 @@ bool Upload(TUpgradeObject& U, const std::string& Cgi, const unsigned char* Sign
 
 } // namespace fseries
 
-bool TFSYSUpgrade::ReadCurrentVersion() { return fseries::ReadStatusVersion(*this, "sys_ver", FCurVersion); }
+bool TFSYSUpgrade::ReadCurrentVersion() {
+    return fseries::ReadStatusVersion(*this, "sys_ver", FCurVersion);
+}
 
 bool TFSYSUpgrade::DoUpgrade(std::string& Message) {
     return fseries::Upload(*this, "/upgrade_firmware.cgi", fseries::SystemSignature, Message);
 }
 
-bool TFUIUpgrade::ReadCurrentVersion() { return fseries::ReadStatusVersion(*this, "app_ver", FCurVersion); }
+bool TFUIUpgrade::ReadCurrentVersion() {
+    return fseries::ReadStatusVersion(*this, "app_ver", FCurVersion);
+}
 
 bool TFUIUpgrade::DoUpgrade(std::string& Message) {
     return fseries::Upload(*this, "/upgrade_htmls.cgi", fseries::UISignature, Message);

@@ -10,14 +10,14 @@ std::string StatusValue(const std::string& Body, const std::string& Key, char Qu
 
 // The F series: versions in "/get_status.cgi", the image POSTed with the account in the query.
 class TFSYSUpgrade : public TSysUpgradeObject {
-public:
+  public:
     TFSYSUpgrade() { FModelKeyLen = 0; }
     bool ReadCurrentVersion() override;
     bool DoUpgrade(std::string& Message) override;
 };
 
 class TFUIUpgrade : public TUIUpgradeObject {
-public:
+  public:
     TFUIUpgrade() { FModelKeyLen = 0; }
     bool ReadCurrentVersion() override;
     bool DoUpgrade(std::string& Message) override;

@@ -6,14 +6,14 @@
 
 // The H series: the F upload under "/cgi-bin/", with Basic authorization and bounded waits.
 class THSYSUpgrade : public TSysUpgradeObject {
-public:
+  public:
     THSYSUpgrade() { FModelKeyLen = 0; }
     bool ReadCurrentVersion() override;
     bool DoUpgrade(std::string& Message) override;
 };
 
 class THUIUpgrade : public TUIUpgradeObject {
-public:
+  public:
     THUIUpgrade() { FModelKeyLen = 0; }
     bool DoUpgrade(std::string& Message) override;
 };

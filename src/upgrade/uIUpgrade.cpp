@@ -66,8 +66,10 @@ std::string LowerCase(std::string s) {
 std::string TrimText(const std::string& s) {
     // Blanks and control characters, as the design's trim treats every byte up to the blank.
     size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
     return s.substr(b, e - b);
 }
 
@@ -81,7 +83,9 @@ std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
 
 TUpgradeObject::TUpgradeObject() : FUser("admin"), FIP("192.168.1.126"), FPort(81), FModelKeyLen(0) {}
 
-std::string TUpgradeObject::CameraBase() const { return "http://" + FIP + ":" + std::to_string(FPort); }
+std::string TUpgradeObject::CameraBase() const {
+    return "http://" + FIP + ":" + std::to_string(FPort);
+}
 
 std::string TUpgradeObject::GetImageFileName() {
     std::string f = TrimText(FFirmwareFile);
@@ -89,11 +93,14 @@ std::string TUpgradeObject::GetImageFileName() {
     return f + ".bin";
 }
 
-std::string TUpgradeObject::GetServerFolder() { return FOEMName; }
+std::string TUpgradeObject::GetServerFolder() {
+    return FOEMName;
+}
 
 int TUpgradeObject::Login() {
     std::string body;
-    bool ok = TTools::HttpGet(CameraBase() + "/oem.txt", body, CameraTimeout, TrimText(FUser), TrimText(FPassword));
+    bool ok =
+        TTools::HttpGet(CameraBase() + "/oem.txt", body, CameraTimeout, TrimText(FUser), TrimText(FPassword));
     int result = !ok ? 2 : (body.empty() || body.find("Unauthorized") != std::string::npos) ? 1 : 0;
     FOEMName = result == 0 ? body : std::string();
     return result;
@@ -133,7 +140,8 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     try {
         list = TTools::GetTempDir() + "Firmware.ini";
         unlink(list.c_str());
-        std::string url = FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/firmware.txt";
+        std::string url =
+            FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/firmware.txt";
         TUpgradeOpt::DownloadFile(url, list);
     } catch (...) {
         // The list is simply missing then; the session reports that no version was found.
@@ -150,7 +158,9 @@ bool TUpgradeObject::IsSameVersion(const std::string& Version) {
     return TrimText(LowerCase(Version)) == TrimText(LowerCase(FCurVersion));
 }
 
-bool TUpgradeObject::DoUpgrade(std::string&) { return false; }
+bool TUpgradeObject::DoUpgrade(std::string&) {
+    return false;
+}
 
 int TUpgradeObject::PreparePackage(const std::string& MD5) {
     std::string name = TrimText(FFirmwareFile);
@@ -175,7 +185,8 @@ bool TSysUpgradeObject::ReadCurrentVersion() {
     FCurVersion.clear();
     try {
         std::string body;
-        if (ReadAppVer(body)) FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
+        if (ReadAppVer(body))
+            FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
         return true;
     } catch (...) {
         return false;

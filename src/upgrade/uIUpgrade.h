@@ -18,7 +18,7 @@ std::string TrimText(const std::string& s);
 
 // What one upgrade of one camera needs, and the steps that are the same for every series.
 class TUpgradeObject {
-public:
+  public:
     TUpgradeObject();
     virtual ~TUpgradeObject() = default;
     TUpgradeObject(const TUpgradeObject&) = delete;
@@ -60,7 +60,7 @@ public:
 
     static constexpr int CameraTimeout = 20000;
 
-protected:
+  protected:
     // "http://" + FIP + ":" + FPort, the start of every camera URL.
     std::string CameraBase() const;
     // GET of "/appver.js" with Basic authorization.
@@ -83,7 +83,7 @@ protected:
 };
 
 class TSysUpgradeObject : public TUpgradeObject {
-public:
+  public:
     std::string GetVersionKey() override { return "SysVer"; }
     std::string GetFileKey() override { return "SysFile"; }
     std::string GetServerFolder() override { return "system"; }
@@ -91,7 +91,7 @@ public:
 };
 
 class TUIUpgradeObject : public TUpgradeObject {
-public:
+  public:
     std::string GetVersionKey() override { return "AppVer"; }
     std::string GetFileKey() override { return "AppFile"; }
     bool ReadCurrentVersion() override;

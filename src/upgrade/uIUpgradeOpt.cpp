@@ -94,7 +94,8 @@ int EnterDir(int dirfd, const std::string& name) {
 
 bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target) {
     TFd out(open(Target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (out.Fd < 0) throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
+    if (out.Fd < 0)
+        throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
     std::string error;
     http::TEasy easy = http::NewEasy();
     if (!easy) {
@@ -118,8 +119,10 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
         http::TStallGuard guard(c, platform::Scaled(ReadTimeout));
         CURLcode rc = curl_easy_perform(c);
-        if (sink.Failed) error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);
-        else if (rc != CURLE_OK) error = http::ErrorText(rc, err, &guard);
+        if (sink.Failed)
+            error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);
+        else if (rc != CURLE_OK)
+            error = http::ErrorText(rc, err, &guard);
     }
     if (error.empty()) return true;
     platform::MessageBox(error, "错误", platform::MB_ICONERROR);

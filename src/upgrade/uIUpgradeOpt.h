@@ -5,7 +5,7 @@
 
 // Moves firmware from the firmware server to a usable image file.
 class TUpgradeOpt {
-public:
+  public:
     static constexpr int64_t ConnectTimeout = 3000;
     static constexpr int64_t ReadTimeout = 3000;
     static constexpr long MaxRedirects = 15;

@@ -9,7 +9,9 @@
 namespace zseries {
 
 namespace {
-std::string Base(TUpgradeObject& U) { return "http://" + U.GetIP() + ":" + std::to_string(U.GetPort()); }
+std::string Base(TUpgradeObject& U) {
+    return "http://" + U.GetIP() + ":" + std::to_string(U.GetPort());
+}
 
 bool Get(TUpgradeObject& U, const std::string& path, std::string& body) {
     return TTools::HttpGet(Base(U) + path + Query(U), body, TUpgradeObject::CameraTimeout, "", "");
@@ -17,7 +19,8 @@ bool Get(TUpgradeObject& U, const std::string& path, std::string& body) {
 } // namespace
 
 std::string Query(TUpgradeObject& U) {
-    return "?user=" + http::PercentEncode(TrimText(U.GetUser())) + "&pwd=" + http::PercentEncode(TrimText(U.GetPassword()));
+    return "?user=" + http::PercentEncode(TrimText(U.GetUser())) +
+           "&pwd=" + http::PercentEncode(TrimText(U.GetPassword()));
 }
 
 int Login(TUpgradeObject& U, std::string& DeviceID, std::string& OEMName) {

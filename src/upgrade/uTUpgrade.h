@@ -15,7 +15,7 @@ bool Upload(TUpgradeObject& U, bool System, const std::string& BaseURL, std::str
 } // namespace zseries
 
 template <class TBase, bool System, bool Port8600> class TZoltUpgradeObject : public TBase {
-public:
+  public:
     TZoltUpgradeObject() { this->FModelKeyLen = 0; }
     const std::string& GetDeviceID() const { return FDeviceID; }
     int Login() override { return zseries::Login(*this, FDeviceID, this->FOEMName); }
@@ -28,7 +28,7 @@ public:
         return zseries::Upload(*this, System, base, Message);
     }
 
-protected:
+  protected:
     std::string FDeviceID;
 };
 

@@ -1,8 +1,8 @@
 #include "uUpgradeFactory.h"
 
+#include "uCUpgrade.h"
 #include "uEUpgrade.h"
 #include "uFUpgrade.h"
-#include "uCUpgrade.h"
 #include "uHUpgrade.h"
 #include "uTUpgrade.h"
 
@@ -24,8 +24,11 @@ std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, 
     case 4:
         if (system) return std::make_unique<TCSYSUpgrade>();
         return std::make_unique<TCUIUpgrade>();
-    default: return nullptr;
+    default:
+        return nullptr;
     }
 }
 
-bool TUpgradeFactory::HasSeries(int SeriesIndex) { return CreateUpgrade(SeriesIndex, 1) != nullptr; }
+bool TUpgradeFactory::HasSeries(int SeriesIndex) {
+    return CreateUpgrade(SeriesIndex, 1) != nullptr;
+}

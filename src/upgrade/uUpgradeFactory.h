@@ -6,7 +6,7 @@
 
 // The series index is the position in the series list: 0 E, 1 F, 2 H, 3 T, 4 C.
 class TUpgradeFactory {
-public:
+  public:
     // Kind 0 is the UI firmware, any other value the system firmware. Null for an unknown series.
     static std::unique_ptr<TUpgradeObject> CreateUpgrade(int SeriesIndex, int Kind);
     // Whether this build has the classes of a series.

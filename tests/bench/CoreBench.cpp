@@ -15,9 +15,11 @@ static void BM_FileMD5(benchmark::State& state) {
     {
         std::ofstream f(path, std::ios::binary);
         std::string block(1 << 20, 'm');
-        for (int i = 0; i < state.range(0); ++i) f << block;
+        for (int i = 0; i < state.range(0); ++i)
+            f << block;
     }
-    for (auto _ : state) benchmark::DoNotOptimize(TUpgradeOpt::FileMD5(path));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(TUpgradeOpt::FileMD5(path));
     state.SetBytesProcessed(state.iterations() * state.range(0) * (1 << 20));
     std::remove(path.c_str());
 }
@@ -25,7 +27,8 @@ BENCHMARK(BM_FileMD5)->Arg(64)->Unit(benchmark::kMillisecond);
 
 static void BM_Base64(benchmark::State& state) {
     std::string data(static_cast<size_t>(state.range(0)), 'x');
-    for (auto _ : state) benchmark::DoNotOptimize(Base64Encode(data));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(Base64Encode(data));
     state.SetBytesProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_Base64)->Arg(64)->Arg(1 << 20);
@@ -35,7 +38,8 @@ static void BM_IniLookup(benchmark::State& state) {
     for (int i = 0; i < 500; ++i)
         text += "[model" + std::to_string(i) + "]\r\nSysVer=1.2.3." + std::to_string(i) + "\r\nMD5=abc\r\n";
     TIniFile ini("/nonexistent", text);
-    for (auto _ : state) benchmark::DoNotOptimize(ini.ReadString("MODEL499", "sysver", ""));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ini.ReadString("MODEL499", "sysver", ""));
 }
 BENCHMARK(BM_IniLookup);
 

@@ -22,10 +22,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
-#include <vector>
 #include <iostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -121,8 +121,8 @@ int CtpRun(int port, const std::string& package) {
     }
     double rtt = RoundTripSeconds(20000);
     double bound = static_cast<double>(messages) * rtt;
-    std::printf("CTP upload of %.1f MiB in %ld messages: %.3f s, %.1f MiB/s\n", bytes / 1048576, messages, secs,
-                bytes / 1048576 / secs);
+    std::printf("CTP upload of %.1f MiB in %ld messages: %.3f s, %.1f MiB/s\n", bytes / 1048576, messages,
+                secs, bytes / 1048576 / secs);
     std::printf("round trip %.1f us; stop-and-wait bound %.3f s; upload / bound = %.2f\n", rtt * 1e6, bound,
                 secs / bound);
     return 0;
@@ -159,6 +159,7 @@ int main(int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "%s\n", message.c_str());
         return ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: transfer_tool serve FILE | download URL FILE | md5 FILE DIGEST | unzip ZIP TARGET | upload PORT IMAGE | ctp PORT PACKAGE\n");
+    std::fprintf(stderr, "usage: transfer_tool serve FILE | download URL FILE | md5 FILE DIGEST | unzip ZIP "
+                         "TARGET | upload PORT IMAGE | ctp PORT PACKAGE\n");
     return 2;
 }

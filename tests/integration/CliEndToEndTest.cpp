@@ -2,8 +2,8 @@
 #include "lang/Lang.h"
 
 #include "SimDemo.h"
-#include "support/SimSupport.h"
 #include "support/Sandbox.h"
+#include "support/SimSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +23,7 @@ const char* kUpgraded = "Successfully upgrade ROM, it is going to reboot the dev
 const char* kWorking = "IP Cam is Working!";
 
 class CliEndToEnd : public TSandbox {
-protected:
+  protected:
     void SetUp() override {
         TSandbox::SetUp();
         setenv("LANG", "C", 1);
@@ -37,8 +37,8 @@ protected:
     // F and H cameras only: an E camera would answer the searches of other tests, and a T
     // camera takes the fixed port 8600.
     void Start() {
-        Sim = std::make_unique<sim::TSimulation>(Root + "fm", DemoOf({sim::TSeries::F, sim::TSeries::H}), "127.0.0.1", 0,
-                                                 true);
+        Sim = std::make_unique<sim::TSimulation>(Root + "fm", DemoOf({sim::TSeries::F, sim::TSeries::H}),
+                                                 "127.0.0.1", 0, true);
     }
     TCliUpgradeOptions For(sim::TSimCamera& cam) { return OptionsFor(*Sim, cam); }
     // The log lines without their time stamps (everything up to the stamp's ':' after the time).
@@ -49,7 +49,7 @@ protected:
         std::istringstream in(out.str());
         for (std::string l; std::getline(in, l);) {
             std::string stamp = LogTimeStamp();
-            size_t cut = l.find(':', l.find(':', l.find(':') + 1) + 1);  // date, then hh:mm:ss and ':'
+            size_t cut = l.find(':', l.find(':', l.find(':') + 1) + 1); // date, then hh:mm:ss and ':'
             EXPECT_NE(cut, std::string::npos) << l;
             lines.push_back(l.substr(cut + 1));
         }
@@ -73,7 +73,8 @@ TEST_F(CliEndToEnd, FAndHSystemThenUI) {
         auto lines = Run(For(cam), rc);
         EXPECT_EQ(rc, 0) << sim::SeriesName(s);
         std::vector<std::string> want = Seven(sys, sim::NextVersion(sys));
-        for (const auto& l : Seven(app, sim::NextVersion(app))) want.push_back(l);
+        for (const auto& l : Seven(app, sim::NextVersion(app)))
+            want.push_back(l);
         EXPECT_EQ(lines, want) << sim::SeriesName(s);
         EXPECT_EQ(cam.SysVersion(), sim::NextVersion(sys));
         EXPECT_EQ(cam.AppVersion(), sim::NextVersion(app));
@@ -111,7 +112,7 @@ TEST_F(CliEndToEnd, NewestVersionAlreadyWithNo) {
     auto o = For(f);
     o.Firmware = "system";
     int rc = -1;
-    Run(o, rc);  // now at the newest version
+    Run(o, rc); // now at the newest version
     ASSERT_EQ(rc, 0);
     o.Answer = 7;
     auto lines = Run(o, rc);
@@ -150,8 +151,9 @@ TEST_F(CliEndToEnd, NegativePortStartsASessionThatFindsNoCamera) {
     o.Firmware = "system";
     int rc = -1;
     auto lines = Run(o, rc);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         "IP Cam cannot be accessed, please check the device to make sure it work correctly."}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{
+                  "IP Cam cannot be accessed, please check the device to make sure it work correctly."}));
     EXPECT_EQ(rc, 1);
 }
 

@@ -5,8 +5,8 @@
 
 #include "SimDemo.h"
 #include "SimPk2.h"
-#include "support/SimSupport.h"
 #include "support/Sandbox.h"
+#include "support/SimSupport.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -19,7 +19,7 @@ namespace {
 
 // A CTP peer that records every message and answers from a script.
 class TCtpPeer {
-public:
+  public:
     struct TMessage {
         std::string Line, Payload;
     };
@@ -39,7 +39,7 @@ public:
         return FMessages;
     }
 
-private:
+  private:
     void Serve(std::string line, sim::TConnection& c) {
         for (;;) {
             TMessage m{line, ""};
@@ -90,12 +90,13 @@ std::string Md5(const std::string& s) {
 }
 
 std::string Xor(std::string s) {
-    for (size_t i = 0; i < s.size(); ++i) s[i] = static_cast<char>(s[i] ^ CtpPayloadKey[i % 8]);
+    for (size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<char>(s[i] ^ CtpPayloadKey[i % 8]);
     return s;
 }
 
 class Ctp : public TLangSandbox {
-protected:
+  protected:
     std::string Package(const std::vector<sim::TPk2Record>& records, long long count = -1) {
         std::string p = Temp + "pkg.pk2";
         WriteFile(p, sim::Pk2Bytes(records, std::string("PK2\0", 4), count));
@@ -124,8 +125,10 @@ TEST_F(Ctp, LoginMessageBytesAndItsAnswers) {
 TEST_F(Ctp, FileRecordIsSentInKeyedChunksThenItsDigest) {
     TCtpPeer peer;
     std::string data;
-    for (int i = 0; i < 3000; ++i) data += static_cast<char>(i * 7);
-    std::string pkg = Package({{"FILE", "rootfs.img", data}, {"CMD ", "", "flash rootfs"}, {"XTRA", "", "passed over"}});
+    for (int i = 0; i < 3000; ++i)
+        data += static_cast<char>(i * 7);
+    std::string pkg =
+        Package({{"FILE", "rootfs.img", data}, {"CMD ", "", "flash rootfs"}, {"XTRA", "", "passed over"}});
     TSocketThread s("127.0.0.1", peer.Port());
     ASSERT_EQ(s.ConnectCamera(), 0);
     TPackageFile f(pkg);
@@ -133,7 +136,7 @@ TEST_F(Ctp, FileRecordIsSentInKeyedChunksThenItsDigest) {
     ASSERT_EQ(f.Read(head, 28), 28u);
     EXPECT_EQ(s.SendRecord(f), 0);
     EXPECT_EQ(s.SendRecord(f), 0);
-    EXPECT_EQ(s.SendRecord(f), 0);  // the unknown tag is passed over; nothing is sent for it
+    EXPECT_EQ(s.SendRecord(f), 0); // the unknown tag is passed over; nothing is sent for it
     auto m = peer.Messages();
     ASSERT_EQ(m.size(), 6u);
     EXPECT_EQ(m[0].Line, "FILE 15");
@@ -161,7 +164,7 @@ TEST_F(Ctp, EmptyFileAndRefusedHeaderGiveOne) {
     char head[28];
     f.Read(head, 28);
     EXPECT_EQ(s.SendRecord(f), 1);
-    EXPECT_EQ(peer.Messages().size(), 1u);  // only the header went out
+    EXPECT_EQ(peer.Messages().size(), 1u); // only the header went out
     peer.Answer = [](const TCtpPeer::TMessage&, size_t) { return std::string("REPLY Refused\r\n"); };
     EXPECT_EQ(s.SendRecord(f), 1);
 }
@@ -176,22 +179,24 @@ TEST_F(Ctp, AnswerCodes) {
         return s.SendText("CMD 10\r\necho hello", reply);
     };
     EXPECT_EQ(ask("REPLY OK\r\n"), 0);
-    EXPECT_EQ(ask("REPLY Continue\r\nREPLY OK\r\n"), 0);  // both in one read
+    EXPECT_EQ(ask("REPLY Continue\r\nREPLY OK\r\n"), 0); // both in one read
     EXPECT_EQ(ask("REPLY Error\r\n"), 1);
     EXPECT_EQ(ask("HTTP/1.0 200 OK\r\n"), -3);
     EXPECT_EQ(ask("REPLY Continue\r\nREPLY Error\r\n"), 1);
     EXPECT_EQ(ask("REPLY Continue 0\r\n"), 1);
-    EXPECT_EQ(ask(""), -2);  // never answers: the scaled 8 s run out
+    EXPECT_EQ(ask(""), -2); // never answers: the scaled 8 s run out
     TSocketThread bad("192.168.1", 81);
     EXPECT_EQ(bad.ConnectCamera(), 4);
     TSocketThread closed("127.0.0.1", peer.Port());
-    EXPECT_EQ(closed.SendText("x", reply), -5);  // not connected: nothing goes out
+    EXPECT_EQ(closed.SendText("x", reply), -5); // not connected: nothing goes out
 }
 
 TEST_F(Ctp, ContinueInALaterReadIsFollowed) {
     TCtpPeer peer;
     std::string reply;
-    peer.Answer = [](const TCtpPeer::TMessage&, size_t) { return std::string("REPLY Continue\r\n\x01REPLY OK\r\n"); };
+    peer.Answer = [](const TCtpPeer::TMessage&, size_t) {
+        return std::string("REPLY Continue\r\n\x01REPLY OK\r\n");
+    };
     {
         TSocketThread s("127.0.0.1", peer.Port());
         ASSERT_EQ(s.ConnectCamera(), 0);
@@ -236,20 +241,21 @@ TEST_F(Ctp, UpgradeDialogue) {
     EXPECT_TRUE(CtpUpgrade(pkg, "127.0.0.1", peer.Port(), "admin", "530274", msg));
     EXPECT_EQ(msg, "untouched");
     auto m = peer.Messages();
-    ASSERT_EQ(m.size(), 3u);  // login, exit, hello: a package of no records sends nothing more
+    ASSERT_EQ(m.size(), 3u); // login, exit, hello: a package of no records sends nothing more
     EXPECT_EQ(m[2].Line, "CMD 10");
     EXPECT_EQ(m[2].Payload, "echo hello");
 
     peer.Answer = [](const TCtpPeer::TMessage& mm, size_t) {
-        return std::string(mm.Line.rfind("CMD cfgusr", 0) == 0 ? "CTP/1.0 401 Unauthorized\r\n\r\n" : "REPLY OK\r\n");
+        return std::string(mm.Line.rfind("CMD cfgusr", 0) == 0 ? "CTP/1.0 401 Unauthorized\r\n\r\n"
+                                                               : "REPLY OK\r\n");
     };
     EXPECT_FALSE(CtpUpgrade(pkg, "127.0.0.1", peer.Port(), "admin", "x", msg));
     EXPECT_EQ(msg, "IP camera login failed, please check the user and password!");
 
     peer.Answer = [](const TCtpPeer::TMessage& mm, size_t) {
         return std::string(mm.Line.find("CTP/1.0") != std::string::npos ? "CTP/1.0 200 OK\r\n\r\n"
-                           : mm.Line == "FILE 9"                      ? "REPLY OK\r\n"
-                                                                      : "REPLY No\r\n");
+                           : mm.Line == "FILE 9"                        ? "REPLY OK\r\n"
+                                                                        : "REPLY No\r\n");
     };
     EXPECT_FALSE(CtpUpgrade(pkg, "127.0.0.1", peer.Port(), "admin", "", msg));
     EXPECT_EQ(msg, "IP Camera access to upgrade the mode of failure!");
@@ -278,7 +284,7 @@ TEST_F(Ctp, SearchGivesTheQueriedCamerasVersionOnly) {
     EXPECT_EQ(v, "47.9.9.99 ");
     ASSERT_TRUE(QueryCtpVersion("127.0.0.21", ca.Port(), v));
     EXPECT_EQ(v, "47.2.3.18 ");
-    TCtpPeer other;  // reachable, but no search answer names it
+    TCtpPeer other; // reachable, but no search answer names it
     ASSERT_TRUE(QueryCtpVersion("127.0.0.1", other.Port(), v));
     EXPECT_EQ(v, "");
     TESYSUpgrade e;
@@ -315,7 +321,7 @@ TEST_F(Ctp, EndToEndThroughTheCommandLine) {
 
 TEST_F(Ctp, CameraRefusingADataChunkEndsWithTheReadError) {
     auto cams = DemoOf({sim::TSeries::E});
-    cams[0].Faults.CtpRefuseMessage = 3;  // hello, FILE, DATA, DATA: the second chunk
+    cams[0].Faults.CtpRefuseMessage = 3; // hello, FILE, DATA, DATA: the second chunk
     sim::TSimulation simulation(Root + "fm", cams, "127.0.0.1", 0, true, nullptr, 5000);
     std::string log;
     EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "system"), log), 1);

@@ -41,11 +41,11 @@ TEST_F(Download, StallLongerThanTheReadTimeoutFails) {
     TTestHttpServer srv;
     TCanned stall = Answer(200, std::string(1000, 's'));
     stall.TrickleBytes = 400;
-    stall.TrickleDelayMs = 20 * 3000;  // far beyond the scaled 3 s read limit
+    stall.TrickleDelayMs = 20 * 3000; // far beyond the scaled 3 s read limit
     srv.On("/slow", stall);
     EXPECT_FALSE(TUpgradeOpt::DownloadFile(srv.Url("/slow"), Temp + "s.zip"));
     ASSERT_EQ(Boxes->Shown().size(), 1u);
-    EXPECT_EQ(ReadFile(Temp + "s.zip"), std::string(400, 's'));  // what came before the stall stays
+    EXPECT_EQ(ReadFile(Temp + "s.zip"), std::string(400, 's')); // what came before the stall stays
 }
 
 TEST_F(Download, TrickleWithinTheReadTimeoutSucceeds) {
@@ -59,6 +59,7 @@ TEST_F(Download, TrickleWithinTheReadTimeoutSucceeds) {
 }
 
 TEST_F(Download, UnwritableTargetRaises) {
-    EXPECT_THROW(TUpgradeOpt::DownloadFile("http://127.0.0.1:9/x", Root + "no/such/dir/file"), std::runtime_error);
+    EXPECT_THROW(TUpgradeOpt::DownloadFile("http://127.0.0.1:9/x", Root + "no/such/dir/file"),
+                 std::runtime_error);
     EXPECT_TRUE(Boxes->Shown().empty());
 }

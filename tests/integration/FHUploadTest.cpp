@@ -1,9 +1,9 @@
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
+#include "transport/MultipartUpload.h"
 #include "upgrade/uFUpgrade.h"
 #include "upgrade/uHUpgrade.h"
 #include "upgrade/uUpgradeFactory.h"
-#include "transport/MultipartUpload.h"
 
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"
@@ -21,7 +21,7 @@ const std::string kUISig("\xBD\x9A\x0C\x44", 4);
 
 // Exposes the image path the package step would set.
 class Upload : public TLangSandbox {
-protected:
+  protected:
     template <class T> void Aim(TWithImage<T>& u, const std::string& image, int port = 0) {
         u.SetIP("127.0.0.1");
         u.SetPort(port ? port : Srv.Port());
@@ -53,8 +53,8 @@ protected:
     static std::string Form(const std::string& boundary, const std::string& file, const std::string& type,
                             const std::string& image) {
         return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + file +
-               "\"\r\nContent-Type: " + type + "\r\nContent-Transfer-Encoding: binary\r\n\r\n" + image + "\r\n--" +
-               boundary + "--\r\n";
+               "\"\r\nContent-Type: " + type + "\r\nContent-Transfer-Encoding: binary\r\n\r\n" + image +
+               "\r\n--" + boundary + "--\r\n";
     }
     TTestHttpServer Srv;
 };
@@ -105,17 +105,19 @@ TEST_F(Upload, HRequestsByteForByte) {
     ASSERT_TRUE(ui.DoUpgrade(msg)) << msg;
     TCapture c = Capture();
     std::string form = Form(c.Boundary, Temp + "image.bin", "application/x-zip-compressed", image);
-    EXPECT_EQ(c.Lines, (std::vector<std::string>{
-                           "POST /cgi-bin/upgrade_htmls.cgi?next_url=reboot.htm HTTP/1.0",
-                           "Connection: keep-alive",
-                           "Content-Type: multipart/form-data; boundary=" + c.Boundary,
-                           "Content-Length: " + std::to_string(form.size()),
-                           "Host: 127.0.0.1:" + std::to_string(Srv.Port()),
-                           "Accept: image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*",
-                           "Accept-Encoding: gzip,deflate",
-                           "User-Agent: Mozilla/3.0 (compatible; Indy Library)",
-                           "Authorization: Basic YWRtaW46",
-                       }));
+    EXPECT_EQ(
+        c.Lines,
+        (std::vector<std::string>{
+            "POST /cgi-bin/upgrade_htmls.cgi?next_url=reboot.htm HTTP/1.0",
+            "Connection: keep-alive",
+            "Content-Type: multipart/form-data; boundary=" + c.Boundary,
+            "Content-Length: " + std::to_string(form.size()),
+            "Host: 127.0.0.1:" + std::to_string(Srv.Port()),
+            "Accept: image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*",
+            "Accept-Encoding: gzip,deflate",
+            "User-Agent: Mozilla/3.0 (compatible; Indy Library)",
+            "Authorization: Basic YWRtaW46",
+        }));
     EXPECT_EQ(c.Body, form);
 
     TWithImage<THSYSUpgrade> sys;
@@ -174,7 +176,7 @@ TEST_F(Upload, BrokenExchangesFail) {
     TCanned hold;
     hold.Hold = true;
     Srv.On("/cgi-bin/upgrade_firmware.cgi", hold);
-    EXPECT_FALSE(h.DoUpgrade(msg));  // never answered: the scaled 60 s per wait ends it
+    EXPECT_FALSE(h.DoUpgrade(msg)); // never answered: the scaled 60 s per wait ends it
     EXPECT_EQ(msg.rfind("Upgrade failed:", 0), 0u);
     EXPECT_GT(msg.size(), std::string("Upgrade failed:").size());
     TCanned cut;
@@ -186,7 +188,7 @@ TEST_F(Upload, BrokenExchangesFail) {
     TWithImage<TFSYSUpgrade> f;
     Aim(f, kSysSig + "x");
     Srv.On("/upgrade_firmware.cgi", hold);
-    EXPECT_FALSE(f.DoUpgrade(msg));  // the F series gets a bound too
+    EXPECT_FALSE(f.DoUpgrade(msg)); // the F series gets a bound too
     Srv.Stop();
     EXPECT_FALSE(f.DoUpgrade(msg));
     EXPECT_EQ(msg.rfind("Upgrade failed:", 0), 0u);
@@ -205,7 +207,8 @@ TEST_F(Upload, AccountInTheQueryIsPercentEncoded) {
     Srv.On("/upgrade_firmware.cgi", Answer(200, ""));
     std::string msg;
     ASSERT_TRUE(u.DoUpgrade(msg));
-    EXPECT_EQ(Capture().Lines[0], "POST /upgrade_firmware.cgi?user=a%20b%26c&pwd=p%231&next_url=reboot.htm HTTP/1.0");
+    EXPECT_EQ(Capture().Lines[0],
+              "POST /upgrade_firmware.cgi?user=a%20b%26c&pwd=p%231&next_url=reboot.htm HTTP/1.0");
 }
 
 TEST_F(Upload, StatusPagesOfBothSeries) {
@@ -243,7 +246,7 @@ TEST_F(Upload, StatusPagesOfBothSeries) {
     EXPECT_TRUE(h.ReadCurrentVersion());
     EXPECT_EQ(h.GetCurVersion(), "48.3.1.7';\nvar x=");
     Srv.On("/get_status.cgi", Answer(200, "nothing"));
-    EXPECT_TRUE(h.ReadCurrentVersion());  // the base reading succeeded
+    EXPECT_TRUE(h.ReadCurrentVersion()); // the base reading succeeded
     EXPECT_EQ(h.GetCurVersion(), "");
 }
 

@@ -57,14 +57,16 @@ TEST(HttpGet, LongCredentialsStayOnOneHeaderLine) {
     EXPECT_EQ(value.find('\r'), std::string::npos);
     // Exactly one line names the header: nothing of the value spilled into a line of its own.
     size_t lines = 0;
-    for (size_t p = raw.find("\r\n"); p != std::string::npos; p = raw.find("\r\n", p + 2)) ++lines;
-    EXPECT_EQ(lines, 6u) << raw;  // request line, Host, Authorization, User-Agent, Accept, blank
+    for (size_t p = raw.find("\r\n"); p != std::string::npos; p = raw.find("\r\n", p + 2))
+        ++lines;
+    EXPECT_EQ(lines, 6u) << raw; // request line, Host, Authorization, User-Agent, Accept, blank
 }
 
 TEST(HttpGet, BodyIsCutAtTheLimitAndAtTheFirstZeroByte) {
     TTestHttpServer srv;
     std::string big(600000, 'b');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>('a' + i % 26);
     srv.On("/big", Answer(200, big));
     srv.On("/zero", Answer(200, std::string("0123456789\0tail", 15)));
     srv.On("/empty", Answer(200, ""));
@@ -91,7 +93,8 @@ TEST(HttpGet, ErrorPagesAndRedirectsCountAsAnswers) {
 
 TEST(HttpGet, FailuresGiveFalseAndAnEmptyBody) {
     std::string body = "stale";
-    EXPECT_FALSE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(RefusedPort()) + "/", body, 20000, "", ""));
+    EXPECT_FALSE(
+        TTools::HttpGet("http://127.0.0.1:" + std::to_string(RefusedPort()) + "/", body, 20000, "", ""));
     EXPECT_EQ(body, "");
     TTestHttpServer srv;
     TCanned hold, closed;

@@ -4,16 +4,15 @@
 #include "upgrade/uHUpgrade.h"
 
 #include "SimDemo.h"
+#include "support/Sandbox.h"
 #include "support/SimSupport.h"
 #include "transport/Tools.h"
-#include "support/Sandbox.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
 
 using namespace testsupport;
 
@@ -31,7 +30,8 @@ std::string RawExchange(int port, const std::string& request) {
         send(s, request.data(), request.size(), MSG_NOSIGNAL);
         char buf[4096];
         ssize_t n;
-        while ((n = recv(s, buf, sizeof buf, 0)) > 0) out.append(buf, static_cast<size_t>(n));
+        while ((n = recv(s, buf, sizeof buf, 0)) > 0)
+            out.append(buf, static_cast<size_t>(n));
     }
     close(s);
     return out;
@@ -39,13 +39,14 @@ std::string RawExchange(int port, const std::string& request) {
 
 std::string Post(const std::string& target, const std::string& contentType, const std::string& body,
                  const std::string& extra = "") {
-    return "POST " + target + " HTTP/1.0\r\nContent-Type: " + contentType + "\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+    return "POST " + target + " HTTP/1.0\r\nContent-Type: " + contentType +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
 }
 
 class SimCamera : public TLangSandbox {
-protected:
-    std::unique_ptr<sim::TSimCamera> Camera(sim::TSeries s, sim::TCameraFaults faults = {}, int64_t rebootMs = 500) {
+  protected:
+    std::unique_ptr<sim::TSimCamera> Camera(sim::TSeries s, sim::TCameraFaults faults = {},
+                                            int64_t rebootMs = 500) {
         sim::TCameraConfig c;
         c.Series = s;
         c.RebootMs = rebootMs;
@@ -76,9 +77,11 @@ TEST_F(SimCamera, StatusPagesAndAccounts) {
     auto f = Camera(sim::TSeries::F);
     auto h = Camera(sim::TSeries::H);
     std::string body;
-    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(f->Port()) + "/get_status.cgi", body, 20000, "", ""));
+    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(f->Port()) + "/get_status.cgi", body,
+                                20000, "", ""));
     EXPECT_NE(body.find("sys_ver='48.2.0.10'"), std::string::npos);
-    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(h->Port()) + "/get_status.cgi", body, 20000, "", ""));
+    ASSERT_TRUE(TTools::HttpGet("http://127.0.0.1:" + std::to_string(h->Port()) + "/get_status.cgi", body,
+                                20000, "", ""));
     EXPECT_NE(body.find("sys_ver=\"48.2.0.10\""), std::string::npos);
     TFSYSUpgrade u;
     u.SetIP("127.0.0.1");
@@ -91,14 +94,15 @@ TEST_F(SimCamera, StatusPagesAndAccounts) {
 }
 
 TEST_F(SimCamera, TakesAGoodUploadRebootsAndComesBackWithTheNewVersion) {
-    auto h = Camera(sim::TSeries::H, {}, 30000);  // long enough to be seen rebooting
+    auto h = Camera(sim::TSeries::H, {}, 30000); // long enough to be seen rebooting
     TWithImage<THSYSUpgrade> u;
     Aim(u, *h, sim::TKind::System);
     std::string msg;
     ASSERT_TRUE(u.DoUpgrade(msg)) << msg;
     EXPECT_TRUE(h->Rebooting());
-    EXPECT_EQ(u.Login(), 2);  // nothing answers while it reboots
-    for (int i = 0; i < 1000 && h->Rebooting(); ++i) usleep(10000);
+    EXPECT_EQ(u.Login(), 2); // nothing answers while it reboots
+    for (int i = 0; i < 1000 && h->Rebooting(); ++i)
+        usleep(10000);
     EXPECT_FALSE(h->Rebooting());
     EXPECT_EQ(h->SysVersion(), "9.9.9.9");
     EXPECT_EQ(u.Login(), 0);
@@ -110,20 +114,26 @@ TEST_F(SimCamera, ChecksTheFormStrictly) {
     const std::string b = "--------120926054109123";
     std::string img = sim::MakeImage(sim::TKind::System, "1.2.3.4", 100);
     auto part = [&](const std::string& type, const std::string& data) {
-        return "--" + b + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"/tmp/x.bin\"\r\nContent-Type: " +
+        return "--" + b +
+               "\r\nContent-Disposition: form-data; name=\"file\"; "
+               "filename=\"/tmp/x.bin\"\r\nContent-Type: " +
                type + "\r\nContent-Transfer-Encoding: binary\r\n\r\n" + data + "\r\n";
     };
     std::string good = part("application/octet-stream", img) + "--" + b + "--\r\n";
     std::string ct = "multipart/form-data; boundary=" + b;
     EXPECT_EQ(RawExchange(f->Port(), Post(t, "text/plain", good)).substr(0, 12), "HTTP/1.1 400");
-    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, part("application/zip", img) + "--" + b + "--\r\n")).substr(0, 12),
-              "HTTP/1.1 400");
-    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, part("application/octet-stream", img) +
-                                                     part("application/octet-stream", img) + "--" + b + "--\r\n"))
+    EXPECT_EQ(
+        RawExchange(f->Port(), Post(t, ct, part("application/zip", img) + "--" + b + "--\r\n")).substr(0, 12),
+        "HTTP/1.1 400");
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct,
+                                          part("application/octet-stream", img) +
+                                              part("application/octet-stream", img) + "--" + b + "--\r\n"))
                   .substr(0, 12),
               "HTTP/1.1 400");
-    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, good.substr(0, good.size() - 4))).substr(0, 12), "HTTP/1.1 400");
-    std::string ui = part("application/octet-stream", sim::MakeImage(sim::TKind::UI, "1.2.3.4", 100)) + "--" + b + "--\r\n";
+    EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, good.substr(0, good.size() - 4))).substr(0, 12),
+              "HTTP/1.1 400");
+    std::string ui = part("application/octet-stream", sim::MakeImage(sim::TKind::UI, "1.2.3.4", 100)) + "--" +
+                     b + "--\r\n";
     EXPECT_EQ(RawExchange(f->Port(), Post(t, ct, ui)).substr(0, 12), "HTTP/1.1 400");
     EXPECT_EQ(RawExchange(f->Port(), Post("/upgrade_firmware.cgi?user=admin&pwd=x", ct, good)).substr(0, 12),
               "HTTP/1.0 401");
@@ -136,7 +146,7 @@ TEST_F(SimCamera, UploadFaults) {
     struct TCase {
         const char* Why;
         sim::TCameraFaults Faults;
-        const char* Message;  // start of the expected failure text
+        const char* Message; // start of the expected failure text
     } cases[] = {
         {"401", {401, false, -1, false}, "Upgrade failed:HTTP/1.1 401 Unauthorized"},
         {"302", {302, false, -1, false}, "Upgrade failed:HTTP/1.1 302 Found"},

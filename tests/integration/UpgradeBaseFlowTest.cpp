@@ -12,17 +12,17 @@ using namespace testsupport;
 namespace {
 
 class TSys : public TSysUpgradeObject {
-public:
+  public:
     using TUpgradeObject::FOEMName;
 };
 
 class TUI : public TUIUpgradeObject {
-public:
+  public:
     using TUpgradeObject::FOEMName;
 };
 
 class UpgradeFlow : public TSandbox {
-protected:
+  protected:
     void SetUp() override {
         TSandbox::SetUp();
         setenv("IPCAM_FIRMWARE_SERVER", Srv.Url("/FM/").c_str(), 1);
@@ -86,7 +86,7 @@ TEST_F(UpgradeFlow, AppVerRules) {
         {"var app_ver=\"V1.2.3.40\";", true, "V1.2.3.40", ""},
         {"app_ver=\"version1\";", true, "ersion1", ""},
         {"app_ver=\" v 2.0 \";", true, "2.0", ""},
-        {"app_ver=\"1.0", true, "", ""},  // no closing quote: empty, still read
+        {"app_ver=\"1.0", true, "", ""}, // no closing quote: empty, still read
         {"app_model=\"M\";", false, "", "M"},
         {"app_ver", true, "", ""},
     };
@@ -105,7 +105,7 @@ TEST_F(UpgradeFlow, AppVerRules) {
     EXPECT_EQ(sys.GetCurVersion(), "");
     Srv.Stop();
     EXPECT_TRUE(sys.ReadCurrentVersion());
-    EXPECT_EQ(sys.GetModel(), "H9");  // a failed request keeps the model
+    EXPECT_EQ(sys.GetModel(), "H9"); // a failed request keeps the model
     EXPECT_FALSE(ui.ReadCurrentVersion());
 }
 
@@ -157,7 +157,7 @@ TEST_F(UpgradeFlow, PreparePackageCodes) {
 
     u.SetFirmwareFile(" pkg.zip ");
     EXPECT_EQ(u.PreparePackage("0123"), 2);
-    EXPECT_TRUE(Exists(Temp + "pkg.zip"));  // left for inspection after a digest mismatch
+    EXPECT_TRUE(Exists(Temp + "pkg.zip")); // left for inspection after a digest mismatch
     EXPECT_EQ(u.PreparePackage(md5), 0);
     EXPECT_EQ(u.GetImagePath(), Temp + "pkg.bin");
     EXPECT_EQ(ReadFile(Temp + "pkg.bin"), image);

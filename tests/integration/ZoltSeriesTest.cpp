@@ -5,19 +5,18 @@
 #include "upgrade/uTUpgrade.h"
 
 #include "SimDemo.h"
-#include "support/SimSupport.h"
 #include "support/Sandbox.h"
+#include "support/SimSupport.h"
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
-
 
 using namespace testsupport;
 
 namespace {
 
 class Zolt : public TLangSandbox {
-protected:
+  protected:
     void SetUp() override {
         TLangSandbox::SetUp();
         CreateZoltSeries();
@@ -80,7 +79,7 @@ TEST_F(Zolt, VersionRules) {
     srv.On("/appver.js", Answer(404, "", "", "Not Found"));
     TTestHttpServer down;
     srv.On("/get_status.cgi", Answer(200, "var sys_ver=\"48.1.5.3\";"));
-    EXPECT_TRUE(sys.ReadCurrentVersion());  // a 404 page is an answer: the model is read from it
+    EXPECT_TRUE(sys.ReadCurrentVersion()); // a 404 page is an answer: the model is read from it
     EXPECT_EQ(sys.GetModel(), "");
     EXPECT_EQ(sys.GetCurVersion(), "48.1.5.3");
     sys.SetModel("kept");
@@ -117,19 +116,21 @@ TEST_F(Zolt, UploadAddressOfEachSeries) {
     EXPECT_EQ(RequestLine(raw), "POST /upgrade_firmware.cgi?loginuse=admin&loginpas= HTTP/1.0");
     EXPECT_EQ(HeaderOf(raw, "Host"), "127.0.0.41:8600");
     EXPECT_EQ(HeaderOf(raw, "Authorization"), "");
-    EXPECT_NE(BodyOf(raw).find("filename=\"" + Temp + "img.bin\"\r\nContent-Type: application/x-zip-compressed\r\n"),
+    EXPECT_NE(BodyOf(raw).find("filename=\"" + Temp +
+                               "img.bin\"\r\nContent-Type: application/x-zip-compressed\r\n"),
               std::string::npos);
     TWithImage<TTUIUpgrade> tui;
     Aim(tui, camera);
     tui.SetImage(Temp + "img.bin");
-    EXPECT_TRUE(tui.DoUpgrade(msg));  // 200 with an error page is success
+    EXPECT_TRUE(tui.DoUpgrade(msg)); // 200 with an error page is success
 
     TWithImage<TCSYSUpgrade> c;
     Aim(c, camera);
     c.SetPassword("530274");
     c.SetImage(Temp + "img.bin");
     ASSERT_TRUE(c.DoUpgrade(msg));
-    EXPECT_EQ(RequestLine(camera.Requests().at(0)), "POST /upgrade_firmware.cgi?loginuse=admin&loginpas=530274 HTTP/1.0");
+    EXPECT_EQ(RequestLine(camera.Requests().at(0)),
+              "POST /upgrade_firmware.cgi?loginuse=admin&loginpas=530274 HTTP/1.0");
     EXPECT_EQ(HeaderOf(camera.Requests().at(0), "Host"), "127.0.0.41:" + std::to_string(camera.Port()));
 }
 
@@ -141,10 +142,11 @@ TEST_F(Zolt, BaseAddressRule) {
     struct TCase {
         const char* SysVer;
         bool ToFixed;
-    } cases[] = {{"48.2.0.121", true}, {"48.2.0.120", false}, {"48.2.0.99", true}, {"48.20.1.5", false}, {"", false}};
+    } cases[] = {
+        {"48.2.0.121", true}, {"48.2.0.120", false}, {"48.2.0.99", true}, {"48.20.1.5", false}, {"", false}};
     for (const auto& k : cases) {
         TTZoltSeries lib;
-        lib.Connect("127.0.0.42", 9, "admin", "");  // no camera there: the texts stay empty
+        lib.Connect("127.0.0.42", 9, "admin", ""); // no camera there: the texts stay empty
         lib.SetStatusText(std::string("var sys_ver=\"") + k.SysVer + "\";");
         size_t before = fixed.RequestCount();
         EXPECT_TRUE(lib.UpgradeSystemFirmware(given.Base(), "admin", "", Temp + "img.bin")) << k.SysVer;
@@ -152,9 +154,11 @@ TEST_F(Zolt, BaseAddressRule) {
     }
     TTZoltSeries lib;
     lib.Connect("127.0.0.42", given.Port(), "admin", "");
-    EXPECT_FALSE(lib.UpgradeUIFirmware("", "admin", "", Temp + "img.bin"));  // the default base: its CGI answers 404
+    EXPECT_FALSE(
+        lib.UpgradeUIFirmware("", "admin", "", Temp + "img.bin")); // the default base: its CGI answers 404
     EXPECT_EQ(lib.DefaultBaseURL(), "http://127.0.0.42:" + std::to_string(given.Port()));
-    EXPECT_THROW(lib.UpgradeSystemFirmware(given.Base(), "admin", "", Temp + "missing.bin"), std::runtime_error);
+    EXPECT_THROW(lib.UpgradeSystemFirmware(given.Base(), "admin", "", Temp + "missing.bin"),
+                 std::runtime_error);
 }
 
 TEST_F(Zolt, FailedUploads) {
@@ -178,12 +182,13 @@ TEST_F(Zolt, FailedUploads) {
     srv.On("/upgrade_htmls.cgi", Answer(200, ""));
     std::string msg;
     EXPECT_TRUE(c.DoUpgrade(msg));
-    EXPECT_EQ(busy, 0);  // shown and taken back
+    EXPECT_EQ(busy, 0); // shown and taken back
     platform::SetBusyCursorHook(nullptr);
 }
 
 TEST_F(Zolt, EndToEndThroughTheCommandLine) {
-    sim::TSimulation simulation(Root + "fm", DemoOf({sim::TSeries::T, sim::TSeries::C}), "127.0.0.1", 0, true);
+    sim::TSimulation simulation(Root + "fm", DemoOf({sim::TSeries::T, sim::TSeries::C}), "127.0.0.1", 0,
+                                true);
     for (auto& cam : simulation.Cameras()) {
         std::string sys = cam->SysVersion(), app = cam->AppVersion(), log;
         EXPECT_EQ(RunCli(OptionsFor(simulation, *cam), log), 0) << log;

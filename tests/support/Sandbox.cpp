@@ -37,7 +37,8 @@ std::string Shell(const std::string& command) {
     if (!p) return out;
     char buf[4096];
     size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
     pclose(p);
     return out;
 }

@@ -20,29 +20,29 @@ bool Exists(const std::string& path);
 std::string Shell(const std::string& command);
 
 class TSandbox : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::string Root;      // the folder that holds everything of this test, ending with '/'
-    std::string Temp;      // the program's private temporary folder, ending with '/'
+    std::string Root; // the folder that holds everything of this test, ending with '/'
+    std::string Temp; // the program's private temporary folder, ending with '/'
     std::unique_ptr<platform::TScriptedMessageBox> Boxes;
 };
 
 // A sandbox whose language folder holds the stored files, with English chosen: log lines and
 // messages then read as the English file writes them.
 class TLangSandbox : public TSandbox {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
-private:
+  private:
     std::unique_ptr<TfrmStrRes> FStore;
 };
 
 // An upgrade object whose image path a test can set, as the package step would.
 template <class T> class TWithImage : public T {
-public:
+  public:
     void SetImage(const std::string& path) { this->FImagePath = path; }
     const std::string& Oem() const { return this->FOEMName; }
 };

@@ -15,7 +15,8 @@ std::vector<sim::TCameraConfig> DemoOf(std::initializer_list<sim::TSeries> serie
     return out;
 }
 
-TCliUpgradeOptions OptionsFor(sim::TSimulation& simulation, const sim::TSimCamera& camera, const std::string& firmware) {
+TCliUpgradeOptions OptionsFor(sim::TSimulation& simulation, const sim::TSimCamera& camera,
+                              const std::string& firmware) {
     TCliUpgradeOptions o;
     o.IP = camera.Config().Address;
     o.Port = std::to_string(camera.Port());

@@ -5,10 +5,12 @@
 
 namespace testsupport {
 
-TCanned Answer(int status, const std::string& body, const std::string& extraHeaders, const std::string& reason) {
+TCanned Answer(int status, const std::string& body, const std::string& extraHeaders,
+               const std::string& reason) {
     TCanned c;
-    c.Head = "HTTP/1.1 " + std::to_string(status) + " " + (reason.empty() ? sim::StatusText(status) : reason) +
-             "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" + extraHeaders;
+    c.Head =
+        "HTTP/1.1 " + std::to_string(status) + " " + (reason.empty() ? sim::StatusText(status) : reason) +
+        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n" + extraHeaders;
     c.Body = body;
     return c;
 }
@@ -27,7 +29,8 @@ std::string HeaderOf(const std::string& raw, const std::string& name) {
         if (colon != std::string::npos && strncasecmp(line.c_str(), name.c_str(), name.size()) == 0 &&
             colon == name.size()) {
             size_t v = colon + 1;
-            while (v < line.size() && line[v] == ' ') ++v;
+            while (v < line.size() && line[v] == ' ')
+                ++v;
             return line.substr(v);
         }
         pos = next;
@@ -40,7 +43,9 @@ std::string BodyOf(const std::string& raw) {
     return end == std::string::npos ? std::string() : raw.substr(end + 4);
 }
 
-std::string RequestLine(const std::string& raw) { return raw.substr(0, raw.find("\r\n")); }
+std::string RequestLine(const std::string& raw) {
+    return raw.substr(0, raw.find("\r\n"));
+}
 
 TTestHttpServer::TTestHttpServer(const std::string& address, int port) : FServer(address, port) {
     FServer.OnHttp([this](const sim::THttpRequest& r, sim::TConnection& c) { Serve(r, c); });
@@ -99,7 +104,8 @@ void TTestHttpServer::Serve(const sim::THttpRequest& request, sim::TConnection& 
     if (!answer.File.empty()) {
         struct stat st {};
         stat(answer.File.c_str(), &st);
-        c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size) + "\r\nConnection: close\r\n\r\n");
+        c.Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(st.st_size) +
+               "\r\nConnection: close\r\n\r\n");
         c.SendFile(answer.File);
         return;
     }

@@ -30,7 +30,7 @@ TCanned Answer(int status, const std::string& body, const std::string& extraHead
 TCanned Redirect(const std::string& location, int status = 302);
 
 class TTestHttpServer {
-public:
+  public:
     explicit TTestHttpServer(const std::string& address = "127.0.0.1", int port = 0);
     ~TTestHttpServer() { Stop(); }
     TTestHttpServer(const TTestHttpServer&) = delete;
@@ -49,7 +49,7 @@ public:
     size_t CountFor(const std::string& prefix) const;
     void Stop() { FServer.Stop(); }
 
-private:
+  private:
     void Serve(const sim::THttpRequest& request, sim::TConnection& c);
 
     mutable std::mutex FLock;

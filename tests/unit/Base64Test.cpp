@@ -10,13 +10,16 @@ namespace {
 
 std::string Reference(const std::string& data) {
     std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+    int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }
 
-size_t DesignedLength(size_t n) { return n == 0 ? 0 : 4 * ((n + 2) / 3) + 2 * ((n - 1) / 57); }
+size_t DesignedLength(size_t n) {
+    return n == 0 ? 0 : 4 * ((n + 2) / 3) + 2 * ((n - 1) / 57);
+}
 
 } // namespace
 
@@ -47,7 +50,8 @@ TEST(Base64, MatchesIndependentEncoderAndLengthFormula) {
     std::mt19937 rng(7);
     for (size_t n = 0; n < 400; n += (n < 130 ? 1 : 17)) {
         std::string data(n, '\0');
-        for (char& c : data) c = static_cast<char>(rng());
+        for (char& c : data)
+            c = static_cast<char>(rng());
         std::string ours = Base64Encode(data);
         EXPECT_EQ(ours.size(), DesignedLength(n)) << n;
         std::string joined;

@@ -10,10 +10,11 @@ using sim::TPk2Record;
 
 TEST(CtpSearchReply, LinesAndTheirKeys) {
     TCtpSearchRecord r;
-    ASSERT_TRUE(ParseCtpSearchReply("REPLY\r\n-name Cam1\r\n-sn SN9\r\n-ip 10.1.2.3\r\n-netmask 255.255.255.0\r\n"
-                                    "-portctp 8081\r\n-dhcpen 1\r\n-mdns 8.8.8.8\r\n-sdns 8.8.4.4\r\n-gw 10.1.2.1\r\n"
-                                    "-version v 47.2.3.18 build\r\n",
-                                    r));
+    ASSERT_TRUE(
+        ParseCtpSearchReply("REPLY\r\n-name Cam1\r\n-sn SN9\r\n-ip 10.1.2.3\r\n-netmask 255.255.255.0\r\n"
+                            "-portctp 8081\r\n-dhcpen 1\r\n-mdns 8.8.8.8\r\n-sdns 8.8.4.4\r\n-gw 10.1.2.1\r\n"
+                            "-version v 47.2.3.18 build\r\n",
+                            r));
     EXPECT_EQ(r.DevName, "Cam1");
     EXPECT_EQ(r.DeviceID, "SN9");
     EXPECT_EQ(r.IP, "10.1.2.3");
@@ -34,7 +35,7 @@ TEST(CtpSearchReply, ValueRules) {
     EXPECT_EQ(r.Version, "");
     ApplyCtpSearchLine("-portctp abc", r);
     EXPECT_EQ(r.CtpPort, 81);
-    ApplyCtpSearchLine("-portctp", r);  // no blank: the whole line is the value
+    ApplyCtpSearchLine("-portctp", r); // no blank: the whole line is the value
     EXPECT_EQ(r.CtpPort, 81);
     ApplyCtpSearchLine("-dhcpen 0", r);
     EXPECT_FALSE(r.DhcpEnabled);
@@ -44,11 +45,11 @@ TEST(CtpSearchReply, ValueRules) {
     EXPECT_TRUE(r.DhcpEnabled);
     ApplyCtpSearchLine("-name " + std::string(80, 'n'), r);
     EXPECT_EQ(r.DevName.size(), 50u);
-    ApplyCtpSearchLine("x-ip 1.2.3.4 trailing", r);  // a key anywhere in the line counts
+    ApplyCtpSearchLine("x-ip 1.2.3.4 trailing", r); // a key anywhere in the line counts
     EXPECT_EQ(r.IP, "1.2.3.4 trailing");
     ApplyCtpSearchLine("nothing known", r);
     EXPECT_EQ(r.IP, "1.2.3.4 trailing");
-    ApplyCtpSearchLine("-ip 5.6.7.8", r);  // a later line wins
+    ApplyCtpSearchLine("-ip 5.6.7.8", r); // a later line wins
     EXPECT_EQ(r.IP, "5.6.7.8");
 }
 
@@ -75,7 +76,7 @@ TEST(ESeries, SectionNameAndSameVersion) {
 }
 
 class Pk2 : public testsupport::TSandbox {
-protected:
+  protected:
     std::string Write(const std::string& bytes) {
         std::string p = Root + "p.pk2";
         testsupport::WriteFile(p, bytes);
@@ -95,7 +96,8 @@ TEST_F(Pk2, LimitsAreCheckedBeforeAnythingIsSent) {
     auto ok = [&](std::vector<TPk2Record> r, long long count = -1) {
         return TSocketThread::CheckPackageLimits(Write(sim::Pk2Bytes(r, std::string("PK2\0", 4), count)));
     };
-    EXPECT_TRUE(ok({{"FILE", "a.img", std::string(3000, 'x')}, {"CMD ", "", "reboot"}, {"XTRA", "", "skipped"}}));
+    EXPECT_TRUE(
+        ok({{"FILE", "a.img", std::string(3000, 'x')}, {"CMD ", "", "reboot"}, {"XTRA", "", "skipped"}}));
     EXPECT_TRUE(ok({{"FILE", std::string(255, 'n'), "x"}}));
     EXPECT_FALSE(ok({{"FILE", std::string(256, 'n'), "x"}}));
     EXPECT_FALSE(ok({{"FILE", std::string("a\0b", 3), "x"}}));
@@ -108,6 +110,6 @@ TEST_F(Pk2, LimitsAreCheckedBeforeAnythingIsSent) {
     EXPECT_FALSE(ok({inconsistent}));
     EXPECT_TRUE(ok({{"CMD ", "", std::string(2048 - 10, 'c')}}));
     EXPECT_FALSE(ok({{"CMD ", "", std::string(2048 - 9, 'c')}}));
-    EXPECT_FALSE(ok({{"CMD ", "", "x"}}, 2));  // a record that is not there
+    EXPECT_FALSE(ok({{"CMD ", "", "x"}}, 2)); // a record that is not there
     EXPECT_TRUE(ok({}, 0));
 }

@@ -9,7 +9,9 @@ using testsupport::WriteFile;
 
 namespace {
 
-TIniFile Ini(const std::string& text) { return TIniFile("/nonexistent/unused.ini", text); }
+TIniFile Ini(const std::string& text) {
+    return TIniFile("/nonexistent/unused.ini", text);
+}
 
 } // namespace
 
@@ -90,7 +92,8 @@ TEST_F(IniWrite, ReplacesInPlaceAndKeepsEveryOtherLine) {
     ASSERT_TRUE(ini.WriteString("global", "LAN", "jp"));
     EXPECT_EQ(ReadFile(path), "; comment\r\n[Global]\r\nLAN=jp\r\nother=1\r\n\r\n[Next]\r\nk=v\r\n");
     ASSERT_TRUE(ini.WriteString("Global", "added", "x"));
-    EXPECT_EQ(ReadFile(path), "; comment\r\n[Global]\r\nLAN=jp\r\nother=1\r\nadded=x\r\n\r\n[Next]\r\nk=v\r\n");
+    EXPECT_EQ(ReadFile(path),
+              "; comment\r\n[Global]\r\nLAN=jp\r\nother=1\r\nadded=x\r\n\r\n[Next]\r\nk=v\r\n");
     EXPECT_EQ(TIniFile(path).ReadString("GLOBAL", "added", ""), "x");
 }
 

@@ -20,7 +20,7 @@ TEST(LangEscapes, DecodeInTheirFixedOrder) {
     EXPECT_EQ(DecodeLangEscapes("$$n"), "$\r\n");
     EXPECT_EQ(DecodeLangEscapes("$$t"), "\t");
     EXPECT_EQ(DecodeLangEscapes("$B stays"), "$B stays");
-    EXPECT_EQ(DecodeLangEscapes("$$b"), "$ ");  // "$b" is found inside "$$b" first
+    EXPECT_EQ(DecodeLangEscapes("$$b"), "$ "); // "$b" is found inside "$$b" first
 }
 
 TEST(LangFont, FacesCharsetsAndSizes) {
@@ -50,7 +50,7 @@ TEST(LangFont, FacesCharsetsAndSizes) {
 }
 
 class Lang : public testsupport::TSandbox {
-protected:
+  protected:
     void SetUp() override {
         TSandbox::SetUp();
         SetLangDir(Root);
@@ -61,13 +61,16 @@ protected:
         SetLanguage("en");
         TSandbox::TearDown();
     }
-    void Write(const std::string& code, const std::string& content) { WriteFile(Root + LangFileName(code), content); }
+    void Write(const std::string& code, const std::string& content) {
+        WriteFile(Root + LangFileName(code), content);
+    }
 };
 
 TEST_F(Lang, FilePathIsFolderPlusProgramNameWithLanguageExtension) {
     std::string exe = platform::ExePath();
     std::string name = exe.substr(exe.rfind('/') + 1);
-    EXPECT_EQ(LangFileName("jp"), name.substr(0, name.rfind('.') == std::string::npos ? name.size() : name.rfind('.')) + ".ljp");
+    EXPECT_EQ(LangFileName("jp"),
+              name.substr(0, name.rfind('.') == std::string::npos ? name.size() : name.rfind('.')) + ".ljp");
     EXPECT_EQ(LangFilePath(), Root + LangFileName("en"));
 }
 
@@ -75,11 +78,11 @@ TEST_F(Lang, LookupIsCaseInsensitiveAndCachedButMissesAreNot) {
     Write("en", "[StrRes]\r\nIDS_NOPORT=Please input a valid port.\r\nIDS_EMPTY=\r\n");
     EXPECT_EQ(GetLangStr("ids_noport"), "Please input a valid port.");
     Write("en", "[StrRes]\r\nIDS_NOPORT=changed\r\nIDS_EMPTY=now set\r\nIDS_LATE=late\r\n");
-    EXPECT_EQ(GetLangStr("IDS_NOPORT"), "Please input a valid port.");  // from the cache
+    EXPECT_EQ(GetLangStr("IDS_NOPORT"), "Please input a valid port."); // from the cache
     EXPECT_EQ(GetLangStr("IDS_EMPTY"), "now set");                     // an empty text was never cached
     EXPECT_EQ(GetLangStr("IDS_LATE"), "late");
     EXPECT_EQ(GetLangStr(""), "");
-    SetLanguage("en");  // drops the cache
+    SetLanguage("en"); // drops the cache
     EXPECT_EQ(GetLangStr("IDS_NOPORT"), "changed");
 }
 
@@ -141,7 +144,8 @@ TEST_F(Lang, MessageBoxTakesTextAndCaptionByKey) {
 
 TEST_F(Lang, LookupsFromManyThreadsAgree) {
     std::string content = "[StrRes]\r\n";
-    for (int i = 0; i < 50; ++i) content += "IDS_K" + std::to_string(i) + "=text " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 50; ++i)
+        content += "IDS_K" + std::to_string(i) + "=text " + std::to_string(i) + "\r\n";
     Write("en", content);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -153,6 +157,7 @@ TEST_F(Lang, LookupsFromManyThreadsAgree) {
                 if (round % 10 == 0 && t == 0) SetLanguage("en");
             }
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(wrong, 0);
 }

@@ -53,7 +53,7 @@ TEST(DevInfo, ClearAndCopy) {
     EXPECT_EQ(copy.HttpPort, 0);
     EXPECT_EQ(copy.DevType, 0);
     EXPECT_EQ(copy.OwnedBlock, nullptr);
-    EXPECT_EQ(d.MAC, "00:11:22:33:44:55");  // the original keeps its texts
+    EXPECT_EQ(d.MAC, "00:11:22:33:44:55"); // the original keeps its texts
     copy.ClearForDatagram();
     EXPECT_FALSE(copy.Listable());
     TDevInfo upper = d;
@@ -73,8 +73,8 @@ TEST(NetHelpers, IpToTextAndCompareDotted) {
     EXPECT_EQ(TTools_Net::CompareDotted("a.1", "b.1"), 0);
     EXPECT_EQ(TTools_Net::CompareDotted("", ""), 0);
     EXPECT_EQ(TTools_Net::CompareDotted("1..2", "1.0.2"), 0);
-    EXPECT_EQ(TTools_Net::CompareDotted("B", "a"), 0);        // one part each: numbers, both 0
-    EXPECT_GT(TTools_Net::CompareDotted("B.1", "a"), 0);      // letter case ignored in the text comparison
+    EXPECT_EQ(TTools_Net::CompareDotted("B", "a"), 0);   // one part each: numbers, both 0
+    EXPECT_GT(TTools_Net::CompareDotted("B.1", "a"), 0); // letter case ignored in the text comparison
 }
 
 TEST(NetHelpers, BindFirstFreePortMovesPastTakenPortsAndFailsWhenAllAreTaken) {
@@ -101,13 +101,15 @@ TEST(NetHelpers, BindFirstFreePortMovesPastTakenPortsAndFailsWhenAllAreTaken) {
         all.push_back(s);
     }
     if (all.size() < 1000) {
-        for (int s : all) close(s);
+        for (int s : all)
+            close(s);
         GTEST_SKIP() << "could not take the whole range";
     }
     TUdpListener none;
     EXPECT_FALSE(TTools_Net::BindFirstFreePort(none, start));
     EXPECT_FALSE(none.Active());
-    for (int s : all) close(s);
+    for (int s : all)
+        close(s);
 }
 
 TEST(NetHelpers, HttpGetTextWithAnEmptyUrlSendsNothing) {
@@ -126,7 +128,7 @@ TEST(ZoltLibrary, CgiValueAndDefaultBase) {
     ASSERT_NE(first, nullptr);
     CreateZoltSeries();
     EXPECT_NE(ZoltSeries(), first);  // a new one replaces the old
-    EXPECT_EQ(first.use_count(), 1);  // held by this test alone now
+    EXPECT_EQ(first.use_count(), 1); // held by this test alone now
     ReleaseZoltSeries();
     EXPECT_EQ(ZoltSeries(), nullptr);
 }

@@ -30,7 +30,7 @@ TEST_F(Options, UserLayerWinsOverProgramFolderWhichWinsOverDefault) {
     TOptionFile again("test-option.ini");
     EXPECT_EQ(again.ReadOption("GLOBAL", "LAN", "en"), "cn");
     EXPECT_EQ(again.ReadOption("Global", "only", ""), "program");
-    EXPECT_EQ(ReadFile(defaults), "[Global]\r\nlan=jp\r\nonly=program\r\n");  // never written
+    EXPECT_EQ(ReadFile(defaults), "[Global]\r\nlan=jp\r\nonly=program\r\n"); // never written
     unlink(defaults.c_str());
     TOptionFile none("test-option.ini");
     EXPECT_EQ(none.ReadOption("Global", "only", "x"), "x");
@@ -57,11 +57,14 @@ TEST(DefaultLanguage, FromCodePageAndLocale) {
         const char *All, *Ctype, *Lang;
         int Page;
     } cases[] = {
-        {"", "", "zh_CN.UTF-8", 936}, {"", "", "zh_SG", 936},     {"", "", "zh_TW.Big5", 950},
-        {"", "", "zh_HK", 950},       {"", "", "zh_MO", 950},     {"", "", "ja_JP.UTF-8", 932},
-        {"", "", "fr_CA.UTF-8", 863}, {"", "", "fr_FR.UTF-8", 437}, {"", "", "es_ES", 1145},
-        {"", "", "it_IT", 1144},      {"", "", "C.UTF-8", 437},   {"ja_JP", "", "zh_CN", 932},
-        {"", "zh_TW", "ja_JP", 950},  {"", "", "", 437},          {"", "", "jam", 437},
+        {"", "", "zh_CN.UTF-8", 936}, {"", "", "zh_SG", 936},
+        {"", "", "zh_TW.Big5", 950},  {"", "", "zh_HK", 950},
+        {"", "", "zh_MO", 950},       {"", "", "ja_JP.UTF-8", 932},
+        {"", "", "fr_CA.UTF-8", 863}, {"", "", "fr_FR.UTF-8", 437},
+        {"", "", "es_ES", 1145},      {"", "", "it_IT", 1144},
+        {"", "", "C.UTF-8", 437},     {"ja_JP", "", "zh_CN", 932},
+        {"", "zh_TW", "ja_JP", 950},  {"", "", "", 437},
+        {"", "", "jam", 437},
     };
     const char* saved[3];
     const char* names[3] = {"LC_ALL", "LC_CTYPE", "LANG"};
@@ -77,13 +80,16 @@ TEST(DefaultLanguage, FromCodePageAndLocale) {
         EXPECT_EQ(platform::OemCodePage(), c.Page) << c.All << "/" << c.Ctype << "/" << c.Lang;
     }
     for (int i = 0; i < 3; ++i) {
-        if (saved[i]) setenv(names[i], keep[i].c_str(), 1);
-        else unsetenv(names[i]);
+        if (saved[i])
+            setenv(names[i], keep[i].c_str(), 1);
+        else
+            unsetenv(names[i]);
     }
 }
 
 TEST(LangFormat, OnlyTheFirstPercentSIsReplaced) {
-    EXPECT_EQ(FormatLangText("The program \"%s\" is already running.", "Tool"), "The program \"Tool\" is already running.");
+    EXPECT_EQ(FormatLangText("The program \"%s\" is already running.", "Tool"),
+              "The program \"Tool\" is already running.");
     EXPECT_EQ(FormatLangText("%s and %s, 100%%", "a"), "a and %s, 100%");
     EXPECT_EQ(FormatLangText("%d %n %s", "x%s"), "%d %n x%s");
     EXPECT_EQ(FormatLangText("", "x"), "");
@@ -91,7 +97,7 @@ TEST(LangFormat, OnlyTheFirstPercentSIsReplaced) {
 }
 
 class Instance : public testsupport::TSandbox {
-protected:
+  protected:
     // Runs the check in a new process that then waits; returns its pid and whether it got the guard.
     pid_t Holder(bool& first, int& release) {
         int result[2], go[2];

@@ -40,8 +40,8 @@ TEST(SkinStore, DuplicateNamesAreRefused) {
         EXPECT_STREQ(e.what(), "The name en is already used.");
     }
     EXPECT_EQ(second.GetName(), "jp");
-    second.SetName("jp");  // its own name: silently accepted
-    second.SetName("EN");  // letter case counts
+    second.SetName("jp"); // its own name: silently accepted
+    second.SetName("EN"); // letter case counts
     EXPECT_EQ(second.GetName(), "EN");
     EXPECT_EQ(second.DisplayName(), "EN");
 }
@@ -85,11 +85,11 @@ TEST(SkinStore, PersistenceRoundTripsAndRefusesDamage) {
     EXPECT_EQ(b.Write(), bytes);
     for (size_t cut : {size_t(0), size_t(5), bytes.size() / 2, bytes.size() - 1})
         EXPECT_THROW(b.Read(bytes.substr(0, cut)), ESkinStoreError) << cut;
-    EXPECT_EQ(b.Store().Count(), 3u);  // a failed read leaves the store as it was
+    EXPECT_EQ(b.Store().Count(), 3u); // a failed read leaves the store as it was
 }
 
 class StrRes : public testsupport::TSandbox {
-protected:
+  protected:
     std::string Dir() {
         std::string exe = platform::ExePath();
         return Temp + exe.substr(exe.rfind('/') + 1) + "/";
@@ -97,7 +97,8 @@ protected:
     std::vector<std::string> Files() {
         TStringList l;
         TTools::FindFiles(l, Dir(), "*", false);
-        for (auto& f : l) f = f.substr(Dir().size());
+        for (auto& f : l)
+            f = f.substr(Dir().size());
         std::sort(l.begin(), l.end());
         return l;
     }
@@ -111,7 +112,8 @@ TEST_F(StrRes, WritesTheTwoFilesAndTakesTheFolderAwayAtTheEnd) {
     {
         TfrmStrRes store;
         EXPECT_EQ(LangDir(), Dir());
-        EXPECT_EQ(Files(), (std::vector<std::string>{TfrmStrRes::LockName, LangFileName("en"), LangFileName("jp")}));
+        EXPECT_EQ(Files(),
+                  (std::vector<std::string>{TfrmStrRes::LockName, LangFileName("en"), LangFileName("jp")}));
         EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), TfrmStrRes::StoredLanguageFile("en"));
         EXPECT_EQ(ReadFile(Dir() + LangFileName("jp")), TfrmStrRes::StoredLanguageFile("jp"));
         ASSERT_EQ(store.SkinStore1.Store().Count(), 2u);
@@ -150,7 +152,7 @@ TEST_F(StrRes, AProgramThatEndsFirstLeavesTheFolderToTheOneStillRunning) {
     pid_t child = fork();
     if (child == 0) {
         {
-            TfrmStrRes theirs;  // a second program starts and ends while this one runs
+            TfrmStrRes theirs; // a second program starts and ends while this one runs
         }
         _exit(testsupport::Exists(Dir() + LangFileName("en")) ? 0 : 3);
     }
@@ -173,7 +175,7 @@ TEST_F(StrRes, TheLastOneToEndTakesTheFolderAway) {
             TfrmStrRes theirs;
             (void)!write(ready[1], "r", 1);
             char c;
-            (void)!read(go[0], &c, 1);  // runs until the parent has ended its store
+            (void)!read(go[0], &c, 1); // runs until the parent has ended its store
         }
         _exit(0);
     }

@@ -24,7 +24,7 @@ TEST(ToolsText, SplitTextKeepsEmptyPiecesAndAppends) {
     TTools::SplitText("xababy", "ab", m);
     EXPECT_EQ(m, (TStringList{"x", "", "y"}));
     TStringList o;
-    TTools::SplitText("aaa", "aa", o);  // occurrences do not overlap
+    TTools::SplitText("aaa", "aa", o); // occurrences do not overlap
     EXPECT_EQ(o, (TStringList{"", "a"}));
 }
 
@@ -71,13 +71,14 @@ TEST_F(ToolsFiles, DeleteDirRemovesLinksButNeverTheirTargets) {
 
 TEST_F(ToolsFiles, FindFilesByMasksInOrderWithoutDuplicates) {
     TTools::ForceDir(Root + "lang/dir.len/");
-    for (const char* f : {"Tool.len", "Tool.ljp", "Tool.lcn", "readme.txt"}) WriteFile(Root + "lang/" + f, "");
+    for (const char* f : {"Tool.len", "Tool.ljp", "Tool.lcn", "readme.txt"})
+        WriteFile(Root + "lang/" + f, "");
     TStringList l;
     TTools::FindFiles(l, Root + "lang", "*.ljp;*.len", true);
     EXPECT_EQ(l, (TStringList{Root + "lang/Tool.ljp", Root + "lang/Tool.len"}));
     TStringList all;
     TTools::FindFiles(all, Root + "lang/", "*.l*|*.len", true);
-    EXPECT_EQ(all.size(), 3u);  // the folder dir.len is no file; Tool.len is listed once
+    EXPECT_EQ(all.size(), 3u); // the folder dir.len is no file; Tool.len is listed once
     TStringList twice;
     TTools::FindFiles(twice, Root + "lang/", "*.len;*.LEN", false);
     EXPECT_EQ(twice.size(), 2u);

@@ -1,6 +1,6 @@
+#include "transport/Tools.h"
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
-#include "transport/Tools.h"
 
 #include "support/Sandbox.h"
 #include "support/ZipBuilder.h"
@@ -18,7 +18,7 @@ using testsupport::WriteZip;
 namespace {
 
 class TProbe : public TSysUpgradeObject {
-public:
+  public:
     using TUpgradeObject::FOEMName;
 };
 
@@ -96,15 +96,17 @@ class PackageFiles : public testsupport::TSandbox {};
 TEST_F(PackageFiles, CheckMD5AgreesWithMd5sum) {
     std::string f = Root + "data.bin";
     std::string content;
-    for (int i = 0; i < 3 * 1024 * 1024 + 17; ++i) content += static_cast<char>(i * 31 + (i >> 9));
+    for (int i = 0; i < 3 * 1024 * 1024 + 17; ++i)
+        content += static_cast<char>(i * 31 + (i >> 9));
     WriteFile(f, content);
     std::string sum = Shell("md5sum '" + f + "'").substr(0, 32);
     ASSERT_EQ(sum.size(), 32u);
     EXPECT_TRUE(TUpgradeOpt::CheckMD5(f, sum));
     std::string upper = sum;
-    for (char& c : upper) c = static_cast<char>(toupper(c));
+    for (char& c : upper)
+        c = static_cast<char>(toupper(c));
     EXPECT_TRUE(TUpgradeOpt::CheckMD5(f, upper));
-    EXPECT_FALSE(TUpgradeOpt::CheckMD5(f, " " + sum));  // the expected digest is not trimmed
+    EXPECT_FALSE(TUpgradeOpt::CheckMD5(f, " " + sum)); // the expected digest is not trimmed
     EXPECT_FALSE(TUpgradeOpt::CheckMD5(f, ""));
     EXPECT_TRUE(TUpgradeOpt::CheckMD5(Root + "missing", "d41d8cd98f00b204e9800998ecf8427e"));
     EXPECT_FALSE(TUpgradeOpt::CheckMD5(Root + "missing", ""));
@@ -116,7 +118,8 @@ TEST_F(PackageFiles, UnzipDeletesOldImageFirst) {
     WriteZip(Temp + "other.zip", {{"something-else.bin", "x"}});
     EXPECT_FALSE(TUpgradeOpt::UnzipFile(Temp + "other.zip", img));
     EXPECT_FALSE(Exists(img));
-    WriteZip(Temp + "pkg.zip", {{"docs/", "", TZipEntry::Dir}, {"docs/readme", "r"}, {"pkg.bin", "new image"}});
+    WriteZip(Temp + "pkg.zip",
+             {{"docs/", "", TZipEntry::Dir}, {"docs/readme", "r"}, {"pkg.bin", "new image"}});
     EXPECT_TRUE(TUpgradeOpt::UnzipFile(Temp + "pkg.zip", img));
     EXPECT_EQ(ReadFile(img), "new image");
     EXPECT_EQ(ReadFile(Temp + "docs/readme"), "r");
@@ -167,7 +170,8 @@ TEST_F(PackageFiles, UnzipOfDamagedOrMissingArchiveIsFalse) {
     std::string zip = ReadFile(Temp + "good.zip");
     WriteFile(Temp + "cut.zip", zip.substr(0, zip.size() / 2));
     std::string flipped = zip;
-    for (size_t i = 60; i < 200; ++i) flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
+    for (size_t i = 60; i < 200; ++i)
+        flipped[i] = static_cast<char>(flipped[i] ^ 0x5A);
     WriteFile(Temp + "flipped.zip", flipped);
     WriteFile(Temp + "text.zip", "this is no archive");
     for (const char* name : {"cut.zip", "flipped.zip", "text.zip", "missing.zip"}) {

@@ -16,8 +16,8 @@ namespace {
 
 // An upgrade object whose every step answers as the test says.
 class TScriptedUpgrade : public TSysUpgradeObject {
-public:
-    std::vector<int> LoginResults{0};  // the last one repeats
+  public:
+    std::vector<int> LoginResults{0}; // the last one repeats
     bool VersionOk = true;
     std::string Current = "1.0.0.1", Newest = "1.0.0.2", NoList, Md5 = "digest";
     bool UploadOk = true;
@@ -47,7 +47,7 @@ public:
 };
 
 class Session : public testsupport::TLangSandbox {
-protected:
+  protected:
     void SetUp() override {
         TLangSandbox::SetUp();
         Upgrade = std::make_shared<TScriptedUpgrade>();
@@ -108,7 +108,7 @@ TEST_F(Session, SameVersionQuestion) {
 TEST_F(Session, NoListIsAnExactSubstringTestAndAnEmptyVersionNeverMatches) {
     Upgrade->NoList = "1.0.0.1";
     EXPECT_EQ(Run().back(), T("IDS_NONEWVERSION"));
-    Upgrade->Current = "1.0.0.";  // a substring of the list counts too
+    Upgrade->Current = "1.0.0."; // a substring of the list counts too
     EXPECT_EQ(Run().back(), T("IDS_NONEWVERSION"));
     Upgrade->NoList = "V1.0.0.1";
     Upgrade->Current = "v1.0.0.1";
@@ -161,10 +161,10 @@ TEST_F(Session, RebootProbes) {
         const char* Last;
     } cases[] = {
         {{0, 0}, 1, "IDS_IPCWORKING"},
-        {{0, 1}, 1, "IDS_IPCWORKING"},  // refusing the account is an answer
+        {{0, 1}, 1, "IDS_IPCWORKING"}, // refusing the account is an answer
         {{0, 2, 2, 2, 0}, 4, "IDS_IPCWORKING"},
-        {{0, 2}, 11, "IDS_IPCNOTWORK"},  // never answers: eleven probes
-        {{0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0}, 11, "IDS_IPCNOTWORK"},  // only the eleventh answers
+        {{0, 2}, 11, "IDS_IPCNOTWORK"},                               // never answers: eleven probes
+        {{0, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 0}, 11, "IDS_IPCNOTWORK"}, // only the eleventh answers
     };
     for (const auto& c : cases) {
         Upgrade->LoginResults = c.Logins;
@@ -181,7 +181,7 @@ TEST_F(Session, PackageDigestAndUnpackFailures) {
     Upgrade->SetFirmwareFile("p.zip");
     Upgrade->Md5 = "0123456789abcdef0123456789abcdef";
     EXPECT_EQ(Run().back(), T("IDS_MD5ERROR"));
-    Upgrade->Md5 = TUpgradeOpt::FileMD5(Temp + "p.zip");  // the file the failed run left
+    Upgrade->Md5 = TUpgradeOpt::FileMD5(Temp + "p.zip"); // the file the failed run left
     EXPECT_EQ(Run().back(), T("IDS_UNZIPERROR"));
     unsetenv("IPCAM_FIRMWARE_SERVER");
 }
