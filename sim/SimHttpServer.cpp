@@ -1,5 +1,7 @@
 #include "SimHttpServer.h"
 
+#include "transport/Tools.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,13 +20,6 @@
 namespace sim {
 
 namespace {
-
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 int Hex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -83,13 +78,13 @@ bool ParseHead(const std::string& head, THttpRequest& r) {
 
 std::string THttpRequest::Header(std::string_view name) const {
     for (const auto& [k, v] : Headers)
-        if (Lower(k) == Lower(name)) return v;
+        if (LowerCase(k) == LowerCase(std::string(name))) return v;
     return {};
 }
 
 bool THttpRequest::HasHeader(std::string_view name) const {
     for (const auto& kv : Headers)
-        if (Lower(kv.first) == Lower(name)) return true;
+        if (LowerCase(kv.first) == LowerCase(std::string(name))) return true;
     return false;
 }
 

@@ -37,11 +37,6 @@ int SeriesIndex(char s) {
     }
 }
 
-bool FileExists(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0;
-}
-
 // The port as the main window reads it: text that is no integer reads as 0.
 int PortNumber(const std::string& text) {
     std::string t = TrimText(text);

@@ -1,5 +1,7 @@
 #include "IniFile.h"
 
+#include "transport/Tools.h"
+
 #include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -24,16 +26,6 @@ std::string_view Trim(std::string_view s) {
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
 }
 
 } // namespace
@@ -62,7 +54,7 @@ bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsi
     std::string tmp = Path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000007ULL);
     int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
     if (fd < 0) return false;
-    bool ok = WriteAll(fd, Content) && fsync(fd) == 0;
+    bool ok = WriteAll(fd, Content.data(), Content.size()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (ok && rename(tmp.c_str(), Path.c_str()) == 0) return true;
     unlink(tmp.c_str());

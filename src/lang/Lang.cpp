@@ -2,6 +2,7 @@
 
 #include "Charset.h"
 #include "platform/Platform.h"
+#include "transport/Tools.h"
 
 #include <sys/stat.h>
 
@@ -33,12 +34,6 @@ std::unordered_map<std::string, std::string>& LangStrCache() {
 std::unique_ptr<TLangReader>& LangIniSlot() {
     static std::unique_ptr<TLangReader> slot;
     return slot;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
 }
 
 void ReplaceAll(std::string& s, const std::string& from, const std::string& to) {
@@ -142,7 +137,7 @@ std::string ReadLangValue(const TLangReader& reader, const std::string& section,
 }
 
 std::string GetLangStr(const std::string& key) {
-    std::string folded = Lower(key);
+    std::string folded = LowerCase(key);
     {
         std::lock_guard g(LangStrLock());
         auto it = LangStrCache().find(folded);

@@ -5,6 +5,15 @@
 
 using TStringList = std::vector<std::string>;
 
+// ASCII lower case, and a trim of blanks and control characters: the texts are accounts,
+// versions, names and paths.
+std::string LowerCase(std::string s);
+std::string TrimText(const std::string& s);
+// A regular file (or a link to one) at path.
+bool FileExists(const std::string& path);
+// Writes all n bytes to fd, going on after interruptions.
+bool WriteAll(int fd, const char* data, size_t n);
+
 // Stateless helpers shared by the whole program: the small camera GET and the folder helpers.
 // Folders are returned with a trailing '/'.
 class TTools {

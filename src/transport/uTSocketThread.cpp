@@ -2,6 +2,7 @@
 
 #include "lang/Lang.h"
 #include "platform/Platform.h"
+#include "Tools.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -336,15 +337,7 @@ int TSocketThread::SendAndCheck200() {
 }
 
 int TSocketThread::SendLogin(const std::string& User, const std::string& Password) {
-    auto trim = [](const std::string& s) {
-        size_t b = 0, e = s.size();
-        while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-            ++b;
-        while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-            --e;
-        return s.substr(b, e - b);
-    };
-    std::string body = "-login " + trim(User) + ":" + trim(Password) + "\r\n\r\n";
+    std::string body = "-login " + TrimText(User) + ":" + TrimText(Password) + "\r\n\r\n";
     std::string msg =
         "CMD cfgusr CTP/1.0\r\nContent-Length:" + std::to_string(body.size()) + "\r\n\r\n" + body;
     if (msg.size() >= SendSize) return -5; // an account that long cannot be one message

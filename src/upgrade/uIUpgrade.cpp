@@ -22,11 +22,6 @@ std::string& OptionServer() {
     return s;
 }
 
-bool FileExists(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // A package name from the firmware list becomes a local file name and part of a URL: anything
 // that could leave the temporary folder or break the request is refused.
 bool IsSafePackageName(const std::string& name) {
@@ -55,22 +50,6 @@ std::string FirmwareServerBase() {
 void SetFirmwareServerOption(const std::string& URL) {
     std::lock_guard g(OptionLock());
     OptionServer() = URL;
-}
-
-std::string LowerCase(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string TrimText(const std::string& s) {
-    // Blanks and control characters, as the design's trim treats every byte up to the blank.
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
 }
 
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {

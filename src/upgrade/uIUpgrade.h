@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transport/Tools.h"
+
 #include <string>
 
 // The firmware server's base URL, ending with "/": IPCAM_FIRMWARE_SERVER, else the option file's
@@ -11,10 +13,6 @@ void SetFirmwareServerOption(const std::string& URL);
 // S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
 
-// Lower-case and trim of blanks, as the design's text helpers do them (ASCII letters only: the
-// texts are accounts, versions and folder names).
-std::string LowerCase(std::string s);
-std::string TrimText(const std::string& s);
 
 // What one upgrade of one camera needs, and the steps that are the same for every series.
 class TUpgradeObject {

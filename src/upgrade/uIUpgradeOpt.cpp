@@ -2,6 +2,7 @@
 
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
+#include "transport/Tools.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -28,17 +29,6 @@ struct TFd {
     TFd& operator=(const TFd&) = delete;
 };
 
-bool WriteAll(int fd, const char* p, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
-
 struct TSink {
     int Fd;
     bool Failed = false;
@@ -51,11 +41,6 @@ size_t ToFile(char* data, size_t size, size_t n, void* user) {
         return 0;
     }
     return size * n;
-}
-
-bool FileExists(const std::string& p) {
-    struct stat st {};
-    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 struct TArchiveDeleter {
