@@ -1,8 +1,8 @@
 #include "uTSocketThread.h"
 
+#include "Tools.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
-#include "Tools.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

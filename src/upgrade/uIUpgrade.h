@@ -13,7 +13,6 @@ void SetFirmwareServerOption(const std::string& URL);
 // S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
 
-
 // What one upgrade of one camera needs, and the steps that are the same for every series.
 class TUpgradeObject {
   public:
