@@ -15,6 +15,7 @@
 #include <iterator>
 #include <mutex>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -159,7 +160,7 @@ int main(int argc, char** argv) {
     bool build = root.empty();
     if (build) {
         try {
-            root = TTools::GetTempDir() + "sim-firmware/";
+            root = TTools::GetTempDir() + "sim-firmware-" + std::to_string(getpid()) + "/";
         } catch (const std::exception& e) {
             std::cerr << "ipcam-sim: " << e.what() << "\n";
             return 1;
