@@ -25,7 +25,9 @@ void OnSignal(int) {
 }
 
 // "series=F,port=8081,user=admin,password=530274,sys=48.2.0.10,app=2.4.8.6,oem=OEMX,model=M,
-//  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever"
+//  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever|
+//  ctp-login-refused|ctp-continue|ctp-refuse-N|ctp-close-N" (N: the message of the upload
+//  connection, the hello being 0); fault= may be given more than once.
 bool ParseCamera(const std::string& spec, const std::string& address, sim::TCameraConfig& c,
                  std::string& error) {
     c.Address = address;
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
     app.add_option("--base-port", basePort, "first camera port of the demo (0: any free ones)");
     app.add_option(
         "--camera", cameraSpecs,
-        "a camera: series=E|F|H|T|C,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
+        "a camera: series=E|F|H|T|C,address=,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
     app.add_flag("--stdin", useStdin, "stop when standard input ends");

@@ -80,9 +80,7 @@ bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Time
         int64_t limit = platform::Scaled(Timeout);
         curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit));
-        curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
-        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(c, CURLOPT_MAXREDIRS, 15L);
+        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
         http::TStallGuard guard(c, limit);
         http::THeaderList headers;
         headers.Drop("Accept");
@@ -94,6 +92,10 @@ bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Time
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Collect);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
         if (curl_easy_perform(c) != CURLE_OK) return false;
+        // Only a 2xx answer is a body: error pages and redirections are failures here.
+        long status = 0;
+        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+        if (status < 200 || status > 299) return false;
         Body = std::move(body);
         return true;
     } catch (...) {

@@ -14,8 +14,8 @@ class TTools_Net {
     static bool BindFirstFreePort(TUdpListener& Listener, int Start);
     static std::string IpToText(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3);
     static int CompareDotted(const std::string& a, const std::string& b);
-    // GET as text; false (Body untouched) for an empty URL, no connection, a time-out or an error
-    // status. Never raises.
+    // GET as text; false (Body untouched) for an empty URL, no connection, a time-out or any
+    // answer but 2xx (redirections are not followed). Never raises.
     static bool HttpGetText(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
                             const std::string& Password);
 };

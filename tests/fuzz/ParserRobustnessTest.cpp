@@ -22,7 +22,8 @@ namespace {
 std::string Noise(std::mt19937& rng, size_t maxLen) {
     static const char special[] = "[]=;'\"\r\n\t $-.:0123456789REPLYversionsys_verapp_verFILECMD ";
     std::string s(rng() % (maxLen + 1), '\0');
-    for (char& c : s) c = rng() % 3 ? special[rng() % (sizeof special - 1)] : static_cast<char>(rng());
+    for (char& c : s)
+        c = rng() % 3 ? special[rng() % (sizeof special - 1)] : static_cast<char>(rng());
     return s;
 }
 
@@ -30,10 +31,18 @@ std::string Mutate(std::mt19937& rng, std::string s) {
     for (int i = 0, n = 1 + static_cast<int>(rng() % 8); i < n && !s.empty(); ++i) {
         size_t at = rng() % s.size();
         switch (rng() % 4) {
-        case 0: s[at] = static_cast<char>(rng()); break;
-        case 1: s.erase(at, 1 + rng() % 16); break;
-        case 2: s.insert(at, std::string(1 + rng() % 4, static_cast<char>(rng()))); break;
-        default: s.resize(at); break;
+        case 0:
+            s[at] = static_cast<char>(rng());
+            break;
+        case 1:
+            s.erase(at, 1 + rng() % 16);
+            break;
+        case 2:
+            s.insert(at, std::string(1 + rng() % 4, static_cast<char>(rng())));
+            break;
+        default:
+            s.resize(at);
+            break;
         }
     }
     return s;
@@ -46,7 +55,8 @@ TEST(ParserRobustness, TextParsers) {
     for (int i = 0; i < 4000; ++i) {
         std::string text = Noise(rng, 600);
         TIniFile ini("/nonexistent", text);
-        for (const std::string& s : ini.ReadSections()) ini.ReadSection(s);
+        for (const std::string& s : ini.ReadSections())
+            ini.ReadSection(s);
         ini.ReadString("StrRes", "IDS_ERROR", "");
         TCtpSearchRecord r;
         ParseCtpSearchReply("REPLY" + text, r);
@@ -66,7 +76,8 @@ TEST_F(FileRobustness, PackagesAndArchives) {
     std::mt19937 rng(7);
     std::string pk2 = sim::Pk2Bytes({{"FILE", "a.img", std::string(300, 'x')}, {"CMD ", "", "go"}});
     testsupport::WriteFile(Temp + "good.zip", "");
-    sim::WriteZip(Temp + "good.zip", {{"dir/", "", sim::TZipEntry::Dir}, {"pkg.bin", std::string(5000, 'p')}});
+    sim::WriteZip(Temp + "good.zip",
+                  {{"dir/", "", sim::TZipEntry::Dir}, {"pkg.bin", std::string(5000, 'p')}});
     std::string zip = testsupport::ReadFile(Temp + "good.zip");
     for (int i = 0; i < 1500; ++i) {
         testsupport::WriteFile(Temp + "p.pk2", Mutate(rng, pk2));

@@ -1,3 +1,4 @@
+#include "discovery/Tools_Net.h"
 #include "transport/Tools.h"
 
 #include "support/TestHttpServer.h"
@@ -118,4 +119,19 @@ TEST(HttpGet, RedirectToAnotherSchemeIsNotFollowed) {
     std::string body;
     EXPECT_FALSE(TTools::HttpGet(srv.Url("/r"), body, 20000, "", ""));
     EXPECT_EQ(body.find("root:"), std::string::npos);
+}
+
+TEST(HttpGetText, OnlyATwoHundredAnswerIsABody) {
+    TTestHttpServer srv;
+    srv.On("/ok", Answer(200, "params"));
+    srv.On("/missing", Answer(404, "no"));
+    srv.On("/moved", Redirect("/ok"));
+    std::string body = "kept";
+    EXPECT_FALSE(TTools_Net::HttpGetText(srv.Url("/missing"), body, 20000, "", ""));
+    EXPECT_FALSE(TTools_Net::HttpGetText(srv.Url("/moved"), body, 20000, "", ""));
+    EXPECT_EQ(body, "kept");
+    ASSERT_TRUE(TTools_Net::HttpGetText(srv.Url("/ok"), body, 20000, "admin", ""));
+    EXPECT_EQ(body, "params");
+    EXPECT_EQ(HeaderOf(srv.Requests().back(), "Authorization"), "Basic YWRtaW46");
+    EXPECT_EQ(HeaderOf(srv.Requests()[0], "Authorization"), "");
 }

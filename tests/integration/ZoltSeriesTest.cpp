@@ -197,3 +197,21 @@ TEST_F(Zolt, EndToEndThroughTheCommandLine) {
         EXPECT_EQ(cam->Upgrades(), 2);
     }
 }
+
+TEST_F(Zolt, ParametersOfTheCameraObject) {
+    TTestHttpServer srv("127.0.0.44", 0);
+    srv.On("/get_params.cgi", Answer(200, "var user1=\"admin\";\r\nvar alias=\"cam\";\r\n"));
+    srv.On("/get_status.cgi", Answer(200, "var sys_ver=\"48.2.0.130\";\r\nvar alias=\"other\";\r\n"));
+    TTZoltSeries lib;
+    lib.Connect("127.0.0.44", srv.Port(), "admin", "pw");
+    EXPECT_EQ(srv.CountFor("/get_params.cgi?loginuse=admin&loginpas=pw"), 1u);
+    EXPECT_EQ(srv.RequestCount(), 7u);
+    EXPECT_EQ(lib.GetParamValue("alias"), "cam"); // get_params is searched first
+    EXPECT_EQ(lib.GetParamValue("sys_ver"), "48.2.0.130");
+    EXPECT_EQ(lib.GetParamValue("missing"), "");
+    EXPECT_TRUE(lib.CheckLogin());
+    srv.On("/get_params.cgi", Answer(200, "var result=\"Auth Failed\";"));
+    EXPECT_FALSE(lib.CheckLogin());
+    srv.Stop();
+    EXPECT_FALSE(lib.CheckLogin());
+}
