@@ -26,34 +26,49 @@ coproc SERVER { exec "$tool" serve "$work/image.bin"; }
 exec 3>&"${SERVER[1]}"
 read -r url <&"${SERVER[0]}"
 
-measure() {  # label command...: prints seconds, MiB/s and peak RSS in MiB
-  local label=$1 best=999999 rss=0
+declare -A best peak
+# One timed run; the best time and the peak memory of each label are kept. The two sides of a
+# comparison take turns, so that a slow moment of the machine does not fall on one side only.
+run() {  # label command...
+  local label=$1
   shift
-  for _ in 1 2 3; do
-    rm -rf "$work/dl.bin" "$work/dl2.bin" "$work/a" "$work/b"
-    mkdir -p "$work/a" "$work/b"
-    sync; echo 3 > /proc/sys/vm/drop_caches 2>/dev/null || true
-    local out
-    /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>&1
-    out=$(tail -n1 "$work/time")
-    local t=${out% *} m=${out#* }
-    best=$(awk -v a="$best" -v b="$t" 'BEGIN{print (b<a)?b:a}')
-    rss=$m
+  rm -rf "$work/dl.bin" "$work/dl2.bin" "$work/a" "$work/b"
+  mkdir -p "$work/a" "$work/b"
+  sync
+  /usr/bin/time -o "$work/time" -f '%e %M' "$@" >/dev/null 2>&1
+  local t m
+  read -r t m < "$work/time"
+  best[$label]=$(awk -v a="${best[$label]:-999999}" -v b="$t" 'BEGIN{print (b<a)?b:a}')
+  peak[$label]=$m
+}
+report() {  # bytes label...
+  local bytes=$1
+  shift
+  for label in "$@"; do
+    local t
+    t=$(awk -v t="${best[$label]}" 'BEGIN{print (t<0.01)?0.01:t}')
+    printf '%-28s %7.2f s %8.1f MiB/s %7.1f MiB peak\n' "$label" "$t" \
+      "$(awk -v s="$bytes" -v t="$t" 'BEGIN{print s/1048576/t}')" "$(awk -v k="${peak[$label]}" 'BEGIN{print k/1024}')"
   done
-  best=$(awk -v t="$best" 'BEGIN{print (t<0.01)?0.01:t}')
-  printf '%-28s %7.2f s %8.1f MiB/s %7.1f MiB peak\n' "$label" "$best" \
-    "$(awk -v s="$size" -v t="$best" 'BEGIN{print s/1048576/t}')" "$(awk -v k="$rss" 'BEGIN{print k/1024}')"
 }
 
 echo "image: $mib MiB, $(stat -c %s "$work/image.zip" | awk '{printf "%.0f", $1/1048576}') MiB zipped"
-measure "DownloadFile" "$tool" download "$url" "$work/dl.bin"
-measure "curl -o" curl -s -o "$work/dl2.bin" "$url"
+for _ in 1 2 3; do
+  run "DownloadFile" "$tool" download "$url" "$work/dl.bin"
+  run "curl -o" curl -s -o "$work/dl2.bin" "$url"
+done
+report "$size" "DownloadFile" "curl -o"
 head -c $((md5mib * 1048576)) /dev/urandom > "$work/big.bin"
 bigmd5=$(md5sum "$work/big.bin" | cut -c1-32)
-size=$((md5mib * 1048576))
-measure "CheckMD5 ($md5mib MiB)" "$tool" md5 "$work/big.bin" "$bigmd5"
-measure "md5sum" md5sum "$work/big.bin"
-size=$(stat -c %s "$work/image.bin")
-measure "UnzipFile" "$tool" unzip "$work/image.zip" "$work/a/image.bin"
-measure "unzip" unzip -o -q "$work/image.zip" -d "$work/b"
+for _ in 1 2 3; do
+  run "CheckMD5 ($md5mib MiB)" "$tool" md5 "$work/big.bin" "$bigmd5"
+  run "md5sum" md5sum "$work/big.bin"
+done
+report $((md5mib * 1048576)) "CheckMD5 ($md5mib MiB)" "md5sum"
+for _ in 1 2 3; do
+  run "UnzipFile" "$tool" unzip "$work/image.zip" "$work/a/image.bin"
+  run "unzip" unzip -o -q "$work/image.zip" -d "$work/b"
+done
+report "$size" "UnzipFile" "unzip"
+"$tool" unzip "$work/image.zip" "$work/a/image.bin"
 cmp -s "$work/a/image.bin" "$work/image.bin" && echo "unpacked image matches"

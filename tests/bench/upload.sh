@@ -60,10 +60,9 @@ measure "curl -F" "$size" curl -s -o /dev/null -u admin:530274 -H "Expect:" \
 grep -c 'accepted' "$work/cam.log" | xargs echo "uploads the camera accepted:"
 
 for m in 16 "$mib"; do
-  root="$work/fm$m"
-  start_sim "$work/demo$m.log" --demo --image-size $((m * 1048576))
+  start_sim "$work/demo$m.log" --camera series=H,model=H264CAM,reboot-ms=100 --image-size $((m * 1048576))
   fw=$(awk '/^firmware/{print $2}' "$work/demo$m.log")
-  hport=$(awk '$1 == "camera" && $2 == "H" {split($3, a, ":"); print a[2]; exit}' "$work/demo$m.log")
+  hport=$(awk '$1 == "camera" {split($3, a, ":"); print a[2]; exit}' "$work/demo$m.log")
   rm -f "$work"/ipcam-upgrade-*/H-*.bin
   /usr/bin/time -o "$work/time" -f '%e %M' "$cli" upgrade --ip 127.0.0.1 --port "$hport" --series H \
     --firmware system --yes --firmware-server "$fw" > "$work/cli.log" 2>&1 || { cat "$work/cli.log"; }
