@@ -261,3 +261,34 @@ TEST(UpgradeFactory, Table) {
     EXPECT_EQ(TUpgradeFactory::CreateUpgrade(5, 0), nullptr);
     EXPECT_EQ(TUpgradeFactory::CreateUpgrade(-1, 1), nullptr);
 }
+
+TEST_F(Upload, PortEightyRawCapture) {
+    // Port 80 needs root; the address is one of loopback's own, so nothing else is in the way.
+    std::unique_ptr<TTestHttpServer> web;
+    try {
+        web = std::make_unique<TTestHttpServer>("127.0.0.45", 80);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "port 80 cannot be bound here";
+    }
+    web->On("/upgrade_firmware.cgi", Answer(200, "ok"));
+    web->On("/cgi-bin/upgrade_htmls.cgi", Answer(200, "ok"));
+    web->On("/get_status.cgi", Answer(200, "var sys_ver='48.2.0.10';"));
+    TWithImage<TFSYSUpgrade> f;
+    Aim(f, kSysSig + "image", 80);
+    f.SetIP("127.0.0.45");
+    std::string msg;
+    ASSERT_TRUE(f.DoUpgrade(msg)) << msg;
+    std::string raw = web->Requests().back();
+    EXPECT_EQ(RequestLine(raw), "POST /upgrade_firmware.cgi?user=admin&pwd=&next_url=reboot.htm HTTP/1.0");
+    EXPECT_EQ(HeaderOf(raw, "Host"), "127.0.0.45");
+    EXPECT_TRUE(f.ReadCurrentVersion()); // its URL names port 80 after the address
+    EXPECT_EQ(f.GetCurVersion(), "48.2.0.10");
+    TWithImage<THUIUpgrade> h;
+    Aim(h, "PK\x03\x04 image", 80);
+    h.SetIP("127.0.0.45");
+    ASSERT_TRUE(h.DoUpgrade(msg)) << msg;
+    raw = web->Requests().back();
+    EXPECT_EQ(RequestLine(raw), "POST /cgi-bin/upgrade_htmls.cgi?next_url=reboot.htm HTTP/1.0");
+    EXPECT_EQ(HeaderOf(raw, "Host"), "127.0.0.45");
+    EXPECT_EQ(HeaderOf(raw, "Authorization"), "Basic YWRtaW46");
+}
