@@ -77,7 +77,7 @@ bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Time
         http::TEasy easy = http::NewEasy();
         if (!easy) return false;
         CURL* c = easy.get();
-        int64_t limit = platform::Scaled(Timeout);
+        int64_t limit = platform::Timeout(Timeout);
         curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
         curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit));
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);

@@ -1,5 +1,6 @@
 #include "Platform.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -70,6 +71,10 @@ int64_t Scaled(int64_t ms) {
     if (v < 1) return 1;
     if (v > static_cast<double>(INT64_MAX / 2)) return INT64_MAX / 2;
     return static_cast<int64_t>(v);
+}
+
+int64_t Timeout(int64_t ms) {
+    return std::max(Scaled(ms), std::min(ms, MinTimeout));
 }
 
 void Sleep(int64_t ms) {

@@ -35,6 +35,10 @@ double TimeScale();
 void SetTimeScale(double scale);
 // ms scaled by the time scale; a positive wait never becomes 0 (0 means "no limit" to many APIs).
 int64_t Scaled(int64_t ms);
+// A time-out: ms scaled, but never below a quarter second (or ms itself when that is less), so
+// that a small time scale speeds up the waits without making a loaded machine miss answers.
+int64_t Timeout(int64_t ms);
+inline constexpr int64_t MinTimeout = 250;
 void Sleep(int64_t ms);
 
 // ---- folders ----

@@ -166,12 +166,12 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
     CURL* c = easy.get();
     char err[CURL_ERROR_SIZE] = {};
     std::string url = "http://" + Host + ":" + std::to_string(Port) + "/";
-    int64_t readLimit = platform::Scaled(ReadMs);
+    int64_t readLimit = platform::Timeout(ReadMs);
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
     curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Scaled(ConnectMs)));
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(ConnectMs)));
     CURLcode rc = curl_easy_perform(c);
     if (rc != CURLE_OK) {
         result.Error = http::ErrorText(rc, err);

@@ -100,7 +100,7 @@ bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, con
     http::TEasy easy = http::NewEasy();
     if (!easy) return false;
     CURL* c = easy.get();
-    int64_t limit = platform::Scaled(Timeout);
+    int64_t limit = platform::Timeout(Timeout);
     char err[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);

@@ -257,7 +257,7 @@ bool TSocketThread::WaitReadable(int64_t ms) {
     fd_set set;
     FD_ZERO(&set);
     FD_SET(FSocket, &set);
-    int64_t s = platform::Scaled(ms);
+    int64_t s = platform::Timeout(ms);
     timeval tv{static_cast<time_t>(s / 1000), static_cast<suseconds_t>((s % 1000) * 1000)};
     return select(FSocket + 1, &set, nullptr, nullptr, &tv) > 0;
 }
@@ -266,7 +266,7 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
     Text.clear();
     Length = 0;
     if (FLeftover.empty() && !WaitReadable(AnswerTimeout)) return -2;
-    auto pollEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(PollLimit));
+    auto pollEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
     for (;;) {
         std::memset(FRecvBuf, 0, sizeof FRecvBuf);
         ssize_t got;
@@ -431,7 +431,7 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
             fd_set set;
             FD_ZERO(&set);
             FD_SET(s, &set);
-            int64_t ms = platform::Scaled(ctp::SearchWait);
+            int64_t ms = platform::Timeout(ctp::SearchWait);
             timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
             if (select(s + 1, &set, nullptr, nullptr, &tv) <= 0) break;
             char buf[512];

@@ -94,7 +94,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
         curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
         curl_easy_setopt(c, CURLOPT_USERAGENT, UserAgent);
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Scaled(ConnectTimeout)));
+        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(ConnectTimeout)));
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, MaxRedirects);
         curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
@@ -102,7 +102,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &ToFile);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-        http::TStallGuard guard(c, platform::Scaled(ReadTimeout));
+        http::TStallGuard guard(c, platform::Timeout(ReadTimeout));
         CURLcode rc = curl_easy_perform(c);
         if (sink.Failed)
             error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);

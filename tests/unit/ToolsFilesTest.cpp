@@ -135,3 +135,17 @@ TEST_F(ToolsFiles, TempDirRefusesFolderOfAnotherOwner) {
     ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
     EXPECT_THROW(TTools::GetTempDir(), std::runtime_error);
 }
+
+TEST(PlatformTime, ScaledWaitsAndTimeoutsWithAFloor) {
+    double saved = platform::TimeScale();
+    platform::SetTimeScale(0.01);
+    EXPECT_EQ(platform::Scaled(40000), 400);
+    EXPECT_EQ(platform::Scaled(1), 1); // a positive wait never becomes "no limit"
+    EXPECT_EQ(platform::Scaled(0), 0);
+    EXPECT_EQ(platform::Timeout(3000), 250);
+    EXPECT_EQ(platform::Timeout(60000), 600);
+    EXPECT_EQ(platform::Timeout(100), 100);
+    platform::SetTimeScale(-3); // nonsense falls back to real time
+    EXPECT_EQ(platform::Scaled(1000), 1000);
+    platform::SetTimeScale(saved);
+}
