@@ -28,14 +28,14 @@ void OnSignal(int) {
 //  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever|
 //  ctp-login-refused|ctp-continue|ctp-refuse-N|ctp-close-N" (N: the message of the upload
 //  connection, the hello being 0); fault= may be given more than once.
-bool ParseCamera(const std::string& spec, const std::string& address, sim::TCameraConfig& c,
+bool ParseCamera(const std::string& setting, const std::string& address, sim::TCameraConfig& c,
                  std::string& error) {
     c.Address = address;
     size_t pos = 0;
-    while (pos <= spec.size()) {
-        size_t comma = spec.find(',', pos);
-        std::string item = spec.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        pos = comma == std::string::npos ? spec.size() + 1 : comma + 1;
+    while (pos <= setting.size()) {
+        size_t comma = setting.find(',', pos);
+        std::string item = setting.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        pos = comma == std::string::npos ? setting.size() + 1 : comma + 1;
         if (item.empty()) continue;
         size_t eq = item.find('=');
         std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     std::string listen = "127.0.0.1", root;
     int firmwarePort = 0, basePort = 0;
     double seconds = 0;
-    std::vector<std::string> cameraSpecs;
+    std::vector<std::string> cameraSettings;
     uint64_t imageSize = 64 * 1024;
     app.add_flag("--demo", demo, "one camera of every series and a matching firmware tree");
     app.add_option("--listen", listen, "loopback address to serve on")->capture_default_str();
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     app.add_option("--firmware-port", firmwarePort, "port of the firmware server (0: any free one)");
     app.add_option("--base-port", basePort, "first camera port of the demo (0: any free ones)");
     app.add_option(
-        "--camera", cameraSpecs,
+        "--camera", cameraSettings,
         "a camera: series=E|F|H|T|C,address=,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
@@ -150,10 +150,10 @@ int main(int argc, char** argv) {
     }
     std::vector<sim::TCameraConfig> cameras;
     if (demo) cameras = sim::DemoCameras(listen, basePort);
-    for (const std::string& spec : cameraSpecs) {
+    for (const std::string& setting : cameraSettings) {
         sim::TCameraConfig c;
         std::string error;
-        if (!ParseCamera(spec, listen, c, error)) {
+        if (!ParseCamera(setting, listen, c, error)) {
             std::cerr << "ipcam-sim: " << error << "\n";
             return 2;
         }

@@ -45,6 +45,6 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
                             const std::vector<std::pair<std::string, std::string>>& Headers,
                             TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs);
 
-// "host" or "host:port", the design's way of naming a camera in Host and in upload URLs: the
+// "host" or "host:port", the cameras' own way of naming themselves in Host and in upload URLs: the
 // port is left out when it is 80.
 std::string HostWithPort(const std::string& ip, int port);

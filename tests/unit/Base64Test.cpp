@@ -17,7 +17,7 @@ std::string Reference(const std::string& data) {
     return out;
 }
 
-size_t DesignedLength(size_t n) {
+size_t FormulaLength(size_t n) {
     return n == 0 ? 0 : 4 * ((n + 2) / 3) + 2 * ((n - 1) / 57);
 }
 
@@ -53,7 +53,7 @@ TEST(Base64, MatchesIndependentEncoderAndLengthFormula) {
         for (char& c : data)
             c = static_cast<char>(rng());
         std::string ours = Base64Encode(data);
-        EXPECT_EQ(ours.size(), DesignedLength(n)) << n;
+        EXPECT_EQ(ours.size(), FormulaLength(n)) << n;
         std::string joined;
         for (char c : ours)
             if (c != '\r' && c != '\n') joined += c;

@@ -129,7 +129,7 @@ TIniFile StoredIni(const char* code) {
 
 } // namespace
 
-TEST(StoredLanguageFiles, EnglishHasEveryDesignedKeyWithItsText) {
+TEST(StoredLanguageFiles, EnglishHasEveryListedKeyWithItsText) {
     TIniFile en = StoredIni("en");
     for (const TKeyText& k : kEnglishKeys) {
         auto raw = en.Lookup(k.Section, k.Key);
