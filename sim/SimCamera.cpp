@@ -445,16 +445,10 @@ void TSimCamera::CtpUpload(TConnection& c) {
 
 void TSimCamera::SearchResponder() {
     // Bound to the loopback broadcast address only: the search of the tools is sent there.
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(CtpSearchPort);
-    inet_pton(AF_INET, "127.255.255.255", &a.sin_addr);
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    int s = platform::OpenSocket(SOCK_DGRAM, true);
+    if (s < 0 || !platform::BindIPv4(s, "127.255.255.255", CtpSearchPort)) {
         Log("CTP search responder cannot bind 127.255.255.255:7999");
-        close(s);
+        if (s >= 0) close(s);
         return;
     }
     while (!FStop) {

@@ -1,5 +1,6 @@
 #include "SimHttpServer.h"
 
+#include "platform/Platform.h"
 #include "transport/Tools.h"
 
 #include <arpa/inet.h>
@@ -282,18 +283,13 @@ THttpServer::~THttpServer() {
 }
 
 bool THttpServer::Listen() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = platform::OpenSocket(SOCK_STREAM, true);
     if (fd < 0) return false;
-    int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(FPort));
-    if (inet_pton(AF_INET, FAddress.c_str(), &a.sin_addr) != 1 ||
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 64) != 0) {
+    if (!platform::BindIPv4(fd, FAddress, FPort) || listen(fd, 64) != 0) {
         close(fd);
         return false;
     }
+    sockaddr_in a{};
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     std::lock_guard g(FLock);

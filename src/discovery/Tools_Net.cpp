@@ -15,15 +15,11 @@
 
 bool TTools_Net::BindFirstFreePort(TUdpListener& Listener, int Start) {
     int found = -1;
-    int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int probe = platform::OpenSocket(SOCK_DGRAM);
     if (probe >= 0) {
         for (int port = Start; port < Start + PortRange && port <= 65535; ++port) {
             if (port < 0) continue;
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_port = htons(static_cast<uint16_t>(port));
-            a.sin_addr.s_addr = htonl(INADDR_ANY);
-            if (bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+            if (platform::BindIPv4(probe, "", port)) {
                 found = port;
                 break;
             }

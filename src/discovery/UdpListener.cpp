@@ -10,15 +10,9 @@
 
 bool TUdpListener::Activate(int port) {
     Deactivate();
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int s = platform::OpenSocket(SOCK_DGRAM, false, true);
     if (s < 0) return false;
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (port < 0 || port > 65535 || bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    if (!platform::BindIPv4(s, "", port)) {
         close(s);
         return false;
     }

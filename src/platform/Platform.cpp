@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -169,6 +172,32 @@ void StartSockets() {
 }
 
 void StopSockets() {}
+
+int OpenSocket(int type, bool reuseAddress, bool broadcast) {
+    int fd = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    if (reuseAddress) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (broadcast) setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    return fd;
+}
+
+bool BindIPv4(int fd, const std::string& address, int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    if (port < 0 || port > 65535) {
+        errno = EINVAL;
+        return false;
+    }
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    if (address.empty())
+        a.sin_addr.s_addr = htonl(INADDR_ANY);
+    else if (inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1) {
+        errno = EINVAL;
+        return false;
+    }
+    return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
 
 void Synchronize(const std::function<void()>& fn) {
     TSyncHook hook;

@@ -79,6 +79,11 @@ class TInstanceGuard {
 // Throws TPlatformError if that cannot be done.
 void StartSockets();
 void StopSockets();
+// An IPv4 socket of the type (SOCK_STREAM, SOCK_DGRAM), closed on exec, with SO_REUSEADDR and
+// SO_BROADCAST as asked; -1 when none can be made.
+int OpenSocket(int type, bool reuseAddress = false, bool broadcast = false);
+// Binds fd to address:port, "" meaning all local addresses; false (errno set) when it cannot.
+bool BindIPv4(int fd, const std::string& address, int port);
 
 // ---- UI hand-over ----
 using TSyncHook = std::function<void(const std::function<void()>&)>;

@@ -136,6 +136,21 @@ ssize_t Receive(CURL* c, curl_socket_t fd, char* buf, size_t n, int64_t limitMs,
 
 } // namespace
 
+std::vector<std::pair<std::string, std::string>>
+UploadHeaders(const TMultipartBody& Body, const std::string& HostLine, bool BrowserLike) {
+    std::vector<std::pair<std::string, std::string>> h = {
+        {"Connection", "keep-alive"},
+        {"Content-Type", "multipart/form-data; boundary=" + Body.Boundary()},
+        {"Content-Length", std::to_string(Body.Length())},
+        {"Host", HostLine},
+        {"Accept", BrowserLike
+                       ? "image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*"
+                       : "text/html, */*"}};
+    if (BrowserLike) h.emplace_back("Accept-Encoding", "gzip,deflate");
+    h.emplace_back("User-Agent", "Mozilla/3.0 (compatible; Indy Library)");
+    return h;
+}
+
 std::string HostWithPort(const std::string& ip, int port) {
     return port == 80 ? ip : ip + ":" + std::to_string(port);
 }

@@ -45,6 +45,12 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
                             const std::vector<std::pair<std::string, std::string>>& Headers,
                             TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs);
 
+// The header lines every camera upload sends, in their order: Connection, Content-Type,
+// Content-Length, Host, Accept and User-Agent. The browser-like kind (H series, device-control
+// library) asks for images and flash in Accept and adds Accept-Encoding.
+std::vector<std::pair<std::string, std::string>> UploadHeaders(const TMultipartBody& Body,
+                                                               const std::string& HostLine, bool BrowserLike);
+
 // "host" or "host:port", the cameras' own way of naming themselves in Host and in upload URLs: the
 // port is left out when it is 80.
 std::string HostWithPort(const std::string& ip, int port);

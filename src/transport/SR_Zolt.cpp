@@ -184,15 +184,7 @@ bool TTZoltSeries::UploadImage(const std::string& URL, const std::string&, const
     if (!SplitHttpUrl(URL, host, port, target)) return false;
     std::string hostLine = HostWithPort(host, port);
     // The account travels in the query alone: no Authorization line.
-    TUploadResult r = PostMultipart(
-        host, port, target,
-        {{"Connection", "keep-alive"},
-         {"Content-Type", "multipart/form-data; boundary=" + body.Boundary()},
-         {"Content-Length", std::to_string(body.Length())},
-         {"Host", hostLine},
-         {"Accept", "image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*"},
-         {"Accept-Encoding", "gzip,deflate"},
-         {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}},
-        body, UploadTimeout, UploadTimeout);
-    return r.Accepted;
+    return PostMultipart(host, port, target, UploadHeaders(body, hostLine, true), body, UploadTimeout,
+                         UploadTimeout)
+        .Accepted;
 }

@@ -303,11 +303,13 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
     }
 }
 
+bool TSocketThread::SendPending() {
+    return FSocket >= 0 && send(FSocket, FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL) == FSendLen;
+}
+
 int TSocketThread::SendAndReadReply(std::string& Text) {
     Text.clear();
-    if (FSocket < 0) return -5;
-    ssize_t sent = send(FSocket, FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL);
-    if (sent != FSendLen) return -5;
+    if (!SendPending()) return -5;
     int length = 0;
     return ReadReply(Text, length);
 }
@@ -327,9 +329,7 @@ int TSocketThread::ReadRaw(std::string& Text, int& Length) {
 }
 
 int TSocketThread::SendAndCheck200() {
-    if (FSocket < 0) return -5;
-    ssize_t sent = send(FSocket, FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL);
-    if (sent != FSendLen) return -5;
+    if (!SendPending()) return -5;
     std::string text;
     int length = 0;
     if (ReadRaw(text, length) != 0) return 1;
@@ -410,16 +410,10 @@ int TSocketThread::SendRecord(TPackageFile& File) {
 }
 
 int TSocketThread::SearchCameras(TCtpSearchList& List) {
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int s = platform::OpenSocket(SOCK_DGRAM, true, true);
     if (s < 0) return 0;
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(CtpSearchPort);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    (void)bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    // A port already taken is no failure: the system then picks the source port.
+    (void)platform::BindIPv4(s, "", CtpSearchPort);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(CtpSearchPort);

@@ -94,6 +94,8 @@ class TSocketThread {
 
   private:
     void PutText(const std::string& text);
+    // The whole message in the send buffer in one send call.
+    bool SendPending();
     bool WaitReadable(int64_t ms);
 
     std::string FHost;

@@ -57,16 +57,14 @@ bool Upload(TUpgradeObject& U, const std::string& Cgi, const unsigned char* Sign
         return false;
     }
     TMultipartBody body(U.GetImagePath(), U.GetImagePath(), "application/octet-stream");
-    TUploadResult r = PostMultipart(U.GetIP(), U.GetPort(), target,
-                                    {{"Connection", "keep-alive"},
-                                     {"Content-Type", "multipart/form-data; boundary=" + body.Boundary()},
-                                     {"Content-Length", std::to_string(body.Length())},
-                                     {"Host", host},
-                                     {"Accept", "text/html, */*"},
-                                     {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}},
-                                    body, UploadTimeout, UploadTimeout);
-    Message = r.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + r.Error;
-    return r.Accepted;
+    TUploadResult r = PostMultipart(U.GetIP(), U.GetPort(), target, UploadHeaders(body, host, false), body,
+                                    UploadTimeout, UploadTimeout);
+    return Outcome(r, Message);
+}
+
+bool Outcome(const TUploadResult& Result, std::string& Message) {
+    Message = Result.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + Result.Error;
+    return Result.Accepted;
 }
 
 } // namespace fseries

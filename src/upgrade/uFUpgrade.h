@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transport/MultipartUpload.h"
 #include "uIUpgrade.h"
 
 #include <string>
@@ -31,6 +32,9 @@ constexpr int64_t UploadTimeout = 60000;
 bool ReadStatusVersion(TUpgradeObject& U, const std::string& Key, std::string& Version);
 // The F upload of one kind: Cgi is "/upgrade_firmware.cgi" or "/upgrade_htmls.cgi".
 bool Upload(TUpgradeObject& U, const std::string& Cgi, const unsigned char* Signature, std::string& Message);
+// The session's message for an upload: the success text, or the failure text followed by the
+// status line or the client's error text. True when the camera took the image.
+bool Outcome(const TUploadResult& Result, std::string& Message);
 // The first four bytes of the image; false (and nothing read) when it has fewer. Throws when
 // the file cannot be opened.
 bool ReadImageHead(const std::string& Path, unsigned char Head[4]);

@@ -28,19 +28,10 @@ bool Upload(TUpgradeObject& U, const std::string& Target, std::string& Message) 
     }
     TMultipartBody body(image, image, "application/x-zip-compressed");
     std::string account = TrimText(U.GetUser()) + ":" + TrimText(U.GetPassword());
-    TUploadResult r = PostMultipart(
-        U.GetIP(), U.GetPort(), Target,
-        {{"Connection", "keep-alive"},
-         {"Content-Type", "multipart/form-data; boundary=" + body.Boundary()},
-         {"Content-Length", std::to_string(body.Length())},
-         {"Host", host},
-         {"Accept", "image/gif, image/jpeg, image/pjpeg, image/pjpeg, application/x-shockwave-flash, */*"},
-         {"Accept-Encoding", "gzip,deflate"},
-         {"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},
-         {"Authorization", "Basic " + Base64EncodeLine(account)}},
-        body, ConnectTimeout, ReadTimeout);
-    Message = r.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + r.Error;
-    return r.Accepted;
+    auto headers = UploadHeaders(body, host, true);
+    headers.emplace_back("Authorization", "Basic " + Base64EncodeLine(account));
+    return fseries::Outcome(
+        PostMultipart(U.GetIP(), U.GetPort(), Target, headers, body, ConnectTimeout, ReadTimeout), Message);
 }
 
 } // namespace hseries
