@@ -57,43 +57,10 @@ int TTools_Net::CompareDotted(const std::string& a, const std::string& b) {
     return 0;
 }
 
-namespace {
-size_t Collect(char* data, size_t size, size_t n, void* user) {
-    auto* body = static_cast<std::string*>(user);
-    if (body->size() + size * n > TTools_Net::BodyLimit) return 0;
-    body->append(data, size * n);
-    return size * n;
-}
-} // namespace
-
 bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
                              const std::string& Password) {
-    if (URL.empty() || !http::IsSafeTarget(URL)) return false;
     try {
-        http::TEasy easy = http::NewEasy();
-        if (!easy) return false;
-        CURL* c = easy.get();
-        int64_t limit = platform::Timeout(Timeout);
-        curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limit));
-        curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-        http::TStallGuard guard(c, limit);
-        http::THeaderList headers;
-        headers.Drop("Accept");
-        if (!User.empty() &&
-            !headers.Add("Authorization", "Basic " + Base64EncodeLine(User + ":" + Password)))
-            return false;
-        curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
-        std::string body;
-        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Collect);
-        curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
-        if (curl_easy_perform(c) != CURLE_OK) return false;
-        // Only a 2xx answer is a body: error pages and redirections are failures here.
-        long status = 0;
-        curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-        if (status < 200 || status > 299) return false;
-        Body = std::move(body);
-        return true;
+        return http::GetText(URL, Body, Timeout, User, Password, BodyLimit);
     } catch (...) {
         return false;
     }

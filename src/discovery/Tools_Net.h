@@ -1,6 +1,7 @@
 #pragma once
 
 #include "UdpListener.h"
+#include "transport/HttpClient.h"
 
 #include <cstdint>
 #include <string>
@@ -8,7 +9,7 @@
 class TTools_Net {
   public:
     static constexpr int PortRange = 1000;
-    static constexpr size_t BodyLimit = 16 * 1024 * 1024;
+    static constexpr size_t BodyLimit = http::CameraPageLimit;
 
     // Activates the listener on the lowest free port of start .. start + 999.
     static bool BindFirstFreePort(TUdpListener& Listener, int Start);

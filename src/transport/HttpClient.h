@@ -39,30 +39,67 @@ class THeaderList {
 bool IsSafeHeaderValue(std::string_view value);
 bool IsSafeTarget(std::string_view target);
 
-// Percent-encodes every byte outside the RFC 3986 unreserved set.
+// Percent-encoding of text that goes into a query value: only the bytes that would change the
+// request's meaning or break its line (control bytes, blank, bytes from 0x80, and
+// " # % & + ; < = > [ \ ] ^ ` { | }) are encoded; every other printable byte goes as typed, as
+// the cameras expect it.
 std::string PercentEncode(std::string_view text);
+// The same for one segment of a path, where '/' and '?' change the meaning too.
+std::string PercentEncodePath(std::string_view text);
 
-// A fresh easy handle with what every transfer here wants: no signals (safe on any thread) and
-// only http and https, also after a redirection. Null if libcurl cannot give one.
-TEasy NewEasy();
+// A fresh easy handle set up as every transfer here wants it: the URL, an error buffer, no
+// signals (safe on any thread), only http and https also after a redirection, the path sent as
+// given (no dot segments resolved away), and the connect time-out (scaled here). Null if libcurl
+// cannot give one or the URL carries a control byte.
+TEasy NewRequest(const std::string& url, char (&errorBuffer)[CURL_ERROR_SIZE], int64_t connectMs);
 
-// Aborts a transfer in which no byte moved, either way, for longer than LimitMs. libcurl's own
-// time-outs are either whole-transfer or whole seconds; this one is per wait, in milliseconds.
+// Bounds a transfer in time, in two ways libcurl cannot (its own limits count whole seconds and
+// do not scale):
+// - a stall: no byte moved, either way, for longer than the read limit after the connection
+//   stood; the connect time-out is a budget of its own;
+// - a crawl: less than 1 KiB a second over a minute (both scaled), so a peer that sends one byte
+//   now and then cannot keep a request alive for ever.
 class TStallGuard {
   public:
     TStallGuard(CURL* easy, int64_t limitMs);
     bool Stalled() const { return FStalled; }
+    bool Crawled() const { return FCrawled; }
+
+    // The rule of the crawl limit alone, so that callers with their own loop share it.
+    class TCrawlMeter {
+      public:
+        TCrawlMeter();
+        // Counts moved bytes; false once a window passed with too few of them.
+        bool Moved(uint64_t totalBytes, std::chrono::steady_clock::time_point now);
+
+      private:
+        int64_t FWindowMs;
+        uint64_t FMinBytes;
+        std::chrono::steady_clock::time_point FWindowStart;
+        uint64_t FWindowBytes = 0;
+    };
 
   private:
     static int OnProgress(void* self, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal,
                           curl_off_t ulnow);
+    static int OnConnected(void* self, char* primaryIp, char* localIp, int primaryPort, int localPort);
     int64_t FLimitMs;
     std::chrono::steady_clock::time_point FLast;
     curl_off_t FLastDown = 0, FLastUp = 0;
+    TCrawlMeter FCrawl;
     bool FStalled = false;
+    bool FCrawled = false;
 };
 
 // The error text of a failed transfer: libcurl's own detail where it gave one.
 std::string ErrorText(CURLcode code, const char* errorBuffer, const TStallGuard* guard = nullptr);
+
+// The most a camera page may hold ; more is a failed request.
+inline constexpr size_t CameraPageLimit = 16 * 1024 * 1024;
+
+// A GET whose 2xx body, at most MaxBytes, becomes Body; no redirection is followed. Any error,
+// another status or a longer body gives false and leaves Body as it was.
+bool GetText(const std::string& URL, std::string& Body, int64_t TimeoutMs, const std::string& User,
+             const std::string& Password, size_t MaxBytes);
 
 } // namespace http

@@ -1,6 +1,7 @@
 #include "MultipartUpload.h"
 
 #include "HttpClient.h"
+#include "platform/Fd.h"
 #include "platform/Platform.h"
 
 #include <fcntl.h>
@@ -83,25 +84,12 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-// Waits until the socket can be read (or written) or limitMs pass; false on time-out.
-bool WaitSocket(curl_socket_t fd, bool forWrite, int64_t limitMs) {
-    pollfd p{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0};
-    auto end = TClock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - TClock::now()).count();
-        if (left <= 0) return false;
-        int r = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1000)));
-        if (r > 0) return true;
-        if (r < 0 && errno != EINTR) return false;
-    }
-}
-
 bool SendAll(CURL* c, curl_socket_t fd, const char* p, size_t n, int64_t limitMs, std::string& error) {
     while (n > 0) {
         size_t sent = 0;
         CURLcode rc = curl_easy_send(c, p, n, &sent);
         if (rc == CURLE_AGAIN) {
-            if (!WaitSocket(fd, true, limitMs)) {
+            if (platform::WaitFd(fd, POLLOUT, limitMs) <= 0) {
                 error = "Write timed out.";
                 return false;
             }
@@ -117,8 +105,10 @@ bool SendAll(CURL* c, curl_socket_t fd, const char* p, size_t n, int64_t limitMs
     return true;
 }
 
-// One read; 0 at the end of the stream; -1 on a time-out or an error (with the text set).
-ssize_t Receive(CURL* c, curl_socket_t fd, char* buf, size_t n, int64_t limitMs, std::string& error) {
+// One read; 0 at the end of the stream; -1 on a time-out, an error or the end of the answer's
+// time (with the text set).
+ssize_t Receive(CURL* c, curl_socket_t fd, char* buf, size_t n, int64_t limitMs, TClock::time_point deadline,
+                std::string& error) {
     for (;;) {
         size_t got = 0;
         CURLcode rc = curl_easy_recv(c, buf, n, &got);
@@ -127,7 +117,8 @@ ssize_t Receive(CURL* c, curl_socket_t fd, char* buf, size_t n, int64_t limitMs,
             error = curl_easy_strerror(rc);
             return -1;
         }
-        if (!WaitSocket(fd, false, limitMs)) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now()).count();
+        if (left <= 0 || platform::WaitFd(fd, POLLIN, std::min<int64_t>(limitMs, left)) <= 0) {
             error = "Read timed out.";
             return -1;
         }
@@ -135,6 +126,33 @@ ssize_t Receive(CURL* c, curl_socket_t fd, char* buf, size_t n, int64_t limitMs,
 }
 
 } // namespace
+
+bool ParseAnswerHead(const std::string& head, TAnswerHead& out) {
+    out = TAnswerHead();
+    size_t eol = head.find("\r\n");
+    out.StatusLine = head.substr(0, eol);
+    if (out.StatusLine.compare(0, 5, "HTTP/") != 0) return false;
+    size_t sp = out.StatusLine.find(' ');
+    if (sp == std::string::npos) return false;
+    const char* code = out.StatusLine.c_str() + sp + 1;
+    if (code[0] < '0' || code[0] > '9') return false;
+    out.Status = std::strtol(code, nullptr, 10);
+    for (size_t p = eol; p != std::string::npos && p + 2 < head.size(); p = head.find("\r\n", p + 2)) {
+        const char* line = head.c_str() + p + 2;
+        if (strncasecmp(line, "Location:", 9) == 0) out.Location = true;
+        if (strncasecmp(line, "Content-Length:", 15) == 0) {
+            char* end = nullptr;
+            const char* v = line + 15;
+            while (*v == ' ' || *v == '\t')
+                ++v;
+            errno = 0;
+            long long n = std::strtoll(v, &end, 10);
+            if (end == v || n < 0 || errno == ERANGE) return false;
+            out.ContentLength = n;
+        }
+    }
+    return true;
+}
 
 std::vector<std::pair<std::string, std::string>>
 UploadHeaders(const TMultipartBody& Body, const std::string& HostLine, bool BrowserLike) {
@@ -173,20 +191,17 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
         result.Error = "Invalid request.";
         return result;
     }
-    http::TEasy easy = http::NewEasy();
+    char err[CURL_ERROR_SIZE];
+    std::string url = "http://" + Host + ":" + std::to_string(Port) + "/";
+    http::TEasy easy = http::NewRequest(url, err, ConnectMs);
     if (!easy) {
         result.Error = "Out of memory.";
         return result;
     }
     CURL* c = easy.get();
-    char err[CURL_ERROR_SIZE] = {};
-    std::string url = "http://" + Host + ":" + std::to_string(Port) + "/";
     int64_t readLimit = platform::Timeout(ReadMs);
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
     curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
     curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(ConnectMs)));
     CURLcode rc = curl_easy_perform(c);
     if (rc != CURLE_OK) {
         result.Error = http::ErrorText(rc, err);
@@ -196,6 +211,8 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
     curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &fd);
     if (!SendAll(c, fd, head.data(), head.size(), readLimit, result.Error)) return result;
     std::vector<char> buf(256 * 1024);
+    http::TStallGuard::TCrawlMeter crawl;
+    uint64_t sent = 0;
     for (;;) {
         bool failed = false;
         size_t n = Body.Read(buf.data(), buf.size(), failed);
@@ -205,64 +222,64 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
         }
         if (n == 0) break;
         if (!SendAll(c, fd, buf.data(), n, readLimit, result.Error)) return result;
+        sent += n;
+        if (!crawl.Moved(sent, TClock::now())) {
+            result.Error = "The transfer is too slow.";
+            return result;
+        }
     }
 
     // The answer: interim 1xx heads are skipped; the body of the real one is read and dropped.
+    // A camera may take its time to flash before it answers, but the answer as a whole, the
+    // interim heads and the body have their bounds.
+    auto deadline = TClock::now() + std::chrono::milliseconds(platform::Timeout(AnswerTimeLimit));
     std::string in;
-    bool location = false;
-    int64_t bodyLeft = -1;
-    for (;;) {
+    TAnswerHead answer;
+    for (int interim = 0;; ++interim) {
+        if (interim > MaxInterimAnswers) {
+            result.Error = "Too many interim answers.";
+            return result;
+        }
         size_t end;
         while ((end = in.find("\r\n\r\n")) == std::string::npos) {
             if (in.size() > 65536) {
                 result.Error = "The answer's head is too long.";
                 return result;
             }
-            ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, result.Error);
+            ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, result.Error);
             if (n <= 0) {
                 if (n == 0) result.Error = "The connection was closed before an answer came.";
                 return result;
             }
             in.append(buf.data(), static_cast<size_t>(n));
         }
-        std::string answer = in.substr(0, end + 2);
+        ParseAnswerHead(in.substr(0, end + 2), answer);
         in.erase(0, end + 4);
-        result.StatusLine = answer.substr(0, answer.find("\r\n"));
-        result.Status = 0;
-        if (result.StatusLine.compare(0, 5, "HTTP/") == 0) {
-            size_t sp = result.StatusLine.find(' ');
-            if (sp != std::string::npos)
-                result.Status = std::strtol(result.StatusLine.c_str() + sp + 1, nullptr, 10);
-        }
-        if (result.Status >= 100 && result.Status <= 199) continue;
-        location = false;
-        for (size_t p = answer.find("\r\n"); p != std::string::npos && p + 2 < answer.size();
-             p = answer.find("\r\n", p + 2)) {
-            const char* line = answer.c_str() + p + 2;
-            if (strncasecmp(line, "Location:", 9) == 0) location = true;
-            if (strncasecmp(line, "Content-Length:", 15) == 0)
-                bodyLeft = std::strtoll(line + 15, nullptr, 10);
-        }
-        break;
+        result.StatusLine = answer.StatusLine;
+        result.Status = answer.Status;
+        if (answer.Status < 100 || answer.Status > 199) break;
     }
-    if (bodyLeft >= 0)
-        bodyLeft -= static_cast<int64_t>(std::min<size_t>(in.size(), static_cast<size_t>(bodyLeft)));
+    int64_t bodyLeft = answer.ContentLength;
+    uint64_t bodyRead = in.size();
+    if (bodyLeft >= 0) bodyLeft -= std::min<int64_t>(static_cast<int64_t>(in.size()), bodyLeft);
     while (bodyLeft != 0) {
         std::string error;
-        ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, error);
-        if (n == 0) break;
-        if (n < 0) {
-            // Without a length the answer ends when the camera stops sending; with one, a
-            // short body is a broken exchange.
-            if (bodyLeft > 0) {
-                result.Error = error;
-                return result;
-            }
-            break;
+        ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, error);
+        if (n == 0 && bodyLeft < 0) break; // without a length the answer ends when the camera closes
+        if (n <= 0) {
+            // Cut off: closed before its length, reset or silent. Whether the camera took the
+            // image cannot be told, so it is not reported as taken.
+            result.Error = n == 0 ? "The connection was closed before the answer was complete." : error;
+            return result;
+        }
+        bodyRead += static_cast<uint64_t>(n);
+        if (bodyRead > MaxAnswerBody) {
+            result.Error = "The answer is too long.";
+            return result;
         }
         if (bodyLeft > 0) bodyLeft -= std::min<int64_t>(bodyLeft, n);
     }
-    result.Accepted = result.Status >= 200 && result.Status <= 299 && !location;
+    result.Accepted = result.Status >= 200 && result.Status <= 299 && !answer.Location;
     if (!result.Accepted) result.Error = result.StatusLine;
     return result;
 }

@@ -38,9 +38,26 @@ struct TUploadResult {
     std::string Error;      // the status line of an unaccepted answer, or the client's error text
 };
 
+// The head of an answer to an upload: its status line, the status, whether it names a Location
+// and its Content-Length (-1 when it has none). False when the head is no HTTP answer.
+struct TAnswerHead {
+    std::string StatusLine;
+    long Status = 0;
+    bool Location = false;
+    int64_t ContentLength = -1;
+};
+bool ParseAnswerHead(const std::string& head, TAnswerHead& out);
+
+// Bounds of the answer read after an upload: how many interim 1xx heads, how long the whole
+// answer may take (scaled), and how much body is read before the answer counts as broken.
+inline constexpr int MaxInterimAnswers = 32;
+inline constexpr int64_t AnswerTimeLimit = 600000;
+inline constexpr uint64_t MaxAnswerBody = 1 << 20;
+
 // POSTs the body to Target on Host:Port as HTTP/1.0 with exactly Headers, in their order and
 // nothing else; waits at most ConnectMs to connect and ReadMs for each wait for data (both
-// scaled here); skips interim 1xx answers; follows no redirection.
+// scaled here); skips interim 1xx answers; follows no redirection. An answer that is cut off
+// (closed before its Content-Length, reset, or silent) is never accepted.
 TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
                             const std::vector<std::pair<std::string, std::string>>& Headers,
                             TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs);

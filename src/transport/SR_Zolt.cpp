@@ -98,7 +98,7 @@ bool TTZoltSeries::RefreshParams() {
     try {
         std::thread reader([&] {
             for (int i = 0; i < 7; ++i)
-                if (!TTools::HttpGet(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", ""))
+                if (!http::GetText(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", "", http::CameraPageLimit))
                     texts[i].clear();
             busy = false;
         });
@@ -138,7 +138,8 @@ bool TTZoltSeries::CheckLogin() {
     std::string body;
     std::string url = DefaultBaseURL() + "/get_params.cgi?user=" + http::PercentEncode(FAccount) +
                       "&pwd=" + http::PercentEncode(FPass);
-    return TTools::HttpGet(url, body, LoginTimeout, "", "") && body.find("Auth Failed") == std::string::npos;
+    return http::GetText(url, body, LoginTimeout, "", "", http::CameraPageLimit) &&
+           body.find("Auth Failed") == std::string::npos;
 }
 
 std::string TTZoltSeries::GetParamValue(const std::string& Name) {

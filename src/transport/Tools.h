@@ -11,6 +11,11 @@ std::string LowerCase(std::string s);
 std::string TrimText(const std::string& s);
 // A regular file (or a link to one) at path.
 bool FileExists(const std::string& path);
+// A regular file at path itself: a link, even to a file, is not one.
+bool IsPlainFile(const std::string& path);
+// Renames from onto to, replacing whatever stands there: a file, a link (never its target) or a
+// folder with its content. False (errno set) when it cannot.
+bool ReplaceFile(const std::string& from, const std::string& to);
 // Writes all n bytes to fd, going on after interruptions.
 bool WriteAll(int fd, const char* data, size_t n);
 

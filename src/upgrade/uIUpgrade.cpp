@@ -3,7 +3,11 @@
 #include "lang/IniFile.h"
 #include "transport/HttpClient.h"
 #include "transport/Tools.h"
+#include "ImageCache.h"
+#include "platform/Fd.h"
 #include "uIUpgradeOpt.h"
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,15 +26,26 @@ std::string& OptionServer() {
     return s;
 }
 
+constexpr size_t kMaxNameBytes = 255;
+
 // A package name from the firmware list becomes a local file name and part of a URL: anything
-// that could leave the temporary folder or break the request is refused.
+// that could leave the temporary folder, take one of the program's own files or break the
+// request is refused.
 bool IsSafePackageName(const std::string& name) {
-    if (name.empty() || name.find('/') != std::string::npos || name.find('\\') != std::string::npos ||
-        name.find("..") != std::string::npos)
+    if (name.empty() || name.size() > kMaxNameBytes || name.find('/') != std::string::npos ||
+        name.find('\\') != std::string::npos || name.find("..") != std::string::npos ||
+        imagecache::IsOwnFileName(name))
         return false;
     for (unsigned char c : name)
         if (c < 0x20 || c == 0x7F) return false;
     return true;
+}
+
+// The server folder comes from the camera for UI firmware: one that would step out of the
+// firmware server's tree, or is no name at all, fetches nothing.
+bool IsSafeServerFolder(const std::string& folder) {
+    std::string t = TrimText(folder);
+    return !t.empty() && t != "." && t != ".." && folder.size() <= kMaxNameBytes;
 }
 
 } // namespace
@@ -115,18 +130,25 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     NO.clear();
     std::string section = GetSectionName();
     if (section.empty()) return;
-    std::string list;
+    std::string folder = LowerCase(GetServerFolder());
+    if (!IsSafeServerFolder(folder)) return;
+    std::string temp, mine;
     try {
-        list = TTools::GetTempDir() + "Firmware.ini";
-        unlink(list.c_str());
-        std::string url =
-            FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/firmware.txt";
-        TUpgradeOpt::DownloadFile(url, list);
+        temp = TTools::GetTempDir();
+        unlink((temp + "Firmware.ini").c_str());
+        // This session reads its own copy; sessions running side by side (another folder, another
+        // process) would otherwise read each other's lists.
+        mine = temp + ".Firmware.ini-XXXXXX";
+        platform::TFd hold(mkostemp(mine.data(), O_CLOEXEC));
+        if (!hold.Valid()) return;
+        TUpgradeOpt::DownloadFile(FirmwareServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine,
+                                  TUpgradeOpt::MaxListSize);
     } catch (...) {
         // The list is simply missing then; the session reports that no version was found.
     }
-    if (list.empty() || !FileExists(list)) return;
-    TIniFile ini(list);
+    if (mine.empty() || !IsPlainFile(mine)) return;
+    TIniFile ini(mine);
+    rename(mine.c_str(), (temp + "Firmware.ini").c_str());
     Version = ini.ReadString(section, GetVersionKey(), "");
     MD5 = ini.ReadString(section, "MD5", "");
     NO = ini.ReadString(section, "NO", "");
@@ -143,20 +165,32 @@ bool TUpgradeObject::DoUpgrade(std::string&) {
 
 int TUpgradeObject::PreparePackage(const std::string& MD5) {
     std::string name = TrimText(FFirmwareFile);
-    if (!IsSafePackageName(name)) return 1;
+    std::string imageName = GetImageFileName();
+    std::string folder = LowerCase(GetServerFolder());
+    if (!IsSafePackageName(name) || !IsSafePackageName(imageName) || !IsSafeServerFolder(folder)) return 1;
     std::string temp = TTools::GetTempDir();
-    std::string url = FirmwareServerBase() + http::PercentEncode(LowerCase(GetServerFolder())) + "/" +
-                      http::PercentEncode(name);
+    std::string url = FirmwareServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
     std::string package = temp + name;
-    FImagePath = temp + GetImageFileName();
+    FImagePath = temp + imageName;
+
+    imagecache::TImageLock lock(FImagePath);
     int result = 0;
-    if (!FileExists(FImagePath)) {
+    if (!imagecache::IsVerified(FImagePath, MD5, folder)) {
+        imagecache::Forget(FImagePath);
         if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
         if (!TUpgradeOpt::CheckMD5(package, MD5)) return 2;
-        if (!TUpgradeOpt::UnzipFile(package, FImagePath)) return 3;
-        result = FileExists(FImagePath) ? 0 : 4;
+        // Everything the archive holds lands in a scratch folder of this image alone; only the
+        // image leaves it, and the rest goes with the folder.
+        std::string scratch = imagecache::ScratchDir(FImagePath);
+        TTools::DeleteDir(scratch, true);
+        if (mkdir(scratch.c_str(), 0700) != 0) return 3;
+        bool unpacked = TUpgradeOpt::UnzipFile(package, scratch + imageName) &&
+                        imagecache::Install(scratch + imageName, FImagePath, MD5, folder);
+        TTools::DeleteDir(scratch, true);
+        if (!unpacked) return 3;
+        result = IsPlainFile(FImagePath) ? 0 : 4;
     }
-    if (FileExists(package)) unlink(package.c_str());
+    if (IsPlainFile(package)) unlink(package.c_str());
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "uIUpgradeOpt.h"
 
+#include "platform/Fd.h"
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
 #include "transport/Tools.h"
@@ -19,23 +20,23 @@
 
 namespace {
 
-struct TFd {
-    int Fd = -1;
-    explicit TFd(int fd) : Fd(fd) {}
-    ~TFd() {
-        if (Fd >= 0) close(Fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-};
+using platform::TFd;
 
 struct TSink {
     int Fd;
+    uint64_t Max;
+    uint64_t Written = 0;
     bool Failed = false;
+    bool TooLarge = false;
 };
 
 size_t ToFile(char* data, size_t size, size_t n, void* user) {
     auto* sink = static_cast<TSink*>(user);
+    sink->Written += size * n;
+    if (sink->Written > sink->Max) {
+        sink->TooLarge = true;
+        return 0;
+    }
     if (!WriteAll(sink->Fd, data, size * n)) {
         sink->Failed = true;
         return 0;
@@ -77,37 +78,51 @@ int EnterDir(int dirfd, const std::string& name) {
 
 } // namespace
 
-bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target) {
-    TFd out(open(Target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (out.Fd < 0)
+bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target, uint64_t MaxBytes) {
+    // Written under a fresh name beside Target and renamed onto it, so that a link planted at
+    // Target is replaced, never followed, and a reader never sees a file that is still growing.
+    auto slash = Target.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : Target.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? Target : Target.substr(slash + 1);
+    std::string temp = folder + "." + base + ".part-XXXXXX";
+    platform::TFd out(mkostemp(temp.data(), O_CLOEXEC));
+    if (!out.Valid())
         throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
     std::string error;
-    http::TEasy easy = http::NewEasy();
+    char err[CURL_ERROR_SIZE];
+    http::TEasy easy = http::NewRequest(URL, err, ConnectTimeout);
     if (!easy) {
-        error = "Out of memory.";
-    } else if (!http::IsSafeTarget(URL)) {
-        error = "Invalid URL.";
+        error = http::IsSafeTarget(URL) ? "Out of memory." : "Invalid URL.";
     } else {
         CURL* c = easy.get();
-        char err[CURL_ERROR_SIZE] = {};
-        TSink sink{out.Fd};
-        curl_easy_setopt(c, CURLOPT_URL, URL.c_str());
-        curl_easy_setopt(c, CURLOPT_ERRORBUFFER, err);
+        TSink sink{out.Get(), MaxBytes};
         curl_easy_setopt(c, CURLOPT_USERAGENT, UserAgent);
-        curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(ConnectTimeout)));
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, MaxRedirects);
         curl_easy_setopt(c, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
         curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
         curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
+        curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBytes));
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &ToFile);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
         http::TStallGuard guard(c, platform::Timeout(ReadTimeout));
         CURLcode rc = curl_easy_perform(c);
-        if (sink.Failed)
+        if (sink.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+            // Refused as a whole: nothing of an answer past the bound is kept or read.
+            error = http::ErrorText(CURLE_FILESIZE_EXCEEDED, nullptr);
+            if (ftruncate(out.Get(), 0) != 0) error += " " + std::string(std::strerror(errno));
+        }
+        else if (sink.Failed)
             error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);
         else if (rc != CURLE_OK)
             error = http::ErrorText(rc, err, &guard);
+    }
+    out.Reset();
+    // Target keeps what was written, whole or not, as the caller expects to find it.
+    if (!ReplaceFile(temp, Target)) {
+        int saved = errno;
+        unlink(temp.c_str());
+        throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(saved));
     }
     if (error.empty()) return true;
     platform::MessageBox(error, "错误", platform::MB_ICONERROR);
@@ -118,11 +133,11 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
     std::unique_ptr<EVP_MD_CTX, TMdDeleter> ctx(EVP_MD_CTX_new());
     if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
     TFd in(open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.Fd >= 0) {
-        posix_fadvise(in.Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (in.Get() >= 0) {
+        posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         std::vector<char> buf(64 * 1024);
         for (;;) {
-            ssize_t n = read(in.Fd, buf.data(), buf.size());
+            ssize_t n = read(in.Get(), buf.data(), buf.size());
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 // A file that cannot be read counts as empty, as one that cannot be opened does.
@@ -157,7 +172,7 @@ bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Targe
     auto slash = Target.rfind('/');
     std::string folder = slash == std::string::npos ? "." : Target.substr(0, slash + 1);
     TFd root(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.Fd < 0) return false;
+    if (root.Get() < 0) return false;
 
     std::unique_ptr<archive, TArchiveDeleter> a(archive_read_new());
     if (!a) return false;
@@ -177,7 +192,7 @@ bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Targe
             break;
         }
         // Walk down to the entry's folder one component at a time, refusing planted links.
-        int dir = dup(root.Fd);
+        int dir = dup(root.Get());
         size_t folders = type == AE_IFDIR ? parts.size() : parts.size() - 1;
         for (size_t i = 0; i < folders && dir >= 0; ++i) {
             int next = EnterDir(dir, parts[i]);
@@ -193,7 +208,7 @@ bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Targe
         const std::string& name = parts.back();
         unlinkat(dir, name.c_str(), 0);
         TFd out(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (out.Fd < 0) {
+        if (out.Get() < 0) {
             ok = false;
             break;
         }
@@ -208,18 +223,18 @@ bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Targe
                 break;
             }
             // Sparse entries arrive with gaps; keep the file's layout by seeking over them.
-            if (offset != written && lseek(out.Fd, offset, SEEK_SET) < 0) {
+            if (offset != written && lseek(out.Get(), offset, SEEK_SET) < 0) {
                 ok = false;
                 break;
             }
-            if (!WriteAll(out.Fd, static_cast<const char*>(buf), size)) {
+            if (!WriteAll(out.Get(), static_cast<const char*>(buf), size)) {
                 ok = false;
                 break;
             }
             written = offset + static_cast<int64_t>(size);
         }
         if (ok && rc != ARCHIVE_EOF) ok = false;
-        if (ok && ftruncate(out.Fd, written) != 0) ok = false;
+        if (ok && ftruncate(out.Get(), written) != 0) ok = false;
     }
     if (ok && rc != ARCHIVE_EOF) ok = false;
     // A refused or damaged archive yields no image, even if the image itself came out whole.

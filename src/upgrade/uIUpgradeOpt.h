@@ -10,11 +10,15 @@ class TUpgradeOpt {
     static constexpr int64_t ReadTimeout = 3000;
     static constexpr long MaxRedirects = 15;
     static constexpr uint64_t MaxExtractedSize = 1ULL << 30;
+    // The most a package or a firmware list may hold; a larger answer is a failed download.
+    static constexpr uint64_t MaxPackageSize = 1ULL << 30;
+    static constexpr uint64_t MaxListSize = 1ULL << 20;
     static constexpr const char* UserAgent = "Mozilla/4.0(compatible; MSIE 6.0; Windows 98; Maxthon)";
 
     // Throws std::runtime_error when Target cannot be created; every transfer failure is shown in
     // an error box and gives false.
-    static bool DownloadFile(const std::string& URL, const std::string& Target);
+    static bool DownloadFile(const std::string& URL, const std::string& Target,
+                             uint64_t MaxBytes = MaxPackageSize);
     static bool CheckMD5(const std::string& FileName, const std::string& Expected);
     // Unpacks Archive into the folder of Target. Never writes outside that folder; a damaged or
     // hostile archive gives false.

@@ -1,3 +1,4 @@
+#include "upgrade/ImageCache.h"
 #include "app/UpgradeThread.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
@@ -51,9 +52,10 @@ class Session : public testsupport::TLangSandbox {
     void SetUp() override {
         TLangSandbox::SetUp();
         Upgrade = std::make_shared<TScriptedUpgrade>();
-        // An image left by an earlier session: the package step succeeds without a download.
+        // A verified image left by an earlier session: the package step succeeds without a download.
         Upgrade->SetFirmwareFile("pkg.zip");
-        testsupport::WriteFile(Temp + "pkg.bin", "image");
+        testsupport::WriteFile(Temp + "unpacked", "image");
+        ASSERT_TRUE(imagecache::Install(Temp + "unpacked", Temp + "pkg.bin", Upgrade->Md5, "system"));
     }
     std::vector<std::string> Run() {
         std::vector<std::string> lines;
