@@ -194,21 +194,73 @@ TEST_F(Upload, BrokenExchangesFail) {
     EXPECT_EQ(msg.rfind("Upgrade failed:", 0), 0u);
 }
 
+TEST_F(Upload, AnAnswerCutOffOrWithoutEndIsNeverASuccess) {
+    TWithImage<THSYSUpgrade> h;
+    Aim(h, kSysSig + "x");
+    std::string msg;
+    // 200 with a Content-Length, then the camera goes away before the body is whole.
+    TCanned cut = Answer(200, "short");
+    cut.Head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n";
+    Srv.On("/cgi-bin/upgrade_firmware.cgi", cut);
+    EXPECT_FALSE(h.DoUpgrade(msg));
+    EXPECT_EQ(msg, "Upgrade failed:The connection was closed before the answer was complete.");
+    // 200, then silence past the per-wait bound.
+    cut.TrickleBytes = 1;
+    cut.TrickleDelayMs = 2000;
+    Srv.On("/cgi-bin/upgrade_firmware.cgi", cut);
+    EXPECT_FALSE(h.DoUpgrade(msg));
+    // Interim answers without end, and a body without end.
+    TCanned interim;
+    interim.Head = "HTTP/1.1 100 Continue\r\n";
+    for (int i = 0; i < 200; ++i)
+        interim.Body += "HTTP/1.1 100 Continue\r\n\r\n";
+    interim.TrickleBytes = 27;
+    interim.TrickleDelayMs = 2;
+    Srv.On("/cgi-bin/upgrade_firmware.cgi", interim);
+    EXPECT_FALSE(h.DoUpgrade(msg));
+    EXPECT_EQ(msg, "Upgrade failed:Too many interim answers.");
+    TCanned endless;
+    endless.Head = "HTTP/1.1 200 OK\r\n";
+    endless.Body = std::string(MaxAnswerBody + 4096, 'b');
+    Srv.On("/cgi-bin/upgrade_firmware.cgi", endless);
+    EXPECT_FALSE(h.DoUpgrade(msg));
+    EXPECT_EQ(msg, "Upgrade failed:The answer is too long.");
+    // Without a length, a camera that closes after its answer has answered.
+    TCanned closing;
+    closing.Head = "HTTP/1.1 200 OK\r\n";
+    closing.Body = "done";
+    Srv.On("/cgi-bin/upgrade_firmware.cgi", closing);
+    EXPECT_TRUE(h.DoUpgrade(msg)) << msg;
+}
+
+TEST(AnswerHead, StatusLocationAndLength) {
+    TAnswerHead a;
+    EXPECT_TRUE(ParseAnswerHead("HTTP/1.0 200 OK\r\nlocation: x\r\ncontent-length:  12\r\n", a));
+    EXPECT_EQ(a.Status, 200);
+    EXPECT_TRUE(a.Location);
+    EXPECT_EQ(a.ContentLength, 12);
+    EXPECT_FALSE(ParseAnswerHead("HTTP/1.1 200 OK\r\nContent-Length: -5\r\n", a));
+    EXPECT_FALSE(ParseAnswerHead("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n", a));
+    EXPECT_FALSE(ParseAnswerHead("ICY 200 OK\r\n", a));
+    EXPECT_EQ(a.StatusLine, "ICY 200 OK");
+    EXPECT_EQ(a.Status, 0);
+}
+
 TEST_F(Upload, PortEightyIsLeftOutOfUrlAndHost) {
     EXPECT_EQ(HostWithPort("192.168.1.126", 80), "192.168.1.126");
     EXPECT_EQ(HostWithPort("192.168.1.126", 81), "192.168.1.126:81");
 }
 
-TEST_F(Upload, AccountInTheQueryIsPercentEncoded) {
+TEST_F(Upload, AccountInTheQueryIsEncodedOnlyWhereItWouldChangeTheRequest) {
     TWithImage<TFSYSUpgrade> u;
     Aim(u, kSysSig);
     u.SetUser("a b&c");
-    u.SetPassword("p#1");
+    u.SetPassword("p#1!@$*&#%/?");
     Srv.On("/upgrade_firmware.cgi", Answer(200, ""));
     std::string msg;
     ASSERT_TRUE(u.DoUpgrade(msg));
-    EXPECT_EQ(Capture().Lines[0],
-              "POST /upgrade_firmware.cgi?user=a%20b%26c&pwd=p%231&next_url=reboot.htm HTTP/1.0");
+    EXPECT_EQ(Capture().Lines[0], "POST /upgrade_firmware.cgi?user=a%20b%26c&pwd=p%231!@$*%26%23%25/?"
+                                  "&next_url=reboot.htm HTTP/1.0");
 }
 
 TEST_F(Upload, StatusPagesOfBothSeries) {

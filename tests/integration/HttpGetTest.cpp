@@ -135,3 +135,35 @@ TEST(HttpGetText, OnlyATwoHundredAnswerIsABody) {
     EXPECT_EQ(HeaderOf(srv.Requests().back(), "Authorization"), "Basic YWRtaW46");
     EXPECT_EQ(HeaderOf(srv.Requests()[0], "Authorization"), "");
 }
+
+TEST(HttpGet, AnswersWithoutStatusLineOrCutShortAreStillRead) {
+    TTestHttpServer srv;
+    TCanned bare;
+    bare.Body = "OEMX";
+    bare.NoHead = true;
+    srv.On("/oem.txt", bare);
+    std::string body;
+    EXPECT_TRUE(TTools::HttpGet(srv.Url("/oem.txt"), body, 20000, "", ""));
+    EXPECT_EQ(body, "OEMX");
+    TCanned shortBody;
+    shortBody.Head = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n";
+    shortBody.Body = "var app_ver=\"1.2\";";
+    srv.On("/appver.js", shortBody);
+    EXPECT_TRUE(TTools::HttpGet(srv.Url("/appver.js"), body, 20000, "", ""));
+    EXPECT_EQ(body, shortBody.Body);
+}
+
+TEST(HttpGet, APeerThatTricklesCannotHoldARequestForEver) {
+    // One byte every few milliseconds stays inside each wait's bound, but the request as a whole
+    // must end: without the crawl limit this would take a minute.
+    TTestHttpServer srv;
+    TCanned trickle;
+    trickle.Head = "HTTP/1.1 200 OK\r\n";
+    trickle.Body = std::string(20000, 'x');
+    trickle.TrickleBytes = 1;
+    trickle.TrickleDelayMs = 3;
+    srv.On("/get_status.cgi", trickle);
+    std::string body;
+    EXPECT_FALSE(TTools::HttpGet(srv.Url("/get_status.cgi"), body, 20000, "", ""));
+    EXPECT_FALSE(TTools_Net::HttpGetText(srv.Url("/get_status.cgi"), body, 20000, "", ""));
+}

@@ -109,7 +109,7 @@ void TTestHttpServer::Serve(const sim::THttpRequest& request, sim::TConnection& 
         c.SendFile(answer.File);
         return;
     }
-    if (!c.Send(answer.Head + "\r\n")) return;
+    if (!answer.NoHead && !c.Send(answer.Head + "\r\n")) return;
     if (answer.TrickleBytes == 0) {
         c.Send(answer.Body);
         return;

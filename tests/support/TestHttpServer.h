@@ -22,6 +22,7 @@ struct TCanned {
     bool Hold = false;          // read the request, then never answer (until the server stops)
     bool CloseAtOnce = false;   // read the request, then close without a byte
     bool ReadBody = true;       // read a Content-Length body before answering
+    bool NoHead = false;        // send the body alone, as a server without a status line does
 };
 
 // A canned answer with a Content-Length that fits its body.
