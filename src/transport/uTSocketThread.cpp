@@ -2,13 +2,14 @@
 
 #include "Tools.h"
 #include "lang/Lang.h"
+#include "platform/Fd.h"
 #include "platform/Platform.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <openssl/evp.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,9 +55,7 @@ std::string BroadcastAddress() {
 
 } // namespace
 
-TPackageFile::TPackageFile(const std::string& path) {
-    FFd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-}
+TPackageFile::TPackageFile(const std::string& path) : FFd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
 TPackageFile::~TPackageFile() {
     Close();
 }
@@ -64,9 +63,8 @@ TPackageFile::~TPackageFile() {
 size_t TPackageFile::Read(void* buf, size_t n) {
     size_t got = 0;
     auto* p = static_cast<unsigned char*>(buf);
-    while (FFd >= 0 && got < n) {
-        ssize_t r = read(FFd, p + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
+    while (FFd.Valid() && got < n) {
+        ssize_t r = platform::ReadSome(FFd.Get(), p + got, n - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
     }
@@ -74,12 +72,11 @@ size_t TPackageFile::Read(void* buf, size_t n) {
 }
 
 bool TPackageFile::Skip(int64_t n) {
-    return FFd >= 0 && n >= 0 && lseek(FFd, n, SEEK_CUR) >= 0;
+    return FFd.Valid() && n >= 0 && lseek(FFd.Get(), n, SEEK_CUR) >= 0;
 }
 
 void TPackageFile::Close() {
-    if (FFd >= 0) close(FFd);
-    FFd = -1;
+    FFd.Reset();
 }
 
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
@@ -101,7 +98,8 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
     case 2: {
         char* end = nullptr;
         long v = std::strtol(value.c_str(), &end, 10);
-        r.CtpPort = (!value.empty() && end && *end == '\0' && v >= INT32_MIN && v <= INT32_MAX)
+        // A port outside 1 to 65535 would wrap where it is used; it reads as not a number.
+        r.CtpPort = (!value.empty() && end && *end == '\0' && v >= 1 && v <= 65535)
                         ? static_cast<int>(v)
                         : 81;
         break;
@@ -171,8 +169,8 @@ int TSocketThread::CreateSocket() {
 
 bool TSocketThread::IsPackageFile(const std::string& FileName) {
     TPackageFile f(FileName);
-    unsigned char head[28];
-    if (!f.IsOpen() || f.Read(head, 28) != 28) return false;
+    unsigned char head[pk2::HeadSize];
+    if (!f.IsOpen() || f.Read(head, sizeof head) != sizeof head) return false;
     return std::memcmp(head, "PK2", 4) == 0;
 }
 
@@ -180,19 +178,19 @@ bool TSocketThread::CheckPackageLimits(const std::string& FileName) {
     struct stat st {};
     if (stat(FileName.c_str(), &st) != 0) return false;
     TPackageFile f(FileName);
-    unsigned char head[28];
-    if (f.Read(head, 28) != 28) return false;
-    int64_t size = st.st_size, at = 28;
-    int32_t records = LittleEndian(head + 24);
+    unsigned char head[pk2::HeadSize];
+    if (f.Read(head, sizeof head) != sizeof head) return false;
+    int64_t size = st.st_size, at = pk2::HeadSize;
+    int32_t records = LittleEndian(head + pk2::CountOffset);
     for (int32_t i = 0; i < records; ++i) {
-        unsigned char rec[24];
-        if (f.Read(rec, 24) != 24) return false;
-        at += 24;
-        int32_t L = LittleEndian(rec + 20);
+        unsigned char rec[pk2::RecordHeadSize];
+        if (f.Read(rec, sizeof rec) != sizeof rec) return false;
+        at += pk2::RecordHeadSize;
+        int32_t L = LittleEndian(rec + pk2::LengthOffset);
         if (L < 0 || L > size - at) return false;
         if (std::memcmp(rec, "FILE", 4) == 0) {
             int32_t N, S;
-            if (L < 8 || !ReadInt(f, N) || N < 0 || N > 255 || N > L - 8) return false;
+            if (L < 8 || !ReadInt(f, N) || N < 0 || N > pk2::MaxNameLength || N > L - 8) return false;
             std::string name(static_cast<size_t>(N), '\0');
             if (f.Read(name.data(), name.size()) != name.size() || name.find('\0') != std::string::npos)
                 return false;
@@ -214,6 +212,7 @@ bool TSocketThread::CheckPackageLimits(const std::string& FileName) {
 int TSocketThread::ConnectCamera() {
     in_addr a{};
     if (inet_pton(AF_INET, FHost.c_str(), &a) != 1) return 4;
+    if (FHostPort < 1 || FHostPort > 65535) return 5; // never wrapped to another port
     FSockAddr = sockaddr_in{};
     FSockAddr.sin_family = AF_INET;
     FSockAddr.sin_port = htons(static_cast<uint16_t>(FHostPort));
@@ -226,12 +225,7 @@ int TSocketThread::ConnectCamera() {
 }
 
 bool TSocketThread::IsConnected() {
-    if (FSocket < 0) return false;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(FSocket, &set);
-    timeval tv{0, 0};
-    if (select(FSocket + 1, nullptr, &set, nullptr, &tv) <= 0) return false;
+    if (FSocket < 0 || platform::WaitFd(FSocket, POLLOUT, 0) <= 0) return false;
     int error = 0;
     socklen_t len = sizeof error;
     return getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
@@ -253,34 +247,40 @@ void TSocketThread::PutText(const std::string& text) {
 }
 
 bool TSocketThread::WaitReadable(int64_t ms) {
-    if (FSocket < 0) return false;
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(FSocket, &set);
-    int64_t s = platform::Timeout(ms);
-    timeval tv{static_cast<time_t>(s / 1000), static_cast<suseconds_t>((s % 1000) * 1000)};
-    return select(FSocket + 1, &set, nullptr, nullptr, &tv) > 0;
+    return FSocket >= 0 && platform::WaitFd(FSocket, POLLIN, platform::Timeout(ms)) > 0;
 }
 
 int TSocketThread::ReadReply(std::string& Text, int& Length) {
     Text.clear();
     Length = 0;
     if (FLeftover.empty() && !WaitReadable(AnswerTimeout)) return -2;
-    auto pollEnd = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
+    using TClock = std::chrono::steady_clock;
+    // The next answer gets PollLimit from the last interim one; the answer as a whole gets
+    // AnswerLimit, so that a camera streaming interim answers cannot hold the upload for ever.
+    auto answerEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(AnswerLimit));
+    auto pollEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
     for (;;) {
+        if (TClock::now() > answerEnd) return -2;
         std::memset(FRecvBuf, 0, sizeof FRecvBuf);
         ssize_t got;
         if (!FLeftover.empty()) {
+            // An answer cut by the end of the last read is made whole by the next one.
+            if (FLeftover.find("\r\n") == std::string::npos && FLeftover.size() < RecvSize - 1 &&
+                WaitReadable(AnswerTimeout)) {
+                char more[RecvSize];
+                ssize_t n = platform::RecvSome(FSocket, more, RecvSize - 1 - FLeftover.size(), 0);
+                if (n > 0) FLeftover.append(more, static_cast<size_t>(n));
+            }
             got = static_cast<ssize_t>(std::min(FLeftover.size(), RecvSize - 1));
             std::memcpy(FRecvBuf, FLeftover.data(), static_cast<size_t>(got));
             FLeftover.erase(0, static_cast<size_t>(got));
         } else {
-            got = recv(FSocket, FRecvBuf, RecvSize - 1, 0);
+            got = platform::RecvSome(FSocket, FRecvBuf, RecvSize - 1, 0);
         }
         if (got < 0) {
-            if (errno != EWOULDBLOCK && errno != EAGAIN && errno != EINTR) return -1;
+            if (errno != EWOULDBLOCK && errno != EAGAIN) return -1;
             // Nothing yet: poll once a second, but not for ever.
-            if (std::chrono::steady_clock::now() > pollEnd) return -2;
+            if (TClock::now() > pollEnd) return -2;
             platform::Sleep(PollPause);
             continue;
         }
@@ -293,6 +293,7 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
         if (Text.compare(0, 8, "Continue") == 0) {
             // The digit "0" right after the word and one more byte ends the wait unanswered.
             if (got >= 16 && FRecvBuf[15] == '0') return 1;
+            pollEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
             // A second answer that came in the same read is the next one.
             const char* eol = std::strstr(reinterpret_cast<const char*>(FRecvBuf), "\r\n");
             if (eol && eol + 2 < reinterpret_cast<const char*>(FRecvBuf) + got)
@@ -319,7 +320,7 @@ int TSocketThread::ReadRaw(std::string& Text, int& Length) {
     Length = 0;
     if (!WaitReadable(AnswerTimeout)) return -2;
     std::memset(FRecvBuf, 0, sizeof FRecvBuf);
-    ssize_t got = recv(FSocket, FRecvBuf, RecvSize - 1, 0);
+    ssize_t got = platform::RecvSome(FSocket, FRecvBuf, RecvSize - 1, 0);
     if (got < 0) return -1;
     if (got == 0) return -4;
     FRecvBuf[got] = 0;
@@ -356,16 +357,16 @@ int TSocketThread::SendText(const std::string& Message, std::string& Reply) {
 }
 
 int TSocketThread::SendRecord(TPackageFile& File) {
-    unsigned char rec[24];
-    if (File.Read(rec, 24) != 24) {
+    unsigned char rec[pk2::RecordHeadSize];
+    if (File.Read(rec, sizeof rec) != sizeof rec) {
         File.Close();
         return -1;
     }
-    int32_t L = LittleEndian(rec + 20);
+    int32_t L = LittleEndian(rec + pk2::LengthOffset);
     std::string reply;
     if (std::memcmp(rec, "FILE", 4) == 0) {
         int32_t N = 0, S = 0;
-        if (!ReadInt(File, N) || N < 0 || N > 255) return -1;
+        if (!ReadInt(File, N) || N < 0 || N > pk2::MaxNameLength) return -1;
         std::string name(static_cast<size_t>(N), '\0');
         if (File.Read(name.data(), name.size()) != name.size() || !ReadInt(File, S)) return -1;
         std::string part = name + " " + std::to_string(S);
@@ -410,8 +411,9 @@ int TSocketThread::SendRecord(TPackageFile& File) {
 }
 
 int TSocketThread::SearchCameras(TCtpSearchList& List) {
-    int s = platform::OpenSocket(SOCK_DGRAM, true, true);
-    if (s < 0) return 0;
+    platform::TFd socket(platform::OpenSocket(SOCK_DGRAM, true, true));
+    if (!socket.Valid()) return 0;
+    int s = socket.Get();
     // A port already taken is no failure: the system then picks the source port.
     (void)platform::BindIPv4(s, "", CtpSearchPort);
     sockaddr_in to{};
@@ -421,15 +423,16 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
     if (inet_pton(AF_INET, BroadcastAddress().c_str(), &to.sin_addr) == 1) {
         static const char search[] = "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n";
         sendto(s, search, sizeof search - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        // The window closes after SearchWait without an answer, and after SearchLimit in all, so
+        // that a flood of answers cannot keep it open.
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(ctp::SearchLimit));
         for (;;) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(s, &set);
-            int64_t ms = platform::Timeout(ctp::SearchWait);
-            timeval tv{static_cast<time_t>(ms / 1000), static_cast<suseconds_t>((ms % 1000) * 1000)};
-            if (select(s + 1, &set, nullptr, nullptr, &tv) <= 0) break;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            int64_t wait = std::min<int64_t>(platform::Timeout(ctp::SearchWait), left.count());
+            if (platform::WaitFd(s, POLLIN, wait) <= 0) break;
             char buf[512];
-            ssize_t n = recv(s, buf, sizeof buf, 0);
+            ssize_t n = platform::RecvSome(s, buf, sizeof buf, 0);
             if (n < 0) break;
             TCtpSearchRecord r;
             if (!ParseCtpSearchReply(std::string(buf, static_cast<size_t>(n)), r)) continue;
@@ -437,7 +440,6 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
             ++count;
         }
     }
-    close(s);
     return count;
 }
 
@@ -471,9 +473,9 @@ bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, c
         if (a.CloseSocket() != 0) return fail("IDS_CLOSEIPCERROR");
     }
     TPackageFile file(ImagePath);
-    unsigned char head[28];
-    if (file.Read(head, 28) != 28) return fail("IDS_UPGRADEFILEERR");
-    int32_t records = LittleEndian(head + 24);
+    unsigned char head[pk2::HeadSize];
+    if (file.Read(head, sizeof head) != sizeof head) return fail("IDS_UPGRADEFILEERR");
+    int32_t records = LittleEndian(head + pk2::CountOffset);
     platform::Sleep(ctp::BetweenSessions);
     const char* failed = nullptr;
     bool allSent = false;

@@ -1,6 +1,8 @@
 // The CTP/1.0 command session of the E series, its ".pk2" packages and its UDP search.
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <netinet/in.h>
 
 #include <cstdint>
@@ -11,6 +13,20 @@
 
 inline constexpr unsigned char CtpPayloadKey[8] = {0x5C, 0x0E, 0x91, 0xD7, 0x2A, 0x68, 0xF3, 0x1B};
 inline constexpr int CtpSearchPort = 7999;
+
+// The ".pk2" layout, little-endian throughout:
+//   header  28 bytes: "PK2\0" ... record count (int32) at offset 24
+//   record  24 bytes: tag ("FILE", "CMD " or another) ... payload length L (int32) at offset 20,
+//           then L bytes of payload
+//   FILE payload: name length N (int32), N name bytes, data size S (int32), S data bytes
+//   CMD payload:  L bytes of command text
+namespace pk2 {
+inline constexpr size_t HeadSize = 28;
+inline constexpr size_t CountOffset = 24;
+inline constexpr size_t RecordHeadSize = 24;
+inline constexpr size_t LengthOffset = 20;
+inline constexpr int32_t MaxNameLength = 255;
+} // namespace pk2
 
 struct TCtpSearchRecord {
     std::string DevName;  // 50
@@ -43,21 +59,22 @@ class TPackageFile {
     ~TPackageFile();
     TPackageFile(const TPackageFile&) = delete;
     TPackageFile& operator=(const TPackageFile&) = delete;
-    bool IsOpen() const { return FFd >= 0; }
+    bool IsOpen() const { return FFd.Valid(); }
     // Reads up to n bytes; the count read (less at the end of the file).
     size_t Read(void* buf, size_t n);
     bool Skip(int64_t n);
     void Close();
 
   private:
-    int FFd = -1;
+    platform::TFd FFd;
 };
 
 class TSocketThread {
   public:
     static constexpr int64_t AnswerTimeout = 8000;
     static constexpr int64_t PollPause = 1000;
-    static constexpr int64_t PollLimit = 60000; // a bound on polling after an interim answer
+    static constexpr int64_t PollLimit = 60000;    // after an interim answer, for the next one
+    static constexpr int64_t AnswerLimit = 600000; // one answer, its interim ones included
     static constexpr int64_t ConnectPause = 1000;
     static constexpr size_t RecvSize = 200;
     static constexpr size_t SendSize = 2048;
@@ -122,4 +139,5 @@ constexpr int64_t RebootRetryPause = 10000;
 constexpr int RebootRetries = 10;
 constexpr int64_t AfterRebootCheck = 5000;
 constexpr int64_t SearchWait = 300;
+constexpr int64_t SearchLimit = 3000; // the whole search window, however many answers come
 } // namespace ctp

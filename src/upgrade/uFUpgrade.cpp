@@ -25,7 +25,7 @@ namespace fseries {
 
 bool ReadStatusVersion(TUpgradeObject& U, const std::string& Key, std::string& Version) {
     std::string body;
-    std::string url = "http://" + U.GetIP() + ":" + std::to_string(U.GetPort()) + "/get_status.cgi";
+    std::string url = U.CameraBase() + "/get_status.cgi";
     if (!TTools::HttpGet(url, body, TUpgradeObject::CameraTimeout, "", "")) return false;
     if (body.find(Key) == std::string::npos) return false;
     Version = StatusValue(body, Key, '\'');

@@ -9,7 +9,7 @@
 bool THSYSUpgrade::ReadCurrentVersion() {
     bool r = TSysUpgradeObject::ReadCurrentVersion();
     std::string body;
-    std::string url = "http://" + FIP + ":" + std::to_string(FPort) + "/get_status.cgi";
+    std::string url = CameraBase() + "/get_status.cgi";
     if (!TTools::HttpGet(url, body, CameraTimeout, "", "") || body.find("sys_ver") == std::string::npos)
         return r;
     FCurVersion = StatusValue(body, "sys_ver", '"');

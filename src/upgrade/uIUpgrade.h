@@ -57,9 +57,10 @@ class TUpgradeObject {
 
     static constexpr int CameraTimeout = 20000;
 
-  protected:
     // "http://" + FIP + ":" + FPort, the start of every camera URL.
     std::string CameraBase() const;
+
+  protected:
     // GET of "/appver.js" with Basic authorization.
     bool ReadAppVer(std::string& Body);
     // The value after Key and the two characters that follow it, up to the next double quote.

@@ -9,12 +9,8 @@
 namespace zseries {
 
 namespace {
-std::string Base(TUpgradeObject& U) {
-    return "http://" + U.GetIP() + ":" + std::to_string(U.GetPort());
-}
-
 bool Get(TUpgradeObject& U, const std::string& path, std::string& body) {
-    return TTools::HttpGet(Base(U) + path + Query(U), body, TUpgradeObject::CameraTimeout, "", "");
+    return TTools::HttpGet(U.CameraBase() + path + Query(U), body, TUpgradeObject::CameraTimeout, "", "");
 }
 } // namespace
 

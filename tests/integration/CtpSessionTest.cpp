@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <chrono>
 #include <mutex>
 
 using namespace testsupport;
@@ -24,7 +25,10 @@ class TCtpPeer {
         std::string Line, Payload;
     };
     // The answer to message i (the login's body counts as its payload); "" sends nothing and
-    // keeps the connection open; a byte 0x01 inside pauses before the rest is sent.
+    // keeps the connection open; each byte 0x01 inside pauses PauseMs before the rest is sent;
+    // kStream sends interim answers back to back until the peer goes (at most 30 s).
+    static constexpr const char* kStream = "\x02";
+    int64_t PauseMs = 50;
     std::function<std::string(const TMessage&, size_t)> Answer = [](const TMessage& m, size_t) {
         return m.Line.find("CTP/1.0") != std::string::npos ? "CTP/1.0 200 OK\r\n\r\n" : "REPLY OK\r\n";
     };
@@ -68,11 +72,18 @@ class TCtpPeer {
                 }
                 return;
             }
-            size_t pause = a.find('\x01');
-            c.Send(a.substr(0, pause));
-            if (pause != std::string::npos) {
-                c.Wait(50);
-                c.Send(a.substr(pause + 1));
+            if (a == kStream) {
+                auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (std::chrono::steady_clock::now() < end && c.Send("REPLY Continue\r\n")) {
+                }
+                return;
+            }
+            for (size_t at = 0;;) {
+                size_t pause = a.find('\x01', at);
+                if (!c.Send(a.substr(at, pause == std::string::npos ? std::string::npos : pause - at))) return;
+                if (pause == std::string::npos) break;
+                c.Wait(PauseMs);
+                at = pause + 1;
             }
             if (!c.ReadLine(line, 4096, 5000)) return;
         }
@@ -327,6 +338,42 @@ TEST_F(Ctp, CameraRefusingADataChunkEndsWithTheReadError) {
     EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "system"), log), 1);
     EXPECT_EQ(log.substr(log.rfind(':', log.size() - 2) + 1), "Error on reading ROM for upgrade.\n") << log;
     EXPECT_EQ(simulation.Cameras()[0]->Upgrades(), 0);
+}
+
+TEST_F(Ctp, ProgressReportsKeepTheWaitAliveButNotForEver) {
+    TCtpPeer peer;
+    std::string reply;
+    // "Continue" every 5 s for two minutes: each one starts the next wait again.
+    peer.PauseMs = platform::Scaled(5000);
+    std::string progress;
+    for (int i = 0; i < 24; ++i)
+        progress += "REPLY Continue\r\n\x01";
+    peer.Answer = [progress](const TCtpPeer::TMessage&, size_t) { return progress + "REPLY OK\r\n"; };
+    {
+        TSocketThread s("127.0.0.1", peer.Port());
+        ASSERT_EQ(s.ConnectCamera(), 0);
+        EXPECT_EQ(s.SendText("CMD 10\r\necho hello", reply), 0);
+    }
+    // Interim answers back to back without end: the answer's own bound ends it.
+    peer.Answer = [](const TCtpPeer::TMessage&, size_t) { return std::string(TCtpPeer::kStream); };
+    TSocketThread s("127.0.0.1", peer.Port());
+    ASSERT_EQ(s.ConnectCamera(), 0);
+    EXPECT_EQ(s.SendText("CMD 10\r\necho hello", reply), -2);
+}
+
+TEST_F(Ctp, PortsOutsideTheRangeAreUnreachableNeverWrapped) {
+    TCtpPeer peer;
+    TSocketThread wrapped("127.0.0.1", peer.Port() + 65536);
+    EXPECT_EQ(wrapped.ConnectCamera(), 5);
+    TSocketThread zero("127.0.0.1", 0);
+    EXPECT_EQ(zero.ConnectCamera(), 5);
+    TCtpSearchRecord r;
+    ApplyCtpSearchLine("-portctp 65617", r);
+    EXPECT_EQ(r.CtpPort, 81);
+    ApplyCtpSearchLine("-portctp 0", r);
+    EXPECT_EQ(r.CtpPort, 81);
+    ApplyCtpSearchLine("-portctp 65535", r);
+    EXPECT_EQ(r.CtpPort, 65535);
 }
 
 TEST_F(Ctp, InterimAnswersAndTheCameraThatNeverComesBack) {
