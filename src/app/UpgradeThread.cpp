@@ -20,6 +20,7 @@ void TUpgradeThread::Start(std::unique_ptr<TUpgradeThread> Thread) {
         } catch (...) {
             // An error that escapes a step ends the session without a line.
         }
+        if (self->OnOutcome) platform::Synchronize([&] { self->OnOutcome(self->FLastKey); });
         if (self->OnFinished) platform::Synchronize([&] { self->OnFinished(); });
         self.reset();
     }).detach();
@@ -35,7 +36,9 @@ void TUpgradeThread::DoLog() {
 }
 
 void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) {
-    Log(GetLangStr(Key) + Tail);
+    // The tail is a version from the camera or the firmware list: one event stays one line.
+    FLastKey = Key;
+    Log(GetLangStr(Key) + EscapeControls(Tail));
 }
 
 void TUpgradeThread::Execute() {
@@ -96,6 +99,7 @@ void TUpgradeThread::Execute() {
     LogKey("IDS_UPGRADING");
     std::string message;
     if (!U.DoUpgrade(message)) {
+        FLastKey = "IDS_UPGRADEFAIL";
         Log(message);
         return;
     }

@@ -32,6 +32,10 @@ class TUpgradeThread {
 
     TLogEvent OnLog;
     TNotifyEvent OnFinished;
+    // Just before OnFinished: the message key of the session's last line ("IDS_UPGRADEFAIL" for a
+    // failed upload, whose line is the upload's own message; empty when the session ended
+    // without a line). Callers judge the outcome by it, never by the translated text.
+    std::function<void(const std::string& Key)> OnOutcome;
 
     // The body of the worker, public so that it can be driven on the caller's thread.
     void Execute();
@@ -45,4 +49,5 @@ class TUpgradeThread {
     std::string FMD5;
     std::string FNoList;
     std::string FLogText;
+    std::string FLastKey;
 };

@@ -39,38 +39,9 @@ std::string Convert(std::string_view in, const char* to, const char* from, const
 
 } // namespace
 
-bool IsValidUtf8(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n;
-        unsigned cp;
-        if (c < 0x80)
-            n = 0, cp = c;
-        else if (c >= 0xC2 && c <= 0xDF)
-            n = 1, cp = c & 0x1F;
-        else if (c >= 0xE0 && c <= 0xEF)
-            n = 2, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4)
-            n = 3, cp = c & 0x07;
-        else
-            return false;
-        if (s.size() - i <= n) return false;
-        for (size_t k = 1; k <= n; ++k) {
-            unsigned char t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        // Over-long forms, surrogates and values past U+10FFFF are not UTF-8.
-        if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-            (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
-}
-
 std::string ToUtf8(std::string_view bytes, const char* codePage) {
+    // iconv's own UTF-8 reader lets five-byte forms and code points past U+10FFFF through.
+    if (std::string_view(codePage) == "UTF-8") return ValidUtf8(bytes);
     for (unsigned char c : bytes)
         if (c >= 0x80) return Convert(bytes, "UTF-8", codePage, "\xEF\xBF\xBD");
     return std::string(bytes);

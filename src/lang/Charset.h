@@ -1,9 +1,10 @@
 #pragma once
 
+#include "base/Text.h"
+
 #include <string>
 #include <string_view>
 
-bool IsValidUtf8(std::string_view bytes);
 // Converts bytes of the named code page (an iconv name: "CP936", "CP932", ...) to UTF-8. A byte
 // sequence the code page does not know becomes U+FFFD; nothing is dropped silently.
 std::string ToUtf8(std::string_view bytes, const char* codePage);

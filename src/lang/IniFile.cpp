@@ -1,6 +1,6 @@
 #include "IniFile.h"
 
-#include "transport/Tools.h"
+#include "base/Text.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -29,37 +29,6 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 } // namespace
-
-bool ReadWholeFile(const std::string& Path, std::string& Content) {
-    Content.clear();
-    int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            close(fd);
-            return false;
-        }
-        if (n == 0) break;
-        Content.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return true;
-}
-
-bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsigned Mode) {
-    static thread_local std::mt19937_64 rng{std::random_device{}()};
-    std::string tmp = Path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000007ULL);
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, Content.data(), Content.size()) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), Path.c_str()) == 0) return true;
-    unlink(tmp.c_str());
-    return false;
-}
 
 TIniFile::TIniFile(std::string FileName) : FFileName(std::move(FileName)) {
     std::string content;

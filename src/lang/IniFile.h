@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Files.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,8 +52,3 @@ class TIniFile {
     std::string FEol = "\r\n";
     std::vector<TLine> FLines;
 };
-
-// Writes Content to Path through a temporary file in the same folder and a rename, so that a
-// failed write never leaves half a file. The file gets the mode 0600 or Mode.
-bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsigned Mode = 0644);
-bool ReadWholeFile(const std::string& Path, std::string& Content);

@@ -2,7 +2,10 @@
 
 #include "Charset.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "base/Files.h"
+#include "base/MessageText.h"
+#include "StrResource.h"
+#include "base/Text.h"
 
 #include <sys/stat.h>
 
@@ -146,7 +149,15 @@ std::string GetLangStr(const std::string& key) {
     std::string result;
     if (!key.empty()) {
         TLangReader reader(LangFilePath());
-        result = ReadLangValue(reader, "StrRes", key, "");
+        if (reader.Ini().Exists()) {
+            result = ReadLangValue(reader, "StrRes", key, "");
+        } else {
+            // No language file to read (the private folder was refused, or the file is gone):
+            // the built-in English texts, so that no line is ever empty.
+            static const TLangReader english =
+                TLangReader::FromContent(LangFileName("en"), TfrmStrRes::StoredLanguageFile("en"));
+            return ReadLangValue(english, "StrRes", key, "");
+        }
     }
     std::lock_guard g(LangStrLock());
     if (result.empty())
@@ -154,6 +165,10 @@ std::string GetLangStr(const std::string& key) {
     else
         LangStrCache()[folded] = result;
     return result;
+}
+
+std::string MessageText(const std::string& key) {
+    return GetLangStr(key);
 }
 
 std::string GetLangText(const std::string& section, const std::string& key) {

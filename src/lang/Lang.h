@@ -16,6 +16,10 @@ class TLangReader {
     const char* CodePage() const { return FCodePage; }
     // The code page of a language: cn and en GBK, jp Shift-JIS, b5 Big5, the others CP1252.
     static const char* CodePageOf(const std::string& code);
+    // A reader over bytes already in memory, named as a file of that name would be.
+    static TLangReader FromContent(const std::string& FileName, const std::string& Content) {
+        return TLangReader(FileName, Content);
+    }
 
   private:
     TLangReader(const std::string& FileName, const std::optional<std::string>& Content);

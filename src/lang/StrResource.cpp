@@ -3,7 +3,7 @@
 #include "IniFile.h"
 #include "Lang.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "base/Files.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -32,7 +32,7 @@ std::string ProgramFileName() {
 // the lock exclusively; once it lets go, the file we locked may be gone, so look again.
 int LockFolderShared(const std::string& dir) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (!TTools::ForceDir(dir)) return -1;
+        if (!ForceDir(dir)) return -1;
         std::string path = dir + TfrmStrRes::LockName;
         int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return -1;
@@ -74,7 +74,7 @@ TfrmStrRes::~TfrmStrRes() {
 void TfrmStrRes::FormCreate() {
     try {
         std::string exe = ProgramFileName();
-        FDir = TTools::GetTempDir() + exe + "/";
+        FDir = platform::PrivateTempDir() + exe + "/";
         SetLangDir(FDir);
         FLock = LockFolderShared(FDir);
         if (FLock < 0)
@@ -103,7 +103,7 @@ void TfrmStrRes::FormDestroy() {
                 if (name == "." || name == ".." || name == LockName) continue;
                 struct stat st {};
                 if (lstat((FDir + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                    TTools::DeleteDir(FDir + name, true);
+                    DeleteDir(FDir + name, true);
                 else
                     unlink((FDir + name).c_str());
             }

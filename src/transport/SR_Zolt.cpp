@@ -3,7 +3,6 @@
 #include "HttpClient.h"
 #include "MultipartUpload.h"
 #include "Tools.h"
-#include "discovery/Tools_Net.h"
 #include "platform/Platform.h"
 
 #include <atomic>

@@ -34,57 +34,14 @@ struct TDirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };
 
-// Empties the folder open as fd, never following a symbolic link: a link is removed as a link,
-// so nothing outside the folder is touched.
-void EmptyDirAt(int fd) {
-    std::unique_ptr<DIR, TDirCloser> dir(fdopendir(fd));
-    if (!dir) {
-        close(fd);
-        return;
-    }
-    while (dirent* e = readdir(dir.get())) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        struct stat st {};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) {
-                fchmod(sub, st.st_mode | S_IRWXU);
-                EmptyDirAt(sub);
-            }
-            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-        } else {
-            unlinkat(fd, name.c_str(), 0);
-        }
-    }
-}
-
 } // namespace
 
-std::string LowerCase(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-std::string TrimText(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
-bool FileExists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsPlainFile(const std::string& path) {
-    struct stat st {};
-    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+bool IsCameraAddress(const std::string& text) {
+    if (text.empty() || text.size() > 253 || text.front() == '-' || text.front() == '.') return false;
+    for (unsigned char c : text)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+            return false;
+    return true;
 }
 
 bool ReplaceFile(const std::string& from, const std::string& to) {
@@ -92,17 +49,6 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
     if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST) return false;
     TTools::DeleteDir(to, true);
     return rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool WriteAll(int fd, const char* data, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, data, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
 }
 
 bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
@@ -179,29 +125,11 @@ std::string TTools::GetUserDataDir(int Folder, bool Create) {
 }
 
 bool TTools::ForceDir(const std::string& Dir) {
-    if (Dir.empty() || IsDir(Dir)) return true;
-    for (size_t pos = Dir.find('/', 1); pos != std::string::npos; pos = Dir.find('/', pos + 1))
-        mkdir(Dir.substr(0, pos + 1).c_str(), 0777);
-    if (Dir.back() != '/') mkdir(Dir.c_str(), 0777);
-    return IsDir(Dir);
+    return ::ForceDir(Dir);
 }
 
 bool TTools::DeleteDir(const std::string& Dir, bool RemoveSelf) {
-    if (Dir.empty()) return true;
-    std::string d = Dir;
-    while (d.size() > 1 && d.back() == '/')
-        d.pop_back();
-    struct stat st {};
-    if (lstat(d.c_str(), &st) != 0) return true;
-    if (S_ISLNK(st.st_mode)) {
-        // A link given as the folder is taken away as a link; its target stays as it is.
-        if (RemoveSelf) unlink(d.c_str());
-        return true;
-    }
-    int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) EmptyDirAt(fd);
-    if (RemoveSelf) rmdir(d.c_str());
-    return true;
+    return ::DeleteDir(Dir, RemoveSelf);
 }
 
 void TTools::SplitText(const std::string& Text, const std::string& Separator, TStringList& List) {

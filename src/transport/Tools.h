@@ -1,23 +1,20 @@
 #pragma once
 
+#include "base/Files.h"
+#include "base/Text.h"
+
 #include <string>
 #include <vector>
 
 using TStringList = std::vector<std::string>;
 
-// ASCII lower case, and a trim of blanks and control characters: the texts are accounts,
-// versions, names and paths.
-std::string LowerCase(std::string s);
-std::string TrimText(const std::string& s);
-// A regular file (or a link to one) at path.
-bool FileExists(const std::string& path);
-// A regular file at path itself: a link, even to a file, is not one.
-bool IsPlainFile(const std::string& path);
+// A camera address as the operator may type it: an IPv4 literal, or a host name of letters,
+// digits, dots and hyphens. Anything else (a port, a path, a query, blanks) would change the
+// requests built from it.
+bool IsCameraAddress(const std::string& text);
 // Renames from onto to, replacing whatever stands there: a file, a link (never its target) or a
 // folder with its content. False (errno set) when it cannot.
 bool ReplaceFile(const std::string& from, const std::string& to);
-// Writes all n bytes to fd, going on after interruptions.
-bool WriteAll(int fd, const char* data, size_t n);
 
 // Stateless helpers shared by the whole program: the small camera GET and the folder helpers.
 // Folders are returned with a trailing '/'.

@@ -1,7 +1,7 @@
 #include "uTSocketThread.h"
 
 #include "Tools.h"
-#include "lang/Lang.h"
+#include "base/MessageText.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 
@@ -151,7 +151,7 @@ bool ParseCtpSearchReply(const std::string& d, TCtpSearchRecord& r) {
 }
 
 TSocketThread::TSocketThread(std::string Host, int Port) : FHost(std::move(Host)), FHostPort(Port) {
-    if (CreateSocket() != 0) throw ECtpError(GetLangStr("IDS_CRTSOCKETERR"));
+    if (CreateSocket() != 0) throw ECtpError(MessageText("IDS_CRTSOCKETERR"));
 }
 
 TSocketThread::~TSocketThread() {
@@ -460,7 +460,7 @@ bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version) {
 bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, const std::string& User,
                 const std::string& Password, std::string& Message) {
     auto fail = [&](const char* key) {
-        Message = GetLangStr(key);
+        Message = MessageText(key);
         return false;
     };
     {

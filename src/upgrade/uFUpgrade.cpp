@@ -63,7 +63,7 @@ bool Upload(TUpgradeObject& U, const std::string& Cgi, const unsigned char* Sign
 }
 
 bool Outcome(const TUploadResult& Result, std::string& Message) {
-    Message = Result.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + Result.Error;
+    Message = Result.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + EscapeControls(Result.Error);
     return Result.Accepted;
 }
 

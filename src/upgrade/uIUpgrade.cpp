@@ -77,6 +77,11 @@ std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
 
 TUpgradeObject::TUpgradeObject() : FUser("admin"), FIP("192.168.1.126"), FPort(81), FModelKeyLen(0) {}
 
+std::string TUpgradeObject::ServerBase() const {
+    if (FFirmwareServer.empty()) return FirmwareServerBase();
+    return FFirmwareServer.back() == '/' ? FFirmwareServer : FFirmwareServer + "/";
+}
+
 std::string TUpgradeObject::CameraBase() const {
     return "http://" + FIP + ":" + std::to_string(FPort);
 }
@@ -93,6 +98,10 @@ std::string TUpgradeObject::GetServerFolder() {
 
 int TUpgradeObject::Login() {
     std::string body;
+    if (!IsCameraAddress(FIP)) {
+        FOEMName.clear();
+        return 2;
+    }
     bool ok =
         TTools::HttpGet(CameraBase() + "/oem.txt", body, CameraTimeout, TrimText(FUser), TrimText(FPassword));
     int result = !ok ? 2 : (body.empty() || body.find("Unauthorized") != std::string::npos) ? 1 : 0;
@@ -141,7 +150,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
         mine = temp + ".Firmware.ini-XXXXXX";
         platform::TFd hold(mkostemp(mine.data(), O_CLOEXEC));
         if (!hold.Valid()) return;
-        TUpgradeOpt::DownloadFile(FirmwareServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine,
+        TUpgradeOpt::DownloadFile(ServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine,
                                   TUpgradeOpt::MaxListSize);
     } catch (...) {
         // The list is simply missing then; the session reports that no version was found.
@@ -169,7 +178,7 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     std::string folder = LowerCase(GetServerFolder());
     if (!IsSafePackageName(name) || !IsSafePackageName(imageName) || !IsSafeServerFolder(folder)) return 1;
     std::string temp = TTools::GetTempDir();
-    std::string url = FirmwareServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
+    std::string url = ServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
     std::string package = temp + name;
     FImagePath = temp + imageName;
 

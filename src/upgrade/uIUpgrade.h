@@ -41,6 +41,10 @@ class TUpgradeObject {
     const std::string& GetFirmwareFile() const { return FFirmwareFile; }
     void SetFirmwareFile(const std::string& v) { FFirmwareFile = v; }
     const std::string& GetImagePath() const { return FImagePath; }
+    // The firmware server of this object's session; empty means FirmwareServerBase().
+    void SetFirmwareServer(const std::string& URL) { FFirmwareServer = URL; }
+    // The base URL the lists and packages come from, ending with "/".
+    std::string ServerBase() const;
 
     virtual std::string GetVersionKey() = 0;
     virtual std::string GetFileKey() = 0;
@@ -78,6 +82,7 @@ class TUpgradeObject {
     std::string FOEMName;
     std::string FFirmwareFile;
     std::string FImagePath;
+    std::string FFirmwareServer;
 };
 
 class TSysUpgradeObject : public TUpgradeObject {

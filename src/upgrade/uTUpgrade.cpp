@@ -21,6 +21,7 @@ std::string Query(TUpgradeObject& U) {
 
 int Login(TUpgradeObject& U, std::string& DeviceID, std::string& OEMName) {
     std::string body;
+    if (!IsCameraAddress(U.GetIP())) return 2;
     if (!Get(U, "/get_status.cgi", body) || body.empty()) return 2;
     if (body.find("Auth Failed") != std::string::npos) return 1;
     size_t at = body.find("deviceid=");

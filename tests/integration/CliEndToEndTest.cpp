@@ -4,6 +4,7 @@
 #include "SimDemo.h"
 #include "support/Sandbox.h"
 #include "support/SimSupport.h"
+#include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
 
@@ -173,4 +174,16 @@ TEST(CliProgram, UsageErrorsAndHelp) {
     EXPECT_EQ(WEXITSTATUS(system((cli + " >/dev/null 2>&1").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --yes --no >/dev/null 2>&1").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --help >/dev/null 2>&1").c_str())), 0);
+}
+
+TEST(CliProgram, AnAddressThatCarriesAPortOrAPathIsRefusedBeforeAnyRequest) {
+    TTestHttpServer srv;
+    std::string cli = IPCAM_CLI_PATH;
+    for (const std::string& ip : {"127.0.0.1:" + std::to_string(srv.Port()) + "/oem.txt?", std::string("a b"),
+                                  std::string("host/x")}) {
+        std::string err = Shell(cli + " upgrade --yes --ip '" + ip + "' 2>&1 >/dev/null");
+        EXPECT_NE(err.find("is no camera address"), std::string::npos) << err;
+        EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --ip '" + ip + "' >/dev/null 2>&1").c_str())), 2);
+    }
+    EXPECT_EQ(srv.RequestCount(), 0u);
 }

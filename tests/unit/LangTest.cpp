@@ -1,3 +1,4 @@
+#include "base/Text.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 
@@ -115,6 +116,15 @@ TEST_F(Lang, ValuesAreDecodedFromTheirLanguagesCodePage) {
     Write("cn", "[StrRes]\r\nIDS_A=\xD6\xD0\xCE\xC4\r\n");
     SetLanguage("cn");
     EXPECT_EQ(GetLangStr("IDS_A"), "中文");
+    // A file that says it is UTF-8 but is not: five-byte forms and code points past U+10FFFF
+    // are no UTF-8 and never come out as such.
+    Write("cn", "\xEF\xBB\xBF[StrRes]\r\nIDS_A=a\xF8\x88\x80\x80\x80" "b\xF4\x90\x80\x80" "c\r\n");
+    SetLanguage("cn");
+    std::string v = GetLangStr("IDS_A");
+    EXPECT_TRUE(IsValidUtf8(v)) << v;
+    EXPECT_EQ(v.front(), 'a');
+    EXPECT_EQ(v.back(), 'c');
+    EXPECT_NE(v.find("\xEF\xBF\xBD"), std::string::npos);
 }
 
 TEST_F(Lang, TextOfAnySectionAndDefaultsAreDecodedToo) {
@@ -127,8 +137,10 @@ TEST_F(Lang, TextOfAnySectionAndDefaultsAreDecodedToo) {
     EXPECT_EQ(ReadLangValue(r, "Form_frmUpgradeSoft", "Empty", "default"), "");
 }
 
-TEST_F(Lang, MissingFileGivesEmptyTexts) {
-    EXPECT_EQ(GetLangStr("IDS_ERROR"), "");
+TEST_F(Lang, MissingFileGivesTheBuiltInEnglishMessages) {
+    // A log line is never empty, also when no language file can be read.
+    EXPECT_EQ(GetLangStr("IDS_NOPORT"), "Please input a valid port.");
+    EXPECT_EQ(GetLangStr("IDS_NO_SUCH_KEY"), "");
     EXPECT_EQ(GetLangText("Global", "order"), "");
 }
 

@@ -142,7 +142,7 @@ TEST_F(StrRes, WriteFailureIsShownAndStartUpGoesOn) {
         TfrmStrRes store;
         ASSERT_EQ(Boxes->Shown().size(), 1u);
         EXPECT_EQ(Boxes->Shown()[0].Flags, 16);
-        EXPECT_EQ(GetLangStr("IDS_ERROR"), "");
+        EXPECT_EQ(GetLangStr("IDS_NOPORT"), "Please input a valid port."); // the built-in texts
     }
     EXPECT_EQ(ReadFile(Dir().substr(0, Dir().size() - 1)), "in the way");
 }

@@ -57,11 +57,12 @@ class Session : public testsupport::TLangSandbox {
         testsupport::WriteFile(Temp + "unpacked", "image");
         ASSERT_TRUE(imagecache::Install(Temp + "unpacked", Temp + "pkg.bin", Upgrade->Md5, "system"));
     }
-    std::vector<std::string> Run() {
+    std::vector<std::string> Run(std::string* outcome = nullptr) {
         std::vector<std::string> lines;
         std::promise<void> done;
         auto thread = TUpgradeThread::Create(Upgrade, "", "");
         thread->OnLog = [&](const std::string& t) { lines.push_back(t); };
+        if (outcome) thread->OnOutcome = [outcome](const std::string& key) { *outcome = key; };
         thread->OnFinished = [&] { done.set_value(); };
         TUpgradeThread::Start(std::move(thread));
         EXPECT_EQ(done.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
@@ -154,6 +155,24 @@ TEST_F(Session, FailedUploadLogsTheObjectsMessageAsItIs) {
     auto lines = Run();
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines.back(), "");
+}
+
+TEST_F(Session, TextsFromTheNetworkCannotForgeLinesAndTheOutcomeIsAKey) {
+    // A version that would print a forged, time-stamped success line and clear the screen.
+    Upgrade->Current = "48.3.1.7\r\n12/09/26 09:00:00:IP Cam is Working!\x1b[2J";
+    Upgrade->Newest = "9.9\n";
+    std::string outcome = "unset";
+    auto lines = Run(&outcome);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], T("IDS_CURRVERSION", "48.3.1.7\\r\\n12/09/26 09:00:00:IP Cam is Working!\\x1B[2J"));
+    EXPECT_EQ(lines[2], T("IDS_HIGHVERSION", "9.9\\n"));
+    EXPECT_EQ(outcome, "IDS_IPCWORKING");
+    Upgrade->UploadOk = false;
+    Run(&outcome);
+    EXPECT_EQ(outcome, "IDS_UPGRADEFAIL");
+    Upgrade->ThrowInVersion = true;
+    Run(&outcome);
+    EXPECT_EQ(outcome, "IDS_IPCCONNECTED") << "the last line's key, also when a step raised";
 }
 
 TEST_F(Session, RebootProbes) {

@@ -1,0 +1,123 @@
+#include "Files.h"
+
+#include "platform/Fd.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <random>
+
+namespace {
+
+bool IsDir(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+struct TDirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// Empties the folder open as fd, never following a symbolic link: a link is removed as a link,
+// so nothing outside the folder is touched.
+void EmptyDirAt(int fd) {
+    std::unique_ptr<DIR, TDirCloser> dir(fdopendir(fd));
+    if (!dir) {
+        close(fd);
+        return;
+    }
+    while (dirent* e = readdir(dir.get())) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub >= 0) {
+                fchmod(sub, st.st_mode | S_IRWXU);
+                EmptyDirAt(sub);
+            }
+            unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(fd, name.c_str(), 0);
+        }
+    }
+}
+
+} // namespace
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsPlainFile(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool WriteAll(int fd, const char* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, data, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& Path, std::string& Content) {
+    Content.clear();
+    platform::TFd fd(open(Path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.Valid()) return false;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = platform::ReadSome(fd.Get(), buf, sizeof buf);
+        if (n < 0) return false;
+        if (n == 0) return true;
+        Content.append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsigned Mode) {
+    static thread_local std::mt19937_64 rng{std::random_device{}()};
+    std::string tmp = Path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000007ULL);
+    platform::TFd fd(open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, Mode));
+    if (!fd.Valid()) return false;
+    bool ok = WriteAll(fd.Get(), Content.data(), Content.size()) && fsync(fd.Get()) == 0;
+    ok = fd.Reset() == 0 && ok;
+    if (ok && rename(tmp.c_str(), Path.c_str()) == 0) return true;
+    unlink(tmp.c_str());
+    return false;
+}
+
+bool ForceDir(const std::string& Dir) {
+    if (Dir.empty() || IsDir(Dir)) return true;
+    for (size_t pos = Dir.find('/', 1); pos != std::string::npos; pos = Dir.find('/', pos + 1))
+        mkdir(Dir.substr(0, pos + 1).c_str(), 0777);
+    if (Dir.back() != '/') mkdir(Dir.c_str(), 0777);
+    return IsDir(Dir);
+}
+
+bool DeleteDir(const std::string& Dir, bool RemoveSelf) {
+    if (Dir.empty()) return true;
+    std::string d = Dir;
+    while (d.size() > 1 && d.back() == '/')
+        d.pop_back();
+    struct stat st {};
+    if (lstat(d.c_str(), &st) != 0) return true;
+    if (S_ISLNK(st.st_mode)) {
+        // A link given as the folder is taken away as a link; its target stays as it is.
+        if (RemoveSelf) unlink(d.c_str());
+        return true;
+    }
+    int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) EmptyDirAt(fd);
+    if (RemoveSelf) rmdir(d.c_str());
+    return true;
+}

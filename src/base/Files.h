@@ -1,0 +1,22 @@
+// File helpers that every layer uses; this folder includes nothing of the program above it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// A regular file (or a link to one) at path.
+bool FileExists(const std::string& path);
+// A regular file at path itself: a link, even to a file, is not one.
+bool IsPlainFile(const std::string& path);
+// Writes all n bytes to fd, going on after interruptions.
+bool WriteAll(int fd, const char* data, size_t n);
+bool ReadWholeFile(const std::string& Path, std::string& Content);
+// Writes under a temporary name beside Path, then renames it onto Path: a failed write never
+// leaves half a file.
+bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsigned Mode = 0644);
+// Creates Dir and every folder above it that is missing; whether Dir exists now.
+bool ForceDir(const std::string& Dir);
+// Empties Dir (and removes it when RemoveSelf) without ever following a link: a link is removed
+// as a link, so nothing outside the folder is touched. Always true.
+bool DeleteDir(const std::string& Dir, bool RemoveSelf);

@@ -1,0 +1,103 @@
+#include "Text.h"
+
+namespace {
+
+// The length of the UTF-8 sequence at s[i], or 0 when none starts there.
+size_t SequenceLength(std::string_view s, size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n;
+    unsigned cp;
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 1, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        n = 2, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        n = 3, cp = c & 0x07;
+    else
+        return 0;
+    if (s.size() - i <= n) return 0;
+    for (size_t k = 1; k <= n; ++k) {
+        unsigned char t = static_cast<unsigned char>(s[i + k]);
+        if ((t & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    // Over-long forms, surrogates and values past U+10FFFF are not UTF-8.
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n + 1;
+}
+
+} // namespace
+
+std::string LowerCase(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string TrimText(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string EscapeControls(std::string_view text) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+            continue;
+        }
+        out += '\\';
+        switch (c) {
+        case '\\':
+            out += '\\';
+            break;
+        case '\r':
+            out += 'r';
+            break;
+        case '\n':
+            out += 'n';
+            break;
+        case '\t':
+            out += 't';
+            break;
+        default:
+            out += 'x';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+bool IsValidUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        size_t n = SequenceLength(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}
+
+std::string ValidUtf8(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        size_t n = SequenceLength(s, i);
+        if (n == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            out.append(s.substr(i, n));
+            i += n;
+        }
+    }
+    return out;
+}
