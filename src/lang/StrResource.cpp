@@ -76,6 +76,11 @@ void TfrmStrRes::FormCreate() {
         std::string exe = ProgramFileName();
         FDir = platform::PrivateTempDir() + exe + "/";
         SetLangDir(FDir);
+        // A link planted at the folder's name would have us write into, and at exit empty, a
+        // folder somewhere else: the link goes, and the folder is made here.
+        std::string self = FDir.substr(0, FDir.size() - 1);
+        struct stat st {};
+        if (lstat(self.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(self.c_str());
         FLock = LockFolderShared(FDir);
         if (FLock < 0)
             throw std::runtime_error("Cannot use the folder " + FDir + ": " + std::strerror(errno));
@@ -96,7 +101,10 @@ void TfrmStrRes::FormDestroy() {
     // Only the last user takes the folder away; a program still running keeps its shared lock.
     // The lock file goes last, so that a program starting meanwhile waits on it instead of
     // writing files that are about to be deleted.
-    if (flock(FLock, LOCK_EX | LOCK_NB) == 0) {
+    std::string self = FDir.substr(0, FDir.size() - 1);
+    struct stat st {};
+    bool ownFolder = lstat(self.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (ownFolder && flock(FLock, LOCK_EX | LOCK_NB) == 0) {
         if (DIR* d = opendir(FDir.c_str())) {
             while (dirent* e = readdir(d)) {
                 std::string name = e->d_name;

@@ -147,6 +147,21 @@ TEST_F(StrRes, WriteFailureIsShownAndStartUpGoesOn) {
     EXPECT_EQ(ReadFile(Dir().substr(0, Dir().size() - 1)), "in the way");
 }
 
+TEST_F(StrRes, ALinkPlantedAsTheFolderIsNeverFollowed) {
+    std::string self = Dir().substr(0, Dir().size() - 1);
+    ASSERT_EQ(mkdir((Root + "elsewhere").c_str(), 0700), 0);
+    WriteFile(Root + "elsewhere/keep", "keep");
+    ASSERT_EQ(symlink((Root + "elsewhere").c_str(), self.c_str()), 0);
+    {
+        TfrmStrRes store;
+        EXPECT_FALSE(testsupport::Exists(Root + "elsewhere/" + LangFileName("en")));
+        // Planted again while the program runs: at exit the target is left alone.
+        ASSERT_EQ(rename(self.c_str(), (Root + "moved").c_str()), 0);
+        ASSERT_EQ(symlink((Root + "elsewhere").c_str(), self.c_str()), 0);
+    }
+    EXPECT_EQ(ReadFile(Root + "elsewhere/keep"), "keep");
+}
+
 TEST_F(StrRes, AProgramThatEndsFirstLeavesTheFolderToTheOneStillRunning) {
     TfrmStrRes mine;
     pid_t child = fork();
