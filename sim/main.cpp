@@ -2,6 +2,7 @@
 // hardware. Stops on SIGINT or SIGTERM, at the end of standard input with --stdin, or after
 // --seconds.
 #include "SimDemo.h"
+#include "SimOptions.h"
 #include "SimPk2.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
@@ -22,67 +23,6 @@ namespace {
 std::atomic<bool> gStop{false};
 void OnSignal(int) {
     gStop = true;
-}
-
-// "series=F,port=8081,user=admin,password=530274,sys=48.2.0.10,app=2.4.8.6,oem=OEMX,model=M,
-//  reboot-ms=20000,fault=upload-hang|upload-401|upload-302|upload-500|close-mid-upload|reboot-forever|
-//  ctp-login-refused|ctp-continue|ctp-refuse-N|ctp-close-N" (N: the message of the upload
-//  connection, the hello being 0); fault= may be given more than once.
-bool ParseCamera(const std::string& setting, const std::string& address, sim::TCameraConfig& c,
-                 std::string& error) {
-    c.Address = address;
-    size_t pos = 0;
-    while (pos <= setting.size()) {
-        size_t comma = setting.find(',', pos);
-        std::string item = setting.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        pos = comma == std::string::npos ? setting.size() + 1 : comma + 1;
-        if (item.empty()) continue;
-        size_t eq = item.find('=');
-        std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
-        try {
-            if (k == "series") {
-                if (!sim::ParseSeries(v, c.Series)) throw std::invalid_argument("series");
-            } else if (k == "address")
-                c.Address = v;
-            else if (k == "port")
-                c.Port = std::stoi(v);
-            else if (k == "user")
-                c.User = v;
-            else if (k == "password")
-                c.Password = v;
-            else if (k == "sys")
-                c.SysVersion = v;
-            else if (k == "app")
-                c.AppVersion = v;
-            else if (k == "oem")
-                c.OEM = v;
-            else if (k == "model")
-                c.Model = v;
-            else if (k == "reboot-ms")
-                c.RebootMs = std::stoll(v);
-            else if (k == "fault") {
-                if (v == "upload-hang")
-                    c.Faults.UploadHang = true;
-                else if (v == "upload-401")
-                    c.Faults.UploadStatus = 401;
-                else if (v == "upload-302")
-                    c.Faults.UploadStatus = 302;
-                else if (v == "upload-500")
-                    c.Faults.UploadStatus = 500;
-                else if (v == "close-mid-upload")
-                    c.Faults.CloseAfterBytes = 1024;
-                else if (v == "reboot-forever")
-                    c.Faults.RebootForever = true;
-                else
-                    throw std::invalid_argument("fault");
-            } else
-                throw std::invalid_argument("key");
-        } catch (const std::exception&) {
-            error = "bad camera setting \"" + item + "\"";
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
@@ -153,7 +93,7 @@ int main(int argc, char** argv) {
     for (const std::string& setting : cameraSettings) {
         sim::TCameraConfig c;
         std::string error;
-        if (!ParseCamera(setting, listen, c, error)) {
+        if (!sim::ParseCameraSetting(setting, listen, c, error)) {
             std::cerr << "ipcam-sim: " << error << "\n";
             return 2;
         }
