@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 mib=${1:-256}
 md5mib=${2:-1024}
-tool=build/tests/bench/transfer_tool
+tool=build/bin/transfer_tool
 [ -x "$tool" ] || scripts/build
 work=$(mktemp -d /tmp/ipcam-bench-XXXXXX)
 trap 'exec 3>&- 2>/dev/null; rm -rf "$work"' EXIT

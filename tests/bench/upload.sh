@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 mib=${1:-256}
-[ -x build/tests/bench/transfer_tool ] || [ -x build/bin/transfer_tool ] || scripts/build
+[ -x build/bin/transfer_tool ] || scripts/build
 tool=build/bin/transfer_tool
 sim=build/bin/ipcam-sim
 cli=build/bin/ipcam-upgrade-cli
