@@ -137,6 +137,29 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
     }
 }
 
+TCtpAnswer ParseCtpAnswer(std::string_view bytes) {
+    TCtpAnswer a;
+    if (bytes.size() < 6 || bytes.substr(0, 6) != "REPLY ") {
+        a.Code = -3;
+        return a;
+    }
+    std::string_view text = bytes.substr(0, bytes.find('\0')); // the answer's text ends at a zero byte
+    a.Text = std::string(text.substr(6));
+    if (a.Text.compare(0, 2, "OK") == 0) {
+        a.Code = 0;
+        return a;
+    }
+    // The digit "0" right after "Continue" and one more byte ends the wait unanswered.
+    if (a.Text.compare(0, 8, "Continue") != 0 || (bytes.size() >= 16 && bytes[15] == '0')) {
+        a.Code = 1;
+        return a;
+    }
+    a.Interim = true;
+    size_t eol = text.find("\r\n");
+    if (eol != std::string_view::npos && eol + 2 < bytes.size()) a.Rest = std::string(bytes.substr(eol + 2));
+    return a;
+}
+
 bool ParseCtpSearchReply(const std::string& d, TCtpSearchRecord& r) {
     if (d.empty() || d.compare(0, 5, "REPLY") != 0) return false;
     r = TCtpSearchRecord{};
@@ -286,21 +309,13 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
         }
         if (got == 0) return -4;
         FRecvBuf[got] = 0;
-        if (got < 6 || std::memcmp(FRecvBuf, "REPLY ", 6) != 0) return -3;
-        Text = std::string(reinterpret_cast<const char*>(FRecvBuf) + 6);
+        TCtpAnswer answer = ParseCtpAnswer(std::string_view(reinterpret_cast<const char*>(FRecvBuf), got));
+        if (answer.Code == -3) return -3;
+        Text = answer.Text;
         Length = static_cast<int>(Text.size());
-        if (Text.compare(0, 2, "OK") == 0) return 0;
-        if (Text.compare(0, 8, "Continue") == 0) {
-            // The digit "0" right after the word and one more byte ends the wait unanswered.
-            if (got >= 16 && FRecvBuf[15] == '0') return 1;
-            pollEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
-            // A second answer that came in the same read is the next one.
-            const char* eol = std::strstr(reinterpret_cast<const char*>(FRecvBuf), "\r\n");
-            if (eol && eol + 2 < reinterpret_cast<const char*>(FRecvBuf) + got)
-                FLeftover.assign(eol + 2, reinterpret_cast<const char*>(FRecvBuf) + got);
-            continue;
-        }
-        return 1;
+        if (!answer.Interim) return answer.Code;
+        pollEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
+        FLeftover = answer.Rest;
     }
 }
 

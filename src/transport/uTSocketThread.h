@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 inline constexpr unsigned char CtpPayloadKey[8] = {0x5C, 0x0E, 0x91, 0xD7, 0x2A, 0x68, 0xF3, 0x1B};
 inline constexpr int CtpSearchPort = 7999;
@@ -46,6 +47,17 @@ using TCtpSearchList = std::multimap<std::string, TCtpSearchRecord>;
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& record);
 // Parses a whole reply datagram; false when it is empty or does not begin with "REPLY".
 bool ParseCtpSearchReply(const std::string& datagram, TCtpSearchRecord& record);
+
+// One answer at the start of what one read brought: Code 0 "OK", 1 anything else (refused, or
+// "Continue" with the digit 0), -3 no answer at all; Interim for "Continue", with Rest holding
+// the bytes after its line, which belong to the next answer.
+struct TCtpAnswer {
+    int Code = 0;
+    bool Interim = false;
+    std::string Text; // after "REPLY ", up to a zero byte
+    std::string Rest;
+};
+TCtpAnswer ParseCtpAnswer(std::string_view bytes);
 
 class ECtpError : public std::runtime_error {
   public:
