@@ -16,7 +16,7 @@ int MessageNumber(const std::string& text) {
 } // namespace
 
 bool ParseCameraSetting(const std::string& setting, const std::string& address, TCameraConfig& c,
-                 std::string& error) {
+                        std::string& error) {
     c.Address = address;
     size_t pos = 0;
     while (pos <= setting.size()) {
@@ -79,6 +79,5 @@ bool ParseCameraSetting(const std::string& setting, const std::string& address, 
     }
     return true;
 }
-
 
 } // namespace sim

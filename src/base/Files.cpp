@@ -24,22 +24,20 @@ struct TDirCloser {
 
 // Empties the folder open as fd, never following a symbolic link: a link is removed as a link,
 // so nothing outside the folder is touched.
-void EmptyDirAt(int fd) {
-    std::unique_ptr<DIR, TDirCloser> dir(fdopendir(fd));
-    if (!dir) {
-        close(fd);
-        return;
-    }
+void EmptyDirAt(platform::TFd folder) {
+    std::unique_ptr<DIR, TDirCloser> dir(fdopendir(folder.Get()));
+    if (!dir) return;
+    int fd = folder.Release(); // the stream owns it now
     while (dirent* e = readdir(dir.get())) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
         if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            int sub = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (sub >= 0) {
-                fchmod(sub, st.st_mode | S_IRWXU);
-                EmptyDirAt(sub);
+            platform::TFd sub(openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (sub.Valid()) {
+                fchmod(sub.Get(), st.st_mode | S_IRWXU);
+                EmptyDirAt(std::move(sub));
             }
             unlinkat(fd, name.c_str(), AT_REMOVEDIR);
         } else {
@@ -116,8 +114,7 @@ bool DeleteDir(const std::string& Dir, bool RemoveSelf) {
         if (RemoveSelf) unlink(d.c_str());
         return true;
     }
-    int fd = open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) EmptyDirAt(fd);
+    EmptyDirAt(platform::TFd(open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
     if (RemoveSelf) rmdir(d.c_str());
     return true;
 }

@@ -23,7 +23,8 @@ size_t SequenceLength(std::string_view s, size_t i) {
         cp = (cp << 6) | (t & 0x3F);
     }
     // Over-long forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
         return 0;
     return n + 1;
 }

@@ -15,9 +15,10 @@ int CliMain(int argc, char** argv) {
         std::cerr << e.what() << std::endl;
         return 1;
     }
-    CLI::App app{"Upgrades the firmware of IP cameras.\n"
-                 "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL), IPCAM_TIME_SCALE (factor for "
-                 "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
+    CLI::App app{
+        "Upgrades the firmware of IP cameras.\n"
+        "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL), IPCAM_TIME_SCALE (factor for "
+        "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
     app.require_subcommand(1);
     TUpgradeCommand upgrade(app);
     try {

@@ -61,9 +61,8 @@ struct TCliEnvironment::TState {
 };
 
 TCliEnvironment::TCliEnvironment(int answer, const std::string& lang) {
-    platform::SetMessageBoxHook([answer](const std::string& t, const std::string& c, int f) {
-        return ConsoleBox(t, c, f, answer);
-    });
+    platform::SetMessageBoxHook(
+        [answer](const std::string& t, const std::string& c, int f) { return ConsoleBox(t, c, f, answer); });
     FState = std::make_unique<TState>();
     CreateZoltSeries();
     ChooseLanguage(lang);

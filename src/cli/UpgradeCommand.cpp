@@ -101,7 +101,8 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
 }
 
 TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
-    FCommand = app.add_subcommand("upgrade", "log in, fetch the newest firmware, upload it and wait for the reboot");
+    FCommand =
+        app.add_subcommand("upgrade", "log in, fetch the newest firmware, upload it and wait for the reboot");
     TCliUpgradeOptions& o = FOptions;
     FCommand->add_option("--ip", o.IP, "camera IP address or host name");
     FCommand->add_option("--port", o.Port, "camera HTTP port")->capture_default_str();
@@ -113,7 +114,8 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
     FCommand->add_option("--firmware", o.Firmware, "system, ui, or both (system, then UI after 1 s)")
         ->check(CLI::IsMember({"system", "ui", "both"}))
         ->capture_default_str();
-    auto* y = FCommand->add_flag("--yes", FYes, "upgrade even when the camera already runs the newest version");
+    auto* y =
+        FCommand->add_flag("--yes", FYes, "upgrade even when the camera already runs the newest version");
     auto* n = FCommand->add_flag("--no", FNo, "do not upgrade a camera that already runs the newest version");
     y->excludes(n);
     FCommand->add_option("--lang", o.Lang,

@@ -15,8 +15,8 @@
 
 bool TTools_Net::BindFirstFreePort(TUdpListener& Listener, int Start) {
     int found = -1;
-    int probe = platform::OpenSocket(SOCK_DGRAM);
-    if (probe >= 0) {
+    platform::TFd socket(platform::OpenSocket(SOCK_DGRAM));
+    if (int probe = socket.Get(); probe >= 0) {
         for (int port = Start; port < Start + PortRange && port <= 65535; ++port) {
             if (port < 0) continue;
             if (platform::BindIPv4(probe, "", port)) {
@@ -25,8 +25,8 @@ bool TTools_Net::BindFirstFreePort(TUdpListener& Listener, int Start) {
             }
             if (errno != EADDRINUSE && errno != EACCES) break;
         }
-        close(probe);
     }
+    socket.Reset();
     if (found < 0) return false;
     for (int port = found; port < Start + PortRange && port <= 65535; ++port)
         if (Listener.Activate(port)) return true;

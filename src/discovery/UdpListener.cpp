@@ -10,13 +10,9 @@
 
 bool TUdpListener::Activate(int port) {
     Deactivate();
-    int s = platform::OpenSocket(SOCK_DGRAM, false, true);
-    if (s < 0) return false;
-    if (!platform::BindIPv4(s, "", port)) {
-        close(s);
-        return false;
-    }
-    FSocket = s;
+    platform::TFd s(platform::OpenSocket(SOCK_DGRAM, false, true));
+    if (!s.Valid() || !platform::BindIPv4(s.Get(), "", port)) return false;
+    FSocket = std::move(s);
     FPort = port;
     FStop = false;
     FThread = std::thread([this] { Run(); });
@@ -26,27 +22,25 @@ bool TUdpListener::Activate(int port) {
 void TUdpListener::Deactivate() {
     FStop = true;
     if (FThread.joinable()) FThread.join();
-    if (FSocket >= 0) close(FSocket);
-    FSocket = -1;
+    FSocket.Reset();
 }
 
 bool TUdpListener::SendTo(const std::string& data, const std::string& ip, int port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
-    if (FSocket < 0 || inet_pton(AF_INET, ip.c_str(), &to.sin_addr) != 1) return false;
-    return sendto(FSocket, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
+    if (!FSocket.Valid() || inet_pton(AF_INET, ip.c_str(), &to.sin_addr) != 1) return false;
+    return sendto(FSocket.Get(), data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
            static_cast<ssize_t>(data.size());
 }
 
 void TUdpListener::Run() {
     char buf[MaxDatagram];
     while (!FStop) {
-        pollfd p{FSocket, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
+        if (platform::WaitFd(FSocket.Get(), POLLIN, 50) <= 0) continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = recvfrom(FSocket, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        ssize_t n = recvfrom(FSocket.Get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0) continue;
         char ip[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);

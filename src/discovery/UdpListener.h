@@ -2,6 +2,8 @@
 // that hands every datagram (at most 1024 bytes) to the main thread through platform::Synchronize.
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
@@ -21,14 +23,14 @@ class TUdpListener {
     // Binds port on all local addresses and starts receiving; false when the port is taken.
     bool Activate(int port);
     void Deactivate();
-    bool Active() const { return FSocket >= 0; }
+    bool Active() const { return FSocket.Valid(); }
     int Port() const { return FPort; }
     // Sends from the listener's own socket (the replies then come back to it).
     bool SendTo(const std::string& data, const std::string& ip, int port);
 
   private:
     void Run();
-    int FSocket = -1;
+    platform::TFd FSocket;
     int FPort = 0;
     std::atomic<bool> FStop{false};
     std::thread FThread;

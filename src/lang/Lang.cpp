@@ -1,11 +1,11 @@
 #include "Lang.h"
 
 #include "Charset.h"
-#include "platform/Platform.h"
+#include "StrResource.h"
 #include "base/Files.h"
 #include "base/MessageText.h"
-#include "StrResource.h"
 #include "base/Text.h"
+#include "platform/Platform.h"
 
 #include <sys/stat.h>
 

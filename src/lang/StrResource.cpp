@@ -2,8 +2,8 @@
 
 #include "IniFile.h"
 #include "Lang.h"
-#include "platform/Platform.h"
 #include "base/Files.h"
+#include "platform/Platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,24 +30,19 @@ std::string ProgramFileName() {
 
 // Takes a shared lock on the folder's lock file. A program that is just deleting the folder holds
 // the lock exclusively; once it lets go, the file we locked may be gone, so look again.
-int LockFolderShared(const std::string& dir) {
+platform::TFd LockFolderShared(const std::string& dir) {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        if (!ForceDir(dir)) return -1;
+        if (!ForceDir(dir)) break;
         std::string path = dir + TfrmStrRes::LockName;
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-        if (fd < 0) return -1;
-        if (flock(fd, LOCK_SH) != 0) {
-            close(fd);
-            return -1;
-        }
+        platform::TFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+        if (!fd.Valid() || flock(fd.Get(), LOCK_SH) != 0) break;
         struct stat held {
         }, now{};
-        if (fstat(fd, &held) == 0 && stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
+        if (fstat(fd.Get(), &held) == 0 && stat(path.c_str(), &now) == 0 && held.st_ino == now.st_ino &&
             held.st_dev == now.st_dev)
             return fd;
-        close(fd);
     }
-    return -1;
+    return platform::TFd();
 }
 
 } // namespace
@@ -82,7 +77,7 @@ void TfrmStrRes::FormCreate() {
         struct stat st {};
         if (lstat(self.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(self.c_str());
         FLock = LockFolderShared(FDir);
-        if (FLock < 0)
+        if (!FLock.Valid())
             throw std::runtime_error("Cannot use the folder " + FDir + ": " + std::strerror(errno));
         for (size_t i = 0; i < SkinStore1.Store().Count(); ++i) {
             const TSkinCollectionItem& item = SkinStore1.Store().Items(i);
@@ -97,14 +92,14 @@ void TfrmStrRes::FormCreate() {
 }
 
 void TfrmStrRes::FormDestroy() {
-    if (FLock < 0) return;
+    if (!FLock.Valid()) return;
     // Only the last user takes the folder away; a program still running keeps its shared lock.
     // The lock file goes last, so that a program starting meanwhile waits on it instead of
     // writing files that are about to be deleted.
     std::string self = FDir.substr(0, FDir.size() - 1);
     struct stat st {};
     bool ownFolder = lstat(self.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-    if (ownFolder && flock(FLock, LOCK_EX | LOCK_NB) == 0) {
+    if (ownFolder && flock(FLock.Get(), LOCK_EX | LOCK_NB) == 0) {
         if (DIR* d = opendir(FDir.c_str())) {
             while (dirent* e = readdir(d)) {
                 std::string name = e->d_name;
@@ -120,6 +115,5 @@ void TfrmStrRes::FormDestroy() {
         unlink((FDir + LockName).c_str());
         rmdir(FDir.c_str());
     }
-    close(FLock);
-    FLock = -1;
+    FLock.Reset();
 }

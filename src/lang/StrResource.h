@@ -2,6 +2,8 @@
 // the folder away at the end when no other running program still uses it.
 #pragma once
 
+#include "platform/Fd.h"
+
 #include "WinSkinStore.h"
 
 #include <string>
@@ -23,6 +25,6 @@ class TfrmStrRes {
   private:
     void FormCreate();
     void FormDestroy();
-    int FLock = -1;
+    platform::TFd FLock;
     std::string FDir;
 };

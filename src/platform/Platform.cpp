@@ -150,21 +150,17 @@ int OemCodePage() {
 }
 
 bool TInstanceGuard::TryAcquire(const std::string& name) {
-    if (FFd >= 0) return true;
+    if (FFd.Valid()) return true;
     std::string path = PrivateTempDir() + name + ".lock";
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) throw TPlatformError("cannot open " + path + ": " + std::strerror(errno));
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
-    FFd = fd;
+    TFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.Valid()) throw TPlatformError("cannot open " + path + ": " + std::strerror(errno));
+    if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+    FFd = std::move(fd);
     return true;
 }
 
 void TInstanceGuard::Release() {
-    if (FFd >= 0) close(FFd);
-    FFd = -1;
+    FFd.Reset();
 }
 
 void StartSockets() {
@@ -248,35 +244,6 @@ void SetBusyCursor(bool busy) {
 void SetBusyCursorHook(TBusyCursorHook hook) {
     std::lock_guard g(HookLock());
     CursorHook() = std::move(hook);
-}
-
-TScriptedMessageBox::TScriptedMessageBox() {
-    SetMessageBoxHook([this](const std::string& t, const std::string& c, int f) { return Show(t, c, f); });
-}
-
-TScriptedMessageBox::~TScriptedMessageBox() {
-    SetMessageBoxHook(nullptr);
-}
-
-void TScriptedMessageBox::Answer(int result) {
-    std::lock_guard g(FLock);
-    FAnswers.push_back(result);
-}
-
-std::vector<TScriptedMessageBox::TShown> TScriptedMessageBox::Shown() const {
-    std::lock_guard g(FLock);
-    return FShown;
-}
-
-int TScriptedMessageBox::Show(const std::string& text, const std::string& caption, int flags) {
-    std::lock_guard g(FLock);
-    FShown.push_back({text, caption, flags});
-    if (!FAnswers.empty()) {
-        int r = FAnswers.front();
-        FAnswers.pop_front();
-        return r;
-    }
-    return (flags & 0xF) == MB_YESNO ? IDNO : IDOK;
 }
 
 } // namespace platform

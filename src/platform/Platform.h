@@ -2,8 +2,9 @@
 // through here, so that waits can be scaled in tests and the GUI can install its own hooks.
 #pragma once
 
+#include "Fd.h"
+
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -68,10 +69,10 @@ class TInstanceGuard {
     // TPlatformError when the lock file cannot be opened at all.
     bool TryAcquire(const std::string& name);
     void Release();
-    bool Held() const { return FFd >= 0; }
+    bool Held() const { return FFd.Valid(); }
 
   private:
-    int FFd = -1;
+    TFd FFd;
 };
 
 // ---- sockets ----
@@ -99,28 +100,5 @@ void SetMessageBoxHook(TMessageBoxHook hook);
 using TBusyCursorHook = std::function<void(bool)>;
 void SetBusyCursor(bool busy);
 void SetBusyCursorHook(TBusyCursorHook hook);
-
-// A message-box stand-in for tests: records every box and answers from a queue (IDOK/IDNO by
-// default when the queue is empty). Installs itself while it lives.
-class TScriptedMessageBox {
-  public:
-    struct TShown {
-        std::string Text, Caption;
-        int Flags;
-    };
-    TScriptedMessageBox();
-    ~TScriptedMessageBox();
-    TScriptedMessageBox(const TScriptedMessageBox&) = delete;
-    TScriptedMessageBox& operator=(const TScriptedMessageBox&) = delete;
-
-    void Answer(int result);
-    std::vector<TShown> Shown() const;
-
-  private:
-    int Show(const std::string& text, const std::string& caption, int flags);
-    mutable std::mutex FLock;
-    std::deque<int> FAnswers;
-    std::vector<TShown> FShown;
-};
 
 } // namespace platform

@@ -61,7 +61,8 @@ std::string Encode(std::string_view text, std::string_view alsoEncoded) {
     std::string out;
     out.reserve(text.size());
     for (unsigned char c : text) {
-        bool encode = c <= 0x20 || c >= 0x7F || meaningful.find(static_cast<char>(c)) != std::string_view::npos ||
+        bool encode = c <= 0x20 || c >= 0x7F ||
+                      meaningful.find(static_cast<char>(c)) != std::string_view::npos ||
                       alsoEncoded.find(static_cast<char>(c)) != std::string_view::npos;
         if (encode) {
             out += '%';
@@ -119,14 +120,16 @@ TStallGuard::TCrawlMeter::TCrawlMeter()
       FWindowStart(std::chrono::steady_clock::now()) {}
 
 bool TStallGuard::TCrawlMeter::Moved(uint64_t totalBytes, std::chrono::steady_clock::time_point now) {
-    if (std::chrono::duration_cast<std::chrono::milliseconds>(now - FWindowStart).count() < FWindowMs) return true;
+    if (std::chrono::duration_cast<std::chrono::milliseconds>(now - FWindowStart).count() < FWindowMs)
+        return true;
     bool enough = totalBytes - FWindowBytes >= FMinBytes;
     FWindowStart = now;
     FWindowBytes = totalBytes;
     return enough;
 }
 
-TStallGuard::TStallGuard(CURL* easy, int64_t limitMs) : FLimitMs(limitMs), FLast(std::chrono::steady_clock::now()) {
+TStallGuard::TStallGuard(CURL* easy, int64_t limitMs)
+    : FLimitMs(limitMs), FLast(std::chrono::steady_clock::now()) {
     curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &TStallGuard::OnProgress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);

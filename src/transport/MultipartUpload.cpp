@@ -20,19 +20,16 @@
 TMultipartBody::TMultipartBody(const std::string& FilePath, const std::string& FormFileName,
                                const std::string& PartContentType)
     : FBoundary(MakeBoundary()) {
-    FFd = open(FilePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (FFd < 0) throw std::runtime_error("Cannot open file \"" + FilePath + "\". " + std::strerror(errno));
+    FFd.Reset(open(FilePath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!FFd.Valid())
+        throw std::runtime_error("Cannot open file \"" + FilePath + "\". " + std::strerror(errno));
     struct stat st {};
-    fstat(FFd, &st);
+    fstat(FFd.Get(), &st);
     FFileSize = static_cast<uint64_t>(st.st_size);
     FHead = "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
             FormFileName + "\"\r\nContent-Type: " + PartContentType +
             "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
     FTail = "\r\n--" + FBoundary + "--\r\n";
-}
-
-TMultipartBody::~TMultipartBody() {
-    if (FFd >= 0) close(FFd);
 }
 
 std::string TMultipartBody::MakeBoundary() {
@@ -58,8 +55,8 @@ size_t TMultipartBody::Read(char* buf, size_t n, bool& failed) {
             out += k;
         } else if (FSent < FHead.size() + FFileSize) {
             uint64_t left = FHead.size() + FFileSize - FSent;
-            ssize_t r = read(FFd, buf + out, static_cast<size_t>(std::min<uint64_t>(n - out, left)));
-            if (r < 0 && errno == EINTR) continue;
+            ssize_t r = platform::ReadSome(FFd.Get(), buf + out,
+                                           static_cast<size_t>(std::min<uint64_t>(n - out, left)));
             if (r <= 0) {
                 // A file that shrank or cannot be read: the announced length can no longer be kept.
                 failed = true;

@@ -2,6 +2,8 @@
 // exactly the caller's header lines in the caller's order, the body streamed from the file.
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,7 +15,6 @@ class TMultipartBody {
     // Opens FilePath; throws std::runtime_error when it cannot be opened.
     TMultipartBody(const std::string& FilePath, const std::string& FormFileName,
                    const std::string& PartContentType);
-    ~TMultipartBody();
     TMultipartBody(const TMultipartBody&) = delete;
     TMultipartBody& operator=(const TMultipartBody&) = delete;
 
@@ -26,7 +27,7 @@ class TMultipartBody {
     size_t Read(char* buf, size_t n, bool& failed);
 
   private:
-    int FFd = -1;
+    platform::TFd FFd;
     std::string FBoundary, FHead, FTail;
     uint64_t FFileSize = 0, FSent = 0;
 };

@@ -97,7 +97,8 @@ bool TTZoltSeries::RefreshParams() {
     try {
         std::thread reader([&] {
             for (int i = 0; i < 7; ++i)
-                if (!http::GetText(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", "", http::CameraPageLimit))
+                if (!http::GetText(base + kParamCgis[i] + query, texts[i], CgiTimeout, "", "",
+                                   http::CameraPageLimit))
                     texts[i].clear();
             busy = false;
         });

@@ -39,7 +39,8 @@ struct TDirCloser {
 bool IsCameraAddress(const std::string& text) {
     if (text.empty() || text.size() > 253 || text.front() == '-' || text.front() == '.') return false;
     for (unsigned char c : text)
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+              c == '-'))
             return false;
     return true;
 }

@@ -55,7 +55,8 @@ std::string BroadcastAddress() {
 
 } // namespace
 
-TPackageFile::TPackageFile(const std::string& path) : FFd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+TPackageFile::TPackageFile(const std::string& path)
+    : FFd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
 TPackageFile::~TPackageFile() {
     Close();
 }
@@ -99,9 +100,8 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
         char* end = nullptr;
         long v = std::strtol(value.c_str(), &end, 10);
         // A port outside 1 to 65535 would wrap where it is used; it reads as not a number.
-        r.CtpPort = (!value.empty() && end && *end == '\0' && v >= 1 && v <= 65535)
-                        ? static_cast<int>(v)
-                        : 81;
+        r.CtpPort =
+            (!value.empty() && end && *end == '\0' && v >= 1 && v <= 65535) ? static_cast<int>(v) : 81;
         break;
     }
     case 3:
@@ -182,11 +182,11 @@ TSocketThread::~TSocketThread() {
 }
 
 int TSocketThread::CreateSocket() {
-    if (FSocket >= 0) CloseSocket();
-    FSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (FSocket < 0) return 11;
+    if (FSocket.Valid()) CloseSocket();
+    FSocket.Reset(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!FSocket.Valid()) return 11;
     int one = 1;
-    setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(FSocket.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     return 0;
 }
 
@@ -240,7 +240,7 @@ int TSocketThread::ConnectCamera() {
     FSockAddr.sin_family = AF_INET;
     FSockAddr.sin_port = htons(static_cast<uint16_t>(FHostPort));
     FSockAddr.sin_addr = a;
-    if (connect(FSocket, reinterpret_cast<sockaddr*>(&FSockAddr), sizeof FSockAddr) != 0 &&
+    if (connect(FSocket.Get(), reinterpret_cast<sockaddr*>(&FSockAddr), sizeof FSockAddr) != 0 &&
         errno != EINPROGRESS && errno != EWOULDBLOCK)
         return 5;
     platform::Sleep(ConnectPause);
@@ -248,16 +248,15 @@ int TSocketThread::ConnectCamera() {
 }
 
 bool TSocketThread::IsConnected() {
-    if (FSocket < 0 || platform::WaitFd(FSocket, POLLOUT, 0) <= 0) return false;
+    if (!FSocket.Valid() || platform::WaitFd(FSocket.Get(), POLLOUT, 0) <= 0) return false;
     int error = 0;
     socklen_t len = sizeof error;
-    return getsockopt(FSocket, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    return getsockopt(FSocket.Get(), SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
 }
 
 int TSocketThread::CloseSocket() {
-    if (FSocket < 0) return 0;
-    int r = close(FSocket);
-    FSocket = -1;
+    if (!FSocket.Valid()) return 0;
+    int r = FSocket.Reset();
     FLeftover.clear();
     return r == 0 ? 0 : -5;
 }
@@ -270,7 +269,7 @@ void TSocketThread::PutText(const std::string& text) {
 }
 
 bool TSocketThread::WaitReadable(int64_t ms) {
-    return FSocket >= 0 && platform::WaitFd(FSocket, POLLIN, platform::Timeout(ms)) > 0;
+    return FSocket.Valid() && platform::WaitFd(FSocket.Get(), POLLIN, platform::Timeout(ms)) > 0;
 }
 
 int TSocketThread::ReadReply(std::string& Text, int& Length) {
@@ -291,14 +290,14 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
             if (FLeftover.find("\r\n") == std::string::npos && FLeftover.size() < RecvSize - 1 &&
                 WaitReadable(AnswerTimeout)) {
                 char more[RecvSize];
-                ssize_t n = platform::RecvSome(FSocket, more, RecvSize - 1 - FLeftover.size(), 0);
+                ssize_t n = platform::RecvSome(FSocket.Get(), more, RecvSize - 1 - FLeftover.size(), 0);
                 if (n > 0) FLeftover.append(more, static_cast<size_t>(n));
             }
             got = static_cast<ssize_t>(std::min(FLeftover.size(), RecvSize - 1));
             std::memcpy(FRecvBuf, FLeftover.data(), static_cast<size_t>(got));
             FLeftover.erase(0, static_cast<size_t>(got));
         } else {
-            got = platform::RecvSome(FSocket, FRecvBuf, RecvSize - 1, 0);
+            got = platform::RecvSome(FSocket.Get(), FRecvBuf, RecvSize - 1, 0);
         }
         if (got < 0) {
             if (errno != EWOULDBLOCK && errno != EAGAIN) return -1;
@@ -320,7 +319,8 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
 }
 
 bool TSocketThread::SendPending() {
-    return FSocket >= 0 && send(FSocket, FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL) == FSendLen;
+    return FSocket.Valid() &&
+           send(FSocket.Get(), FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL) == FSendLen;
 }
 
 int TSocketThread::SendAndReadReply(std::string& Text) {
@@ -335,7 +335,7 @@ int TSocketThread::ReadRaw(std::string& Text, int& Length) {
     Length = 0;
     if (!WaitReadable(AnswerTimeout)) return -2;
     std::memset(FRecvBuf, 0, sizeof FRecvBuf);
-    ssize_t got = platform::RecvSome(FSocket, FRecvBuf, RecvSize - 1, 0);
+    ssize_t got = platform::RecvSome(FSocket.Get(), FRecvBuf, RecvSize - 1, 0);
     if (got < 0) return -1;
     if (got == 0) return -4;
     FRecvBuf[got] = 0;
@@ -440,9 +440,11 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
         sendto(s, search, sizeof search - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         // The window closes after SearchWait without an answer, and after SearchLimit in all, so
         // that a flood of answers cannot keep it open.
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(ctp::SearchLimit));
+        auto end =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(ctp::SearchLimit));
         for (;;) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
             int64_t wait = std::min<int64_t>(platform::Timeout(ctp::SearchWait), left.count());
             if (platform::WaitFd(s, POLLIN, wait) <= 0) break;

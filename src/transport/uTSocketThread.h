@@ -129,7 +129,7 @@ class TSocketThread {
 
     std::string FHost;
     int FHostPort;
-    int FSocket = -1;
+    platform::TFd FSocket;
     sockaddr_in FSockAddr{};
     unsigned char FRecvBuf[RecvSize] = {};
     unsigned char FSendBuf[SendSize] = {};

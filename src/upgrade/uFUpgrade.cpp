@@ -33,16 +33,15 @@ bool ReadStatusVersion(TUpgradeObject& U, const std::string& Key, std::string& V
 }
 
 bool ReadImageHead(const std::string& Path, unsigned char Head[4]) {
-    int fd = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("Cannot open file \"" + Path + "\". " + std::strerror(errno));
+    // The image is opened as itself: a link in its place is never uploaded.
+    platform::TFd fd(open(Path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid()) throw std::runtime_error("Cannot open file \"" + Path + "\". " + std::strerror(errno));
     size_t got = 0;
     while (got < 4) {
-        ssize_t r = read(fd, Head + got, 4 - got);
-        if (r < 0 && errno == EINTR) continue;
+        ssize_t r = platform::ReadSome(fd.Get(), Head + got, 4 - got);
         if (r <= 0) break;
         got += static_cast<size_t>(r);
     }
-    close(fd);
     return got == 4;
 }
 
@@ -63,7 +62,8 @@ bool Upload(TUpgradeObject& U, const std::string& Cgi, const unsigned char* Sign
 }
 
 bool Outcome(const TUploadResult& Result, std::string& Message) {
-    Message = Result.Accepted ? GetLangStr("IDS_UPGRADESUCC") : GetLangStr("IDS_UPGRADEFAIL") + EscapeControls(Result.Error);
+    Message = Result.Accepted ? GetLangStr("IDS_UPGRADESUCC")
+                              : GetLangStr("IDS_UPGRADEFAIL") + EscapeControls(Result.Error);
     return Result.Accepted;
 }
 

@@ -1,10 +1,10 @@
 #include "uIUpgrade.h"
 
+#include "ImageCache.h"
 #include "lang/IniFile.h"
+#include "platform/Fd.h"
 #include "transport/HttpClient.h"
 #include "transport/Tools.h"
-#include "ImageCache.h"
-#include "platform/Fd.h"
 #include "uIUpgradeOpt.h"
 
 #include <fcntl.h>

@@ -111,8 +111,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
             // Refused as a whole: nothing of an answer past the bound is kept or read.
             error = http::ErrorText(CURLE_FILESIZE_EXCEEDED, nullptr);
             if (ftruncate(out.Get(), 0) != 0) error += " " + std::string(std::strerror(errno));
-        }
-        else if (sink.Failed)
+        } else if (sink.Failed)
             error = std::string("Cannot write file \"") + Target + "\". " + std::strerror(errno);
         else if (rc != CURLE_OK)
             error = http::ErrorText(rc, err, &guard);
@@ -137,8 +136,7 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
         posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         std::vector<char> buf(64 * 1024);
         for (;;) {
-            ssize_t n = read(in.Get(), buf.data(), buf.size());
-            if (n < 0 && errno == EINTR) continue;
+            ssize_t n = platform::ReadSome(in.Get(), buf.data(), buf.size());
             if (n < 0) {
                 // A file that cannot be read counts as empty, as one that cannot be opened does.
                 EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr);
@@ -192,18 +190,15 @@ bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Targe
             break;
         }
         // Walk down to the entry's folder one component at a time, refusing planted links.
-        int dir = dup(root.Get());
+        TFd at(dup(root.Get()));
         size_t folders = type == AE_IFDIR ? parts.size() : parts.size() - 1;
-        for (size_t i = 0; i < folders && dir >= 0; ++i) {
-            int next = EnterDir(dir, parts[i]);
-            close(dir);
-            dir = next;
-        }
-        if (dir < 0) {
+        for (size_t i = 0; i < folders && at.Valid(); ++i)
+            at = TFd(EnterDir(at.Get(), parts[i]));
+        if (!at.Valid()) {
             ok = false;
             break;
         }
-        TFd dirGuard(dir);
+        int dir = at.Get();
         if (type == AE_IFDIR) continue;
         const std::string& name = parts.back();
         unlinkat(dir, name.c_str(), 0);

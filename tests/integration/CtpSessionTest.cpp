@@ -80,7 +80,8 @@ class TCtpPeer {
             }
             for (size_t at = 0;;) {
                 size_t pause = a.find('\x01', at);
-                if (!c.Send(a.substr(at, pause == std::string::npos ? std::string::npos : pause - at))) return;
+                if (!c.Send(a.substr(at, pause == std::string::npos ? std::string::npos : pause - at)))
+                    return;
                 if (pause == std::string::npos) break;
                 c.Wait(PauseMs);
                 at = pause + 1;

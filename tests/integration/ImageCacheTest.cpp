@@ -8,8 +8,8 @@
 #include "support/TestHttpServer.h"
 #include "support/ZipBuilder.h"
 
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -51,8 +51,8 @@ class Cache : public TSandbox {
         TSandbox::TearDown();
     }
     // Serves a package at /FM/<folder>/<name> and gives its digest.
-    std::string Serve(const std::string& folder, const std::string& name, const std::vector<TZipEntry>& entries,
-                      size_t trickle = 0) {
+    std::string Serve(const std::string& folder, const std::string& name,
+                      const std::vector<TZipEntry>& entries, size_t trickle = 0) {
         std::string zip = Root + folder + "-" + name;
         WriteZip(zip, entries);
         TCanned pkg;
@@ -81,7 +81,8 @@ TEST_F(Cache, ReusedOnlyForTheSameDigestAndFolder) {
     ASSERT_EQ(Srv.CountFor("/FM/system/pkg.zip"), 1u);
     EXPECT_EQ(Prepare(sys, "pkg.zip", md5), 0);
     EXPECT_EQ(Srv.CountFor("/FM/system/pkg.zip"), 1u) << "the verified image is reused";
-    EXPECT_EQ(Prepare(sys, "pkg.zip", "0123456789abcdef0123456789abcdef"), 2) << "another digest fetches again";
+    EXPECT_EQ(Prepare(sys, "pkg.zip", "0123456789abcdef0123456789abcdef"), 2)
+        << "another digest fetches again";
     EXPECT_EQ(Srv.CountFor("/FM/system/pkg.zip"), 2u);
 
     // Another folder's package of the same name is never taken for this one.
@@ -154,7 +155,8 @@ TEST_F(Cache, AnArchiveWritesNothingButTheImage) {
     TSys u;
     ASSERT_EQ(Prepare(u, "pkg.zip", Serve("system", "pkg.zip", entries)), 0);
     EXPECT_EQ(ReadFile(Temp + program + "/lang.en"), "the program's own texts");
-    EXPECT_EQ(Listing(Temp), (std::vector<std::string>{program, "pkg.bin", "pkg.bin.lock", "pkg.bin.verified"}));
+    EXPECT_EQ(Listing(Temp),
+              (std::vector<std::string>{program, "pkg.bin", "pkg.bin.lock", "pkg.bin.verified"}));
 
     // A refused archive leaves nothing behind either.
     entries = {{"pkg2.bin", "image"}, {"junk", std::string(1 << 20, 'j')}, {"../escape", "x"}};
@@ -190,12 +192,14 @@ TEST_F(Cache, WhatStandsAtTheImageOrPackageNameIsReplacedNeverFollowed) {
 
 TEST_F(Cache, NamesThatLeaveTheFolderOrTakeOurFilesFetchNothing) {
     TSys sys;
-    for (const std::string& name : std::vector<std::string>{"Firmware.ini", ".hidden.zip", "pkg.lock", "pkg.verified",
-                                                            "x.unpack", "a/b.zip", std::string(300, 'n')}) {
+    for (const std::string& name :
+         std::vector<std::string>{"Firmware.ini", ".hidden.zip", "pkg.lock", "pkg.verified", "x.unpack",
+                                  "a/b.zip", std::string(300, 'n')}) {
         EXPECT_EQ(Prepare(sys, name, "d41d8cd98f00b204e9800998ecf8427e"), 1) << name;
     }
     TUI ui;
-    for (const std::string& oem : std::vector<std::string>{".", "..", " .. ", "\r\n", std::string(300, 'o')}) {
+    for (const std::string& oem :
+         std::vector<std::string>{".", "..", " .. ", "\r\n", std::string(300, 'o')}) {
         ui.SetOem(oem);
         std::string md5, no, version;
         ui.SetModel("M1");

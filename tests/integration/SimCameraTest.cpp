@@ -179,9 +179,10 @@ TEST_F(SimCamera, RebootThatNeverEndsGivesNotWorking) {
 TEST(SimOptions, EveryListedFaultIsTakenAndNothingElse) {
     sim::TCameraConfig c;
     std::string error;
-    ASSERT_TRUE(sim::ParseCameraSetting("series=E,port=8081,fault=ctp-continue,fault=ctp-refuse-3,fault=ctp-close-0,"
-                                        "fault=ctp-login-refused,fault=reboot-forever",
-                                        "127.0.0.1", c, error))
+    ASSERT_TRUE(
+        sim::ParseCameraSetting("series=E,port=8081,fault=ctp-continue,fault=ctp-refuse-3,fault=ctp-close-0,"
+                                "fault=ctp-login-refused,fault=reboot-forever",
+                                "127.0.0.1", c, error))
         << error;
     EXPECT_EQ(c.Series, sim::TSeries::E);
     EXPECT_EQ(c.Port, 8081);
@@ -190,7 +191,8 @@ TEST(SimOptions, EveryListedFaultIsTakenAndNothingElse) {
     EXPECT_EQ(c.Faults.CtpCloseAtMessage, 0);
     EXPECT_TRUE(c.Faults.CtpLoginRefused);
     EXPECT_TRUE(c.Faults.RebootForever);
-    for (const char* bad : {"fault=ctp-refuse-", "fault=ctp-close-x", "fault=nonsense", "colour=red", "port=eighty"}) {
+    for (const char* bad :
+         {"fault=ctp-refuse-", "fault=ctp-close-x", "fault=nonsense", "colour=red", "port=eighty"}) {
         sim::TCameraConfig d;
         EXPECT_FALSE(sim::ParseCameraSetting(bad, "127.0.0.1", d, error)) << bad;
         EXPECT_NE(error.find(bad), std::string::npos) << error;

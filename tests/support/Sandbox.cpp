@@ -52,7 +52,7 @@ void TSandbox::SetUp() {
     mkdir((Root + "tmp").c_str(), 0700);
     setenv("XDG_CONFIG_HOME", (Root + "config").c_str(), 1);
     Temp = platform::PrivateTempDir();
-    Boxes = std::make_unique<platform::TScriptedMessageBox>();
+    Boxes = std::make_unique<TScriptedMessageBox>();
 }
 
 void TSandbox::TearDown() {

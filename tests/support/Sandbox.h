@@ -2,6 +2,7 @@
 // a scripted message box, and takes them away afterwards.
 #pragma once
 
+#include "ScriptedMessageBox.h"
 #include "lang/StrResource.h"
 #include "platform/Platform.h"
 
@@ -26,7 +27,7 @@ class TSandbox : public ::testing::Test {
 
     std::string Root; // the folder that holds everything of this test, ending with '/'
     std::string Temp; // the program's private temporary folder, ending with '/'
-    std::unique_ptr<platform::TScriptedMessageBox> Boxes;
+    std::unique_ptr<TScriptedMessageBox> Boxes;
 };
 
 // A sandbox whose language folder holds the stored files, with English chosen: log lines and

@@ -1,5 +1,5 @@
-#include "base/Text.h"
 #include "lang/Lang.h"
+#include "base/Text.h"
 #include "lang/StrResource.h"
 
 #include "support/Sandbox.h"
@@ -118,7 +118,9 @@ TEST_F(Lang, ValuesAreDecodedFromTheirLanguagesCodePage) {
     EXPECT_EQ(GetLangStr("IDS_A"), "中文");
     // A file that says it is UTF-8 but is not: five-byte forms and code points past U+10FFFF
     // are no UTF-8 and never come out as such.
-    Write("cn", "\xEF\xBB\xBF[StrRes]\r\nIDS_A=a\xF8\x88\x80\x80\x80" "b\xF4\x90\x80\x80" "c\r\n");
+    Write("cn", "\xEF\xBB\xBF[StrRes]\r\nIDS_A=a\xF8\x88\x80\x80\x80"
+                "b\xF4\x90\x80\x80"
+                "c\r\n");
     SetLanguage("cn");
     std::string v = GetLangStr("IDS_A");
     EXPECT_TRUE(IsValidUtf8(v)) << v;

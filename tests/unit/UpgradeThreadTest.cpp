@@ -1,7 +1,7 @@
-#include "upgrade/ImageCache.h"
 #include "app/UpgradeThread.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
+#include "upgrade/ImageCache.h"
 
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"

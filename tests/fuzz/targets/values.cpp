@@ -10,7 +10,9 @@
 namespace {
 class TAppVer : public TUIUpgradeObject {
   public:
-    static std::string Value(const std::string& body, const std::string& key) { return AppVerValue(body, key); }
+    static std::string Value(const std::string& body, const std::string& key) {
+        return AppVerValue(body, key);
+    }
 };
 } // namespace
 
