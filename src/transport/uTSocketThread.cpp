@@ -439,14 +439,16 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
         static const char search[] = "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n";
         sendto(s, search, sizeof search - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         // The window closes after SearchWait without an answer, and after SearchLimit in all, so
-        // that a flood of answers cannot keep it open.
-        auto end =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Timeout(ctp::SearchLimit));
+        // that a flood of answers cannot keep it open. Both scale as one: the floor of a small
+        // time scale would otherwise make the silence wait as long as the whole window.
+        int64_t silence = platform::Timeout(ctp::SearchWait);
+        auto end = std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(silence * (ctp::SearchLimit / ctp::SearchWait));
         for (;;) {
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (left.count() <= 0) break;
-            int64_t wait = std::min<int64_t>(platform::Timeout(ctp::SearchWait), left.count());
+            int64_t wait = std::min<int64_t>(silence, left.count());
             if (platform::WaitFd(s, POLLIN, wait) <= 0) break;
             char buf[512];
             ssize_t n = platform::RecvSome(s, buf, sizeof buf, 0);
