@@ -9,7 +9,15 @@
 #include <string>
 #include <thread>
 
-class TUdpListener {
+// Where a search datagram leaves from: a listener's socket (so that answers come back to it), or
+// a test's stand-in.
+class IDatagramPort {
+  public:
+    virtual ~IDatagramPort() = default;
+    virtual bool SendTo(const std::string& data, const std::string& ip, int port) = 0;
+};
+
+class TUdpListener : public IDatagramPort {
   public:
     static constexpr size_t MaxDatagram = 1024;
     using TReceive = std::function<void(const std::string& data, const std::string& fromIP, int fromPort)>;
@@ -26,7 +34,7 @@ class TUdpListener {
     bool Active() const { return FSocket.Valid(); }
     int Port() const { return FPort; }
     // Sends from the listener's own socket (the replies then come back to it).
-    bool SendTo(const std::string& data, const std::string& ip, int port);
+    bool SendTo(const std::string& data, const std::string& ip, int port) override;
 
   private:
     void Run();
