@@ -1,5 +1,8 @@
 #include "SimCamera.h"
 
+#include "SimSearch.h"
+#include "platform/Fd.h"
+
 #include "platform/Platform.h"
 #include "transport/uTSocketThread.h"
 
@@ -145,11 +148,10 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
                 c.Send(HttpResponse(404, "<html>404 Not Found</html>"));
         });
     }
-    if (FConfig.Series == TSeries::E) {
+    if (FConfig.Series == TSeries::E)
         FServer.OnLine([](std::string_view first) { return first.substr(0, 4) == "CMD "; },
                        [this](const std::string& first, TConnection& c) { HandleCtp(first, c); });
-        FSearchThread = std::thread([this] { SearchResponder(); });
-    }
+    FSearchThread = std::thread([this] { SearchResponder(); });
 }
 
 TSimCamera::~TSimCamera() {
@@ -444,32 +446,41 @@ void TSimCamera::CtpUpload(TConnection& c) {
 }
 
 void TSimCamera::SearchResponder() {
-    // Bound to the loopback broadcast address only: the search of the tools is sent there.
-    int s = platform::OpenSocket(SOCK_DGRAM, true);
-    if (s < 0 || !platform::BindIPv4(s, "127.255.255.255", CtpSearchPort)) {
-        Log("CTP search responder cannot bind 127.255.255.255:7999");
-        if (s >= 0) close(s);
+    // Bound to the loopback broadcast address only: the search of the tools is sent there, and
+    // every camera of the dialect shares the port.
+    int port = SearchPortOf(FConfig.Series);
+    platform::TFd s(platform::OpenSocket(SOCK_DGRAM, true));
+    if (!s.Valid() || !platform::BindIPv4(s.Get(), "127.255.255.255", port)) {
+        Log("search responder cannot bind 127.255.255.255:" + std::to_string(port));
         return;
     }
+    TSearchIdentity me;
+    me.Series = FConfig.Series;
+    me.Address = FConfig.Address;
+    me.HttpPort = Port();
+    me.Name = std::string("SIMCAM-") + SeriesName(FConfig.Series);
+    unsigned char mac[6] = {0x02,
+                            0x53,
+                            static_cast<unsigned char>(FConfig.Series == TSeries::T ? 0x54 : 0x49),
+                            static_cast<unsigned char>(FConfig.Address.back()),
+                            static_cast<unsigned char>(Port() >> 8),
+                            static_cast<unsigned char>(Port() & 0xFF)};
+    std::memcpy(me.Mac, mac, 6);
     while (!FStop) {
-        pollfd p{s, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        char buf[512];
+        if (platform::WaitFd(s.Get(), POLLIN, 50) <= 0) continue;
+        char buf[1024];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n <= 0 || std::string(buf, static_cast<size_t>(n)).rfind("SEARCH * CTP/1.0", 0) != 0 ||
-            Rebooting())
-            continue;
-        std::string reply =
-            "REPLY\r\n-name SIMCAM-E\r\n-sn SIM" + std::to_string(Port()) + "\r\n-ip " + FConfig.Address +
-            "\r\n-netmask 255.0.0.0\r\n-portctp " + std::to_string(Port()) +
-            "\r\n-dhcpen 0\r\n-mdns 127.0.0.53\r\n-sdns 0.0.0.0\r\n-gw 127.0.0.1\r\n-version v " +
-            SysVersion() + " build\r\n";
-        sendto(s, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
-        Log("CTP search answered");
+        ssize_t n = recvfrom(s.Get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n <= 0 || Rebooting()) continue;
+        me.SysVersion = SysVersion();
+        me.AppVersion = AppVersion();
+        auto answers = WithSearchFaults(SearchAnswers(me, std::string_view(buf, static_cast<size_t>(n))),
+                                        FConfig.Faults);
+        for (const std::string& a : answers)
+            sendto(s.Get(), a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+        if (!answers.empty()) Log("search answered");
     }
-    close(s);
 }
 
 } // namespace sim

@@ -24,6 +24,12 @@ struct TCameraFaults {
     int CtpRefuseMessage = -1;    // refuse this message of the upload connection (0 is the hello)
     int CtpCloseAtMessage = -1;   // close the upload connection instead of answering this message
     bool CtpContinue = false;     // an interim "Continue" before every "OK"
+    // The LAN search
+    bool SearchSilent = false;    // answer no search
+    bool SearchTruncated = false; // answers cut to a third
+    bool SearchOversized = false; // answers padded to 2000 bytes
+    bool SearchMalformed = false; // answers with a damaged first byte
+    bool SearchFlood = false;     // every answer 200 times
 };
 
 struct TCameraConfig {

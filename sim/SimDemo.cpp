@@ -21,7 +21,7 @@ std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort)
         {TSeries::F, "48.2.0.10", "2.4.8.6", "OEMF", ""},
         {TSeries::H, "48.3.1.7", "3.1.2.5", "OEMH", "H264CAM"},
         {TSeries::T, "48.2.0.99", "4.0.1.2", "OEMT", "T100"},
-        {TSeries::C, "48.1.5.3", "5.2.0.9", "OEMC", ""},
+        {TSeries::C, "48.1.65.3", "5.2.0.9", "OEMC", ""},
     };
     int i = 0;
     for (const TSeed& s : seeds) {

@@ -62,6 +62,16 @@ bool ParseCameraSetting(const std::string& setting, const std::string& address, 
                     c.Faults.RebootForever = true;
                 else if (v == "ctp-login-refused")
                     c.Faults.CtpLoginRefused = true;
+                else if (v == "search-silent")
+                    c.Faults.SearchSilent = true;
+                else if (v == "search-truncated")
+                    c.Faults.SearchTruncated = true;
+                else if (v == "search-oversized")
+                    c.Faults.SearchOversized = true;
+                else if (v == "search-malformed")
+                    c.Faults.SearchMalformed = true;
+                else if (v == "search-flood")
+                    c.Faults.SearchFlood = true;
                 else if (v == "ctp-continue")
                     c.Faults.CtpContinue = true;
                 else if (v.rfind("ctp-refuse-", 0) == 0)

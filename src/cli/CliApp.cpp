@@ -21,6 +21,7 @@ int CliMain(int argc, char** argv) {
         "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
     app.require_subcommand(1);
     TUpgradeCommand upgrade(app);
+    TSearchCommand search(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -33,6 +34,7 @@ int CliMain(int argc, char** argv) {
     }
     int rc = 1;
     if (upgrade.Parsed()) rc = upgrade.Run();
+    if (search.Parsed()) rc = search.Run();
     platform::StopSockets();
     return rc;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "CliCommon.h"
+#include "SearchCommand.h"
 #include "UpgradeCommand.h"
 
 // The whole program: parses argv; 2 for a usage error.

@@ -1,7 +1,8 @@
-// The record that every LAN search path fills for a device it found.
+// The LAN search datagrams: the probes, the reply parsers and the binary follow-ups.
 #pragma once
 
 #include "UdpListener.h"
+#include "base/DevInfo.h"
 
 #include <cstdint>
 #include <functional>
@@ -9,53 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-struct TDevInfo {
-    int32_t Reserved = 0;
-    int32_t DevType = 0; // -1: nothing to list
-    std::string MAC;     // the dialog's de-duplication key, compared as exact text
-    std::string MACHex;
-    std::string DeviceID;
-    std::string DevName;
-    std::string Version;
-    std::string IP;
-    std::string Mask;
-    std::string Gateway;
-    std::string AuxText;
-    uint8_t AuxFlag = 0;
-    std::string DNS1;
-    std::string DNS2;
-    uint16_t HttpPort = 0;
-    uint16_t Port2 = 0;
-    uint16_t AuxWord = 0;
-    uint8_t DHCP = 0; // 1 DHCP, 2 fixed
-    uint8_t AuxMark = 0;
-    std::string DdnsUser;
-    std::string DdnsPassword;
-    std::string DdnsHost;
-    std::string DdnsExtra;
-    int32_t AuxCode = 0;
-    std::string AuxString;
-    int32_t AuxInt = 0;
-    std::string Spare1;
-    std::string Spare2;
-    std::string ReplyUser;
-    std::string ReplyPassword;
-    int32_t AuxValue = 0;
-    int32_t Countdown = 0;
-    // A block the search dialog releases with its row; shared so that a copy never frees it twice.
-    std::shared_ptr<void> OwnedBlock;
-    uint16_t AuxNumber = 0;
-
-    // Every number 0, every text empty, no block.
-    void Clear() { *this = TDevInfo{}; }
-    // The dialog's start value for a datagram: cleared, nothing to list yet.
-    void ClearForDatagram() {
-        Clear();
-        DevType = -1;
-    }
-    bool Listable() const { return DevType != -1; }
-};
 
 // ---- the search datagrams ----
 
@@ -77,24 +31,6 @@ std::string UicamProbe();
 std::string CtpSearchProbe();
 std::string BinaryProbe();
 
-// One IPv4 interface as the system lists it (address and mask in host order).
-struct TInterfaceAddress {
-    std::string Name;
-    uint32_t Address = 0, Mask = 0;
-    bool Up = false, Loopback = false, CanBroadcast = false;
-};
-std::vector<TInterfaceAddress> LocalInterfaces();
-// The directed broadcast address of each interface that is up, not loopback and can broadcast
-// (only the named one when only is not empty), each once.
-std::vector<std::string> DirectedBroadcasts(const std::vector<TInterfaceAddress>& interfaces,
-                                            const std::string& only);
-// Restricts the per-interface broadcasts to one interface ("" for all).
-void SetSearchInterface(const std::string& name);
-
-// Where every search datagram goes: IPCAM_BROADCAST_ADDR when it is set, else the limited
-// broadcast and the directed broadcast of every IPv4 interface that is up and not loopback
-// (Linux sends the limited broadcast out of one interface only).
-std::vector<std::string> BroadcastTargets();
 // Sends data to every broadcast target at port through via; true when one send went out.
 bool Broadcast(IDatagramPort& via, const std::string& data, int port);
 
@@ -110,7 +46,6 @@ void SendBinaryProbe(int port, IDatagramPort& via);
 // the first zero byte, the field's size or the datagram's end.
 
 std::string TypeLetter(int code);
-std::string NormalizeMac(const std::string& text);
 std::string HexBytes(const unsigned char* bytes, size_t count);
 // The rule of the text reply: the first line that begins with key (letter case significant)
 // gives the rest of the line after the key and one separator character.

@@ -40,13 +40,19 @@ void TUdpListener::Run() {
         if (platform::WaitFd(FSocket.Get(), POLLIN, 50) <= 0) continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        ssize_t n = recvfrom(FSocket.Get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
-        if (n < 0) continue;
+        // MSG_TRUNC gives the datagram's real length: a longer one is discarded whole, never cut.
+        ssize_t n =
+            recvfrom(FSocket.Get(), buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n < 0 || static_cast<size_t>(n) > sizeof buf) continue;
         char ip[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
         std::string data(buf, static_cast<size_t>(n));
         std::string fromIP = ip;
         int fromPort = ntohs(from.sin_port);
-        if (OnReceive) platform::Synchronize([&] { OnReceive(data, fromIP, fromPort); });
+        // Abandoned when the listener is stopping: its owner may be going away.
+        if (OnReceive)
+            platform::Synchronize([&] {
+                if (!FStop) OnReceive(data, fromIP, fromPort);
+            });
     }
 }

@@ -80,8 +80,8 @@ int64_t Timeout(int64_t ms) {
     return std::max(Scaled(ms), std::min(ms, MinTimeout));
 }
 
-void Sleep(int64_t ms) {
-    int64_t s = Scaled(ms);
+void Sleep(int64_t ms, int64_t floorMs) {
+    int64_t s = std::max(Scaled(ms), std::min(ms, floorMs));
     if (s > 0) std::this_thread::sleep_for(std::chrono::milliseconds(s));
 }
 

@@ -40,7 +40,9 @@ int64_t Scaled(int64_t ms);
 // that a small time scale speeds up the waits without making a loaded machine miss answers.
 int64_t Timeout(int64_t ms);
 inline constexpr int64_t MinTimeout = 250;
-void Sleep(int64_t ms);
+// Sleeps ms scaled; floorMs keeps a scaled period from becoming shorter than that (never longer
+// than ms itself), for periods in which something else must get its turn.
+void Sleep(int64_t ms, int64_t floorMs = 0);
 
 // ---- folders ----
 // The private per-user temporary folder, ending with '/'. Throws TPlatformError when the folder

@@ -1,5 +1,16 @@
 #include "SR_Zolt.h"
 
+#include "platform/Broadcast.h"
+#include "platform/Fd.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+
 #include "HttpClient.h"
 #include "MultipartUpload.h"
 #include "Tools.h"
@@ -188,4 +199,173 @@ bool TTZoltSeries::UploadImage(const std::string& URL, const std::string&, const
     return PostMultipart(host, port, target, UploadHeaders(body, hostLine, true), body, UploadTimeout,
                          UploadTimeout)
         .Accepted;
+}
+
+// ---- the port-8600 search ----
+// Request: 0x44 0x48 0x01 0x01. Reply, little-endian, texts ending at a zero byte or their field:
+//   0 0x44 0x48 0x01 0x08  4 IPv4 (16)  20 mask (16)  36 gateway (16)  52 DNS (16)  68 DNS2 (16)
+//   84 MAC (6)  90 HTTP port (2)  92 device id (32)  124 name (80)  204 version (16)
+//   236 account (32)  268 password (32)  301 address mode  302 discard mark  324 DDNS host (64)
+//   388 second DDNS text (64)  452 DDNS account (32)  484 DDNS password (32)
+namespace zreply {
+constexpr size_t Ip = 4, Mask = 20, Gateway = 36, Dns1 = 52, Dns2 = 68, Mac = 84, HttpPort = 90,
+                 DeviceId = 92, Name = 124, Version = 204, User = 236, Password = 268, Mode = 301,
+                 Discard = 302, DdnsHost = 324, DdnsExtra = 388, DdnsUser = 452, DdnsPassword = 484;
+} // namespace zreply
+
+namespace {
+
+uint8_t ByteAt(std::string_view d, size_t i) {
+    return i < d.size() ? static_cast<uint8_t>(d[i]) : 0;
+}
+
+std::string FieldText(std::string_view d, size_t offset, size_t size) {
+    std::string out;
+    for (size_t i = offset; i < offset + size && i < d.size() && d[i] != '\0'; ++i)
+        out += d[i];
+    return out;
+}
+
+// The version's third part: up to and including the first ".", then the next, are dropped, and
+// everything from the next "." on; a step without its "." changes nothing.
+bool VersionNumber(std::string v, long& n) {
+    for (int i = 0; i < 2; ++i)
+        if (size_t dot = v.find('.'); dot != std::string::npos) v.erase(0, dot + 1);
+    if (size_t dot = v.find('.'); dot != std::string::npos) v.resize(dot);
+    char* end = nullptr;
+    errno = 0;
+    n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
+    return !v.empty() && end && *end == '\0' && errno != ERANGE && n != -1;
+}
+
+} // namespace
+
+std::string ZoltSearchRequest() {
+    return std::string("\x44\x48\x01\x01", 4);
+}
+
+bool ParseZoltReply(std::string_view d, TDevInfo& r) {
+    if (d.size() < 4 || d.substr(0, 4) != std::string_view("\x44\x48\x01\x08", 4)) return false;
+    if (ByteAt(d, zreply::Discard) == 1) return false;
+    r.Clear();
+    long n = 0;
+    r.Version = FieldText(d, zreply::Version, 16);
+    if (!VersionNumber(r.Version, n)) return false;
+    r.DevType = n < 10 ? 9 : n < 60 ? 11 : 10;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < 6; ++i) {
+        uint8_t b = ByteAt(d, zreply::Mac + i);
+        if (i) r.MAC += ':';
+        r.MAC += hex[b >> 4];
+        r.MAC += hex[b & 15];
+    }
+    r.MACHex = NormalizeMac(r.MAC);
+    r.IP = FieldText(d, zreply::Ip, 16);
+    r.Mask = FieldText(d, zreply::Mask, 16);
+    r.Gateway = FieldText(d, zreply::Gateway, 16);
+    r.DNS1 = FieldText(d, zreply::Dns1, 16);
+    r.DNS2 = FieldText(d, zreply::Dns2, 16);
+    r.HttpPort = static_cast<uint16_t>(ByteAt(d, zreply::HttpPort) | ByteAt(d, zreply::HttpPort + 1) << 8);
+    r.DeviceID = FieldText(d, zreply::DeviceId, 32);
+    r.DevName = FieldText(d, zreply::Name, 80);
+    r.ReplyUser = FieldText(d, zreply::User, 32);
+    r.ReplyPassword = FieldText(d, zreply::Password, 32);
+    r.DHCP = ByteAt(d, zreply::Mode) == 1 ? 1 : 2;
+    r.DdnsHost = FieldText(d, zreply::DdnsHost, 64);
+    r.DdnsExtra = FieldText(d, zreply::DdnsExtra, 64);
+    r.DdnsUser = FieldText(d, zreply::DdnsUser, 32);
+    r.DdnsPassword = FieldText(d, zreply::DdnsPassword, 32);
+    return true;
+}
+
+struct TTZoltSeries::TRecvThread {
+    platform::TFd Socket;
+    TOnDeviceFound OnFound;
+    std::atomic<bool> Stop{false};
+    std::atomic<bool> Done{false};
+    std::thread Thread;
+
+    void Run() {
+        using TClock = std::chrono::steady_clock;
+        auto end = TClock::now() + std::chrono::milliseconds(platform::Scaled(ReceiverLife));
+        char buf[1024];
+        TDevInfo record;
+        int idle = 0, handled = 0;
+        while (idle < MaxIdleWaits && handled < MaxReplies && !Stop && TClock::now() < end) {
+            int ready = platform::WaitFd(Socket.Get(), POLLIN, platform::Scaled(IdleWait));
+            if (ready < 0) break;
+            if (ready == 0) {
+                ++idle;
+                continue;
+            }
+            // A datagram longer than the buffer is discarded whole, never read cut.
+            ssize_t n = platform::RecvSome(Socket.Get(), buf, sizeof buf, MSG_TRUNC);
+            if (n <= 0 || static_cast<size_t>(n) > sizeof buf) continue;
+            ++handled;
+            if (!ParseZoltReply(std::string_view(buf, static_cast<size_t>(n)), record) || !OnFound) continue;
+            platform::Synchronize([&] {
+                if (!Stop) OnFound(&record);
+            });
+        }
+        Socket.Reset();
+        Done = true;
+    }
+};
+
+TTZoltSeries::TTZoltSeries() = default;
+
+TTZoltSeries::~TTZoltSeries() {
+    StopSearches();
+}
+
+void TTZoltSeries::StopSearches() {
+    std::vector<std::unique_ptr<TRecvThread>> receivers;
+    {
+        std::lock_guard g(FReceiversLock);
+        receivers.swap(FReceivers);
+    }
+    for (auto& r : receivers)
+        r->Stop = true;
+    for (auto& r : receivers)
+        if (r->Thread.joinable()) r->Thread.join();
+}
+
+bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnDeviceFound OnFound) {
+    {
+        // Receivers that ended are joined here, so that none is ever left behind.
+        std::lock_guard g(FReceiversLock);
+        for (auto it = FReceivers.begin(); it != FReceivers.end();) {
+            if ((*it)->Done) {
+                (*it)->Thread.join();
+                it = FReceivers.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    platform::TFd s(platform::OpenSocket(SOCK_DGRAM, false, true));
+    if (!s.Valid()) return false;
+    in_addr local{};
+    std::string bindTo = inet_pton(AF_INET, LocalAddress.c_str(), &local) == 1 ? LocalAddress : "";
+    if (!platform::BindIPv4(s.Get(), bindTo, SearchPort)) return false;
+    std::string request = ZoltSearchRequest();
+    for (const std::string& to : platform::BroadcastTargets()) {
+        sockaddr_in dest{};
+        dest.sin_family = AF_INET;
+        dest.sin_port = htons(static_cast<uint16_t>(Port));
+        if (Port < 1 || Port > 65535 || inet_pton(AF_INET, to.c_str(), &dest.sin_addr) != 1) continue;
+        sendto(s.Get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+    }
+    auto r = std::make_unique<TRecvThread>();
+    r->Socket = std::move(s);
+    r->OnFound = std::move(OnFound);
+    TRecvThread* raw = r.get();
+    std::lock_guard g(FReceiversLock);
+    try {
+        raw->Thread = std::thread([raw] { raw->Run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    FReceivers.push_back(std::move(r));
+    return true;
 }

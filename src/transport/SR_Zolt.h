@@ -3,19 +3,39 @@
 // dialog lets it go.
 #pragma once
 
+#include "base/DevInfo.h"
+
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class EZoltError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
 };
 
+// Called with each camera the search found; the record is valid during the call only.
+using TOnDeviceFound = std::function<void(const TDevInfo* Record)>;
+
+// The answer of a camera to the port-8600 search as a record; false for anything else (another
+// datagram, the discard mark, a version that gives no number).
+bool ParseZoltReply(std::string_view datagram, TDevInfo& record);
+std::string ZoltSearchRequest();
+
 class IZoltSeries {
   public:
     virtual ~IZoltSeries() = default;
     virtual bool RefreshParams() = 0;
+    // Broadcasts the search request to Port from local port 3565 and returns; a receiver hands
+    // each answer to OnFound on the main thread (platform::Synchronize).
+    virtual bool SearchDevices(int Port, const std::string& LocalAddress, TOnDeviceFound OnFound) = 0;
+    // Stops every search receiver and waits for it; no OnFound runs or starts afterwards. Never
+    // call it from inside an OnFound or another hand-over to the main thread.
+    virtual void StopSearches() = 0;
     // Throws EZoltError ("创建摄像机对象错误!") when the parameters cannot be read.
     virtual void Connect(const std::string& Address, int Port, const std::string& Account,
                          const std::string& Password) = 0;
@@ -34,7 +54,21 @@ class TTZoltSeries : public IZoltSeries {
     static constexpr int64_t UploadTimeout = 60000;
     static constexpr int64_t BusyPoll = 200;
 
+    static constexpr int SearchPort = 3565;
+    static constexpr int64_t IdleWait = 30;
+    static constexpr int MaxIdleWaits = 100;
+    static constexpr int64_t ReceiverLife = 10000; // a receiver's whole life, however busy
+    static constexpr int MaxReplies = 1024;        // datagrams one receiver handles
+
+    TTZoltSeries();
+    ~TTZoltSeries() override;
+    TTZoltSeries(const TTZoltSeries&) = delete;
+    TTZoltSeries& operator=(const TTZoltSeries&) = delete;
+
     bool RefreshParams() override;
+    bool SearchDevices(int Port, const std::string& LocalAddress, TOnDeviceFound OnFound) override;
+    // Stops every receiver and waits for it; no OnFound runs or starts afterwards.
+    void StopSearches() override;
     void Connect(const std::string& Address, int Port, const std::string& Account,
                  const std::string& Password) override;
     bool CheckLogin() override;
@@ -66,6 +100,9 @@ class TTZoltSeries : public IZoltSeries {
     std::string FTexts[7];
     bool FBusy = false;
     std::string FVersionParts[4];
+    struct TRecvThread;
+    std::mutex FReceiversLock;
+    std::vector<std::unique_ptr<TRecvThread>> FReceivers;
 };
 
 // The process-wide reference. CreateZoltSeries replaces whatever it held.

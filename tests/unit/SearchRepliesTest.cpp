@@ -1,6 +1,7 @@
 // The search dialects: each probe's bytes, and each reply as the record it gives, including the
 // short replies of real devices (fields past the end read as zero, never past the datagram).
 #include "discovery/SR.h"
+#include "platform/Broadcast.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,7 @@ TEST(SearchProbes, BytesAsDesigned) {
 }
 
 TEST(SearchProbes, DirectedBroadcastsOfTheInterfacesThatCanCarryThem) {
-    std::vector<TInterfaceAddress> list = {
+    std::vector<platform::TInterfaceAddress> list = {
         {"lo", 0x7F000001, 0xFF000000, true, true, false},
         {"eth0", 0xC0A8010A, 0xFFFFFF00, true, false, true},
         {"eth0", 0xC0A80114, 0xFFFFFF00, true, false, true}, // a second address, same network
@@ -91,9 +92,9 @@ TEST(SearchProbes, DirectedBroadcastsOfTheInterfacesThatCanCarryThem) {
         {"down0", 0xAC100001, 0xFFFFF000, false, false, true},
         {"ptp0", 0x0A080001, 0xFFFFFFFF, true, false, false},
     };
-    EXPECT_EQ(DirectedBroadcasts(list, ""), (std::vector<std::string>{"192.168.1.255", "10.0.255.255"}));
-    EXPECT_EQ(DirectedBroadcasts(list, "wlan0"), (std::vector<std::string>{"10.0.255.255"}));
-    EXPECT_TRUE(DirectedBroadcasts(list, "nope").empty());
+    EXPECT_EQ(platform::DirectedBroadcasts(list, ""), (std::vector<std::string>{"192.168.1.255", "10.0.255.255"}));
+    EXPECT_EQ(platform::DirectedBroadcasts(list, "wlan0"), (std::vector<std::string>{"10.0.255.255"}));
+    EXPECT_TRUE(platform::DirectedBroadcasts(list, "nope").empty());
 }
 
 TEST(SearchReplies, MoiRepliesWholeAndShort) {

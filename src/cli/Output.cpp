@@ -1,0 +1,48 @@
+#include "Output.h"
+
+#include "base/Text.h"
+
+std::string JsonString(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string valid = ValidUtf8(text);
+    std::string out = "\"";
+    for (unsigned char c : valid) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string CsvField(std::string_view text) {
+    std::string valid = ValidUtf8(text);
+    if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
+    std::string out = "\"";
+    for (char c : valid) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}

@@ -1,0 +1,160 @@
+#include "SearchCommand.h"
+
+#include "CliCommon.h"
+#include "Output.h"
+#include "base/Text.h"
+#include "discovery/LanSearch.h"
+#include "lang/Lang.h"
+#include "platform/Broadcast.h"
+#include "platform/Platform.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <iomanip>
+#include <iostream>
+#include <vector>
+
+namespace {
+
+const char* SeriesName(int type) {
+    static const char* names[] = {"E", "F", "H", "T", "C"};
+    int i = TDeviceSearch::SeriesIndexOfType(type);
+    return i < 0 ? nullptr : names[i];
+}
+
+// A text from the network as one table cell.
+std::string Shown(const std::string& text) {
+    return EscapeControls(ValidUtf8(text));
+}
+
+void PrintTable(const std::vector<TDevInfo>& rows, std::ostream& out) {
+    std::vector<std::vector<std::string>> cells = {
+        {"Type", "Name", "IP", "Port", "MAC", "Version", "Series"}};
+    for (const TDevInfo& r : rows) {
+        const char* series = SeriesName(r.DevType);
+        cells.push_back({TypeLetter(r.DevType), Shown(r.DevName), Shown(r.IP), std::to_string(r.HttpPort),
+                         Shown(r.MAC), Shown(r.Version), series ? series : "-"});
+    }
+    std::vector<size_t> width(cells[0].size(), 0);
+    for (const auto& line : cells)
+        for (size_t i = 0; i < line.size(); ++i)
+            width[i] = std::max(width[i], line[i].size());
+    for (const auto& line : cells) {
+        std::string text;
+        for (size_t i = 0; i < line.size(); ++i)
+            text += i + 1 < line.size() ? line[i] + std::string(width[i] - line[i].size() + 2, ' ') : line[i];
+        out << text << "\n";
+    }
+    out << GetLangStr("IDS_DEVCOUNT") << rows.size() << std::endl;
+}
+
+// The keys of one row in JSON and CSV: never a password or a DDNS secret.
+const char* const kKeys[] = {"type",     "devType", "series", "name",    "ip",   "port", "mac",
+                             "deviceId", "version", "mask",   "gateway", "dns1", "dns2", "dhcp"};
+
+std::vector<std::string> Values(const TDevInfo& r, bool json) {
+    auto text = [json](const std::string& s) { return json ? JsonString(s) : CsvField(s); };
+    const char* series = SeriesName(r.DevType);
+    return {text(TypeLetter(r.DevType)),
+            std::to_string(r.DevType),
+            series ? text(series) : (json ? "null" : ""),
+            text(r.DevName),
+            text(r.IP),
+            std::to_string(r.HttpPort),
+            text(r.MAC),
+            text(r.DeviceID),
+            text(r.Version),
+            text(r.Mask),
+            text(r.Gateway),
+            text(r.DNS1),
+            text(r.DNS2),
+            std::to_string(r.DHCP)};
+}
+
+void PrintJson(const std::vector<TDevInfo>& rows, std::ostream& out) {
+    out << "[";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::vector<std::string> v = Values(rows[i], true);
+        out << (i ? ",\n " : "\n ") << "{";
+        for (size_t k = 0; k < v.size(); ++k)
+            out << (k ? ", " : "") << JsonString(kKeys[k]) << ": " << v[k];
+        out << "}";
+    }
+    out << (rows.empty() ? "]" : "\n]") << std::endl;
+}
+
+void PrintCsv(const std::vector<TDevInfo>& rows, std::ostream& out) {
+    for (size_t k = 0; k < std::size(kKeys); ++k)
+        out << (k ? "," : "") << kKeys[k];
+    out << "\r\n";
+    for (const TDevInfo& r : rows) {
+        std::vector<std::string> v = Values(r, false);
+        for (size_t k = 0; k < v.size(); ++k)
+            out << (k ? "," : "") << v[k];
+        out << "\r\n";
+    }
+    out.flush();
+}
+
+} // namespace
+
+int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
+    TCliEnvironment environment(platform::IDNO, o.Lang);
+    platform::SetSearchInterface(o.Interface);
+    std::vector<TDevInfo> rows;
+    {
+        TLanSearch lan;
+        lan.Start();
+        // The timer's period, scaled, but never so short that answers cannot come in between.
+        constexpr int64_t tick = 1000, tickFloor = 50;
+        platform::Synchronize([&] {
+            lan.Engine().Find();
+            lan.Engine().SetRound(1);
+        });
+        (void)o.External; // the external library is asked for by Find when it is loaded
+        for (int i = 0; i < o.Rounds; ++i) {
+            platform::Sleep(tick, tickFloor);
+            platform::Synchronize([&] { lan.Engine().Tick(); });
+        }
+        platform::Sleep(tick, tickFloor); // late answers
+        platform::Synchronize([&] {
+            // The dialog's order: IP address ascending, part by part as numbers.
+            for (size_t i = 0; i < lan.Engine().Count(); ++i)
+                rows.push_back(lan.Engine().Row(i));
+        });
+        lan.Shutdown();
+    }
+    if (o.Format == "json")
+        PrintJson(rows, out);
+    else if (o.Format == "csv")
+        PrintCsv(rows, out);
+    else
+        PrintTable(rows, out);
+    return 0;
+}
+
+TSearchCommand::TSearchCommand(CLI::App& app) {
+    FCommand =
+        app.add_subcommand("search", "search the LAN for cameras as the search dialog does, then list them");
+    FCommand->add_option("--rounds", FOptions.Rounds, "timer ticks after the Find round, one a second")
+        ->check(CLI::Range(0, 3600))
+        ->capture_default_str();
+    auto* json = FCommand->add_flag("--json", FJson, "one JSON array of the devices");
+    auto* csv = FCommand->add_flag("--csv", FCsv, "CSV with a header row");
+    json->excludes(csv);
+    FCommand->add_flag("--no-external", FNoExternal, "do not load the external search library");
+    FCommand->add_option("--lang", FOptions.Lang, "language code of the texts (en, jp, ...)");
+    FCommand->add_option("--interface", FOptions.Interface,
+                         "search through this network interface only (when IPCAM_BROADCAST_ADDR is not set)");
+}
+
+bool TSearchCommand::Parsed() const {
+    return FCommand->parsed();
+}
+
+int TSearchCommand::Run() {
+    FOptions.Format = FJson ? "json" : FCsv ? "csv" : "table";
+    FOptions.External = !FNoExternal;
+    return RunSearch(FOptions, std::cout);
+}

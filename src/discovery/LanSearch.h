@@ -1,0 +1,41 @@
+// The search on a real network: the five listeners on their designed ports, the device-control
+// library's search and the external library, feeding one TDeviceSearch. Everything the engine
+// gets arrives through platform::Synchronize, so its owner's thread is the only one touching it.
+#pragma once
+
+#include "DeviceSearch.h"
+#include "UdpListener.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class TLanSearch : public ISearchNetwork {
+  public:
+    // The external library, when there is one: started by StartExternal, its finds go to found.
+    using TExternalStart = std::function<void(std::function<void(const TDevInfo&)> found)>;
+
+    TLanSearch();
+    ~TLanSearch() override;
+    TLanSearch(const TLanSearch&) = delete;
+    TLanSearch& operator=(const TLanSearch&) = delete;
+
+    // Activates the listeners with the first free port from 10001, 10000, 10002, 7999 and 6800.
+    void Start();
+    // Stops everything that could still call into the engine; safe to call again. Never from
+    // inside a hand-over.
+    void Shutdown();
+    TDeviceSearch& Engine() { return FEngine; }
+    int ListenerPort(int n) const { return FListeners[static_cast<size_t>(n - 1)].Port(); }
+
+    TExternalStart External;
+
+    IDatagramPort& Listener(int n) override { return FListeners[static_cast<size_t>(n - 1)]; }
+    void SearchLibrary() override;
+    void StartExternal() override;
+
+  private:
+    std::array<TUdpListener, 5> FListeners;
+    TDeviceSearch FEngine;
+    bool FDown = false;
+};
