@@ -4,6 +4,7 @@
 #include "SimDemo.h"
 #include "SimOptions.h"
 #include "SimPk2.h"
+#include "SimWsd.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
 
@@ -117,11 +118,17 @@ int main(int argc, char** argv) {
     };
     try {
         sim::TSimulation simulation(root, cameras, listen, firmwarePort, build, log, imageSize);
+        // The demo's standard camera answers WS-Discovery only; it has no series of ours.
+        std::unique_ptr<sim::TWsdCamera> standard;
+        if (demo)
+            standard = std::make_unique<sim::TWsdCamera>(listen, 8899, "Standard Camera",
+                                                         "5e1b7a4c-1111-4222-8333-944455566677");
         {
             std::lock_guard g(out);
             std::cout << "firmware " << simulation.Firmware().BaseURL() << " root=" << root << "\n";
             for (auto& c : simulation.Cameras())
                 std::cout << c->Describe() << "\n";
+            if (standard) std::cout << standard->Describe() << "\n";
             std::cout << "ready" << std::endl;
         }
         std::signal(SIGINT, OnSignal);

@@ -106,13 +106,13 @@ int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
     {
         TLanSearch lan;
         lan.Start();
+        if (o.External) lan.LoadExternal();
         // The timer's period, scaled, but never so short that answers cannot come in between.
         constexpr int64_t tick = 1000, tickFloor = 50;
         platform::Synchronize([&] {
             lan.Engine().Find();
             lan.Engine().SetRound(1);
         });
-        (void)o.External; // the external library is asked for by Find when it is loaded
         for (int i = 0; i < o.Rounds; ++i) {
             platform::Sleep(tick, tickFloor);
             platform::Synchronize([&] { lan.Engine().Tick(); });

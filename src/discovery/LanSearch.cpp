@@ -1,6 +1,7 @@
 #include "LanSearch.h"
 
 #include "Tools_Net.h"
+#include "platform/Platform.h"
 #include "transport/SR_Zolt.h"
 
 TLanSearch::TLanSearch() : FEngine(*this) {}
@@ -26,7 +27,7 @@ void TLanSearch::Shutdown() {
     for (TUdpListener& l : FListeners)
         l.Deactivate();
     if (auto z = ZoltSeries()) z->StopSearches();
-    External = nullptr;
+    FExternal.reset(); // returns when no callback of the library runs or can start
     FEngine.ClearDeviceList();
 }
 
@@ -38,9 +39,17 @@ void TLanSearch::SearchLibrary() {
         });
 }
 
-void TLanSearch::StartExternal() {
-    if (FDown || !External) return;
-    External([this](const TDevInfo& r) {
-        if (!FDown) FEngine.OnFound(r);
+bool TLanSearch::LoadExternal(const std::string& path) {
+    FExternal = std::make_unique<TFind_Hisi>(path);
+    // The library calls on a thread of its own: each find is handed to the owner's thread.
+    FExternal->SetNotification([this](const TDevInfo& r) {
+        platform::Synchronize([&] {
+            if (!FDown) FEngine.OnFound(r);
+        });
     });
+    return FExternal->Loaded();
+}
+
+void TLanSearch::StartExternal() {
+    if (!FDown && FExternal) FExternal->Search();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "DeviceSearch.h"
+#include "SR_Hisi.h"
 #include "UdpListener.h"
 
 #include <array>
@@ -12,9 +13,6 @@
 
 class TLanSearch : public ISearchNetwork {
   public:
-    // The external library, when there is one: started by StartExternal, its finds go to found.
-    using TExternalStart = std::function<void(std::function<void(const TDevInfo&)> found)>;
-
     TLanSearch();
     ~TLanSearch() override;
     TLanSearch(const TLanSearch&) = delete;
@@ -28,7 +26,8 @@ class TLanSearch : public ISearchNetwork {
     TDeviceSearch& Engine() { return FEngine; }
     int ListenerPort(int n) const { return FListeners[static_cast<size_t>(n - 1)].Port(); }
 
-    TExternalStart External;
+    // Loads the external search library (909/ beside the program); false when it is not there.
+    bool LoadExternal(const std::string& path = TFind_Hisi::LibraryPath());
 
     IDatagramPort& Listener(int n) override { return FListeners[static_cast<size_t>(n - 1)]; }
     void SearchLibrary() override;
@@ -37,5 +36,6 @@ class TLanSearch : public ISearchNetwork {
   private:
     std::array<TUdpListener, 5> FListeners;
     TDeviceSearch FEngine;
+    std::unique_ptr<TFind_Hisi> FExternal;
     bool FDown = false;
 };

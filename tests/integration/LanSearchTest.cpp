@@ -1,10 +1,12 @@
 // The search on real loopback sockets against the simulator's cameras: every series' dialect,
 // the command line's output, hostile answers, and a shutdown while datagrams are in flight.
-#include "cli/CliApp.h"
 #include "discovery/LanSearch.h"
+#include "cli/CliApp.h"
+#include "dvsnet/WsDiscovery.h"
 #include "transport/SR_Zolt.h"
 
 #include "SimDemo.h"
+#include "SimWsd.h"
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
@@ -32,24 +34,31 @@ std::string Field(const std::string& json, const std::string& ip, const std::str
 
 TEST_F(LanSearch, EverySeriesIsFoundWithItsSeriesAndTheJsonIsValid) {
     sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
+    sim::TWsdCamera standard("127.0.0.1", 8899, "Any \"Maker\"\x01", "5e1b7a4c-1111-4222-8333-944455566677");
     TCliSearchOptions o;
     o.Format = "json";
     o.Rounds = 2;
-    o.External = false;
     std::ostringstream out;
     ASSERT_EQ(RunSearch(o, out), 0);
     std::string json = out.str();
     for (auto& cam : sim.Cameras()) {
         std::string port = "\"port\": " + std::to_string(cam->Port());
-        ASSERT_NE(json.find(port), std::string::npos) << sim::SeriesName(cam->Config().Series) << "\n" << json;
-        EXPECT_EQ(Field(json, port, "series"), std::string("\"") + sim::SeriesName(cam->Config().Series) + "\"");
+        ASSERT_NE(json.find(port), std::string::npos) << sim::SeriesName(cam->Config().Series) << "\n"
+                                                      << json;
+        EXPECT_EQ(Field(json, port, "series"),
+                  std::string("\"") + sim::SeriesName(cam->Config().Series) + "\"");
         EXPECT_EQ(Field(json, port, "ip"), "\"" + cam->Config().Address + "\"");
     }
+    // The standard camera comes through the external library: type 4, no series of ours.
+    EXPECT_EQ(Field(json, "\"port\": 8899", "series"), "null") << json;
+    EXPECT_EQ(Field(json, "\"port\": 8899", "name"), "\"Any \\\"Maker\\\"\\u0001\"");
+    EXPECT_EQ(Field(json, "\"port\": 8899", "devType"), "4");
     EXPECT_EQ(json.find("not-a-secret"), std::string::npos) << "no DDNS secret is printed";
     std::string file = Root + "out.json";
     WriteFile(file, json);
     if (system("command -v python3 >/dev/null 2>&1") == 0) {
-        EXPECT_EQ(Shell("python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' " + file), "5\n");
+        EXPECT_EQ(Shell("python3 -c 'import json,sys; print(len(json.load(open(sys.argv[1]))))' " + file),
+                  "6\n");
     }
 }
 
@@ -108,4 +117,33 @@ TEST(ZoltSearch, RepliesGiveTheirTypeFromTheVersion) {
     ASSERT_TRUE(ParseZoltReply(reply("48.2.0.1", 0, 210), r)) << "a short reply is read as far as it goes";
     EXPECT_EQ(r.Version, "48.2.0");
     EXPECT_EQ(r.ReplyUser, "");
+}
+
+TEST(WsDiscovery, ProbeMatchesAreReadWithinTheirBounds) {
+    std::string m = sim::ProbeMatches("uuid:1", "aaaa-1", "Front Door", "192.168.1.64", 8000);
+    auto found = wsd::ParseProbeMatches(m);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].Name, "Front Door");
+    EXPECT_EQ(found[0].Host, "192.168.1.64");
+    EXPECT_EQ(found[0].Port, 8000);
+    EXPECT_EQ(found[0].Endpoint, "urn:uuid:aaaa-1");
+    auto other =
+        wsd::ParseProbeMatches(sim::ProbeMatches("uuid:1", "aaaa-2", "Front Door", "192.168.1.64", 8000));
+    ASSERT_EQ(other.size(), 1u);
+    EXPECT_NE(std::string(reinterpret_cast<char*>(found[0].Id), 6),
+              std::string(reinterpret_cast<char*>(other[0].Id), 6))
+        << "two endpoints never share an identifier";
+    // No XAddr, a port out of range, an unclosed element, a probe: nothing or no port.
+    EXPECT_TRUE(wsd::ParseProbeMatches(
+                    "<d:ProbeMatches><d:ProbeMatch><a:Address>x</a:Address></d:ProbeMatch></d:ProbeMatches>")
+                    .empty());
+    auto bad = wsd::ParseProbeMatches(sim::ProbeMatches("u", "b", "n", "10.0.0.1", 70000));
+    ASSERT_EQ(bad.size(), 1u);
+    EXPECT_EQ(bad[0].Port, 0);
+    EXPECT_TRUE(wsd::ParseProbeMatches("<d:ProbeMatches><d:ProbeMatch>").empty());
+    EXPECT_TRUE(wsd::ParseProbeMatches(wsd::Probe("1")).empty());
+    // Entities are never expanded: what comes out is at most what came in.
+    std::string bomb = "<!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\">]>" + m;
+    auto kept = wsd::ParseProbeMatches(bomb);
+    ASSERT_EQ(kept.size(), 1u);
 }

@@ -24,7 +24,8 @@ class TFakeNetwork : public ISearchNetwork {
     void StartExternal() override { ++ExternalSearches; }
 };
 
-TDevInfo Device(int type, const std::string& mac, const std::string& ip, int port, const std::string& name = "cam") {
+TDevInfo Device(int type, const std::string& mac, const std::string& ip, int port,
+                const std::string& name = "cam") {
     TDevInfo d;
     d.DevType = type;
     d.MAC = mac;

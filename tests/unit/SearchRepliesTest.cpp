@@ -92,7 +92,8 @@ TEST(SearchProbes, DirectedBroadcastsOfTheInterfacesThatCanCarryThem) {
         {"down0", 0xAC100001, 0xFFFFF000, false, false, true},
         {"ptp0", 0x0A080001, 0xFFFFFFFF, true, false, false},
     };
-    EXPECT_EQ(platform::DirectedBroadcasts(list, ""), (std::vector<std::string>{"192.168.1.255", "10.0.255.255"}));
+    EXPECT_EQ(platform::DirectedBroadcasts(list, ""),
+              (std::vector<std::string>{"192.168.1.255", "10.0.255.255"}));
     EXPECT_EQ(platform::DirectedBroadcasts(list, "wlan0"), (std::vector<std::string>{"10.0.255.255"}));
     EXPECT_TRUE(platform::DirectedBroadcasts(list, "nope").empty());
 }
