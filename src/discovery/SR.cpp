@@ -194,13 +194,19 @@ std::string HexBytes(const unsigned char* bytes, size_t count) {
     return out;
 }
 
-bool FindKeyValue(const std::string& key, const std::vector<std::string>& lines, std::string& value) {
-    for (const std::string& line : lines)
-        if (line.compare(0, key.size(), key) == 0) {
-            value = line.size() > key.size() + 1 ? line.substr(key.size() + 1) : std::string();
+namespace {
+template <class TLines> bool FindKey(std::string_view key, const TLines& lines, std::string& value) {
+    for (std::string_view line : lines)
+        if (line.substr(0, key.size()) == key) {
+            value.assign(line.size() > key.size() + 1 ? line.substr(key.size() + 1) : std::string_view());
             return true;
         }
     return false;
+}
+} // namespace
+
+bool FindKeyValue(const std::string& key, const std::vector<std::string>& lines, std::string& value) {
+    return FindKey(key, lines, value);
 }
 
 // ---- parsers ----
@@ -231,40 +237,41 @@ bool ParseMoiReply(std::string_view datagram, TDevInfo& r) {
 }
 
 bool ParseTextReply(std::string_view datagram, TDevInfo& r) {
-    std::vector<std::string> lines;
+    std::vector<std::string_view> lines;
+    lines.reserve(16);
     for (size_t pos = 0; pos <= datagram.size();) {
         size_t eol = datagram.find("\r\n", pos);
-        lines.emplace_back(
+        lines.push_back(
             datagram.substr(pos, eol == std::string_view::npos ? std::string_view::npos : eol - pos));
         if (eol == std::string_view::npos) break;
         pos = eol + 2;
     }
     std::string v;
-    if (FindKeyValue("-sn", lines, v)) r.DeviceID = v;
-    if (FindKeyValue("-name", lines, v)) r.DevName = v;
-    if (FindKeyValue("-ip", lines, v)) r.IP = v;
-    if (FindKeyValue("-netmask", lines, v)) r.Mask = v;
-    if (FindKeyValue("-portctp", lines, v)) {
+    if (FindKey("-sn", lines, v)) r.DeviceID = v;
+    if (FindKey("-name", lines, v)) r.DevName = v;
+    if (FindKey("-ip", lines, v)) r.IP = v;
+    if (FindKey("-netmask", lines, v)) r.Mask = v;
+    if (FindKey("-portctp", lines, v)) {
         // Not a number, or a number that would wrap in 16 bits, reads as 80.
         char* end = nullptr;
         long n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
         r.HttpPort =
             (!v.empty() && end && *end == '\0' && n >= 1 && n <= 65535) ? static_cast<uint16_t>(n) : 80;
     }
-    if (FindKeyValue("-mdns", lines, v)) r.DNS1 = v;
-    if (FindKeyValue("-sdns", lines, v)) r.DNS2 = v;
-    if (FindKeyValue("-mac", lines, v)) {
+    if (FindKey("-mdns", lines, v)) r.DNS1 = v;
+    if (FindKey("-sdns", lines, v)) r.DNS2 = v;
+    if (FindKey("-mac", lines, v)) {
         std::string mac;
         for (char c : v)
             if (c != ':') mac += c;
         r.MAC = mac;
         r.MACHex = NormalizeMac(mac);
     }
-    if (FindKeyValue("-gw", lines, v)) r.Gateway = v;
-    if (FindKeyValue("-ddnsuser", lines, v)) r.DdnsUser = v;
-    if (FindKeyValue("-ddnspswd", lines, v)) r.DdnsPassword = v;
-    if (FindKeyValue("-ddns", lines, v)) r.DdnsHost = v;
-    if (FindKeyValue("-version", lines, v)) r.Version = v;
+    if (FindKey("-gw", lines, v)) r.Gateway = v;
+    if (FindKey("-ddnsuser", lines, v)) r.DdnsUser = v;
+    if (FindKey("-ddnspswd", lines, v)) r.DdnsPassword = v;
+    if (FindKey("-ddns", lines, v)) r.DdnsHost = v;
+    if (FindKey("-version", lines, v)) r.Version = v;
     r.DevType = 5;
     r.DHCP = 2;
     return true;

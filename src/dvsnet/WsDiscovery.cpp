@@ -24,11 +24,15 @@ size_t Element(std::string_view m, std::string_view local, size_t from, size_t t
             text = {};
             return open + 1;
         }
-        std::string closing = "</" + std::string(name) + ">";
-        size_t close = m.find(closing, open + 1);
-        if (close == std::string_view::npos || close > to) return std::string_view::npos;
-        text = m.substr(open + 1, close - open - 1);
-        return close + closing.size();
+        // The closing tag of the same name: "</", the name, ">".
+        for (size_t close = m.find("</", open + 1); close != std::string_view::npos && close < to;
+             close = m.find("</", close + 2)) {
+            size_t after = close + 2 + name.size();
+            if (after >= m.size() || m.substr(close + 2, name.size()) != name || m[after] != '>') continue;
+            text = m.substr(open + 1, close - open - 1);
+            return after + 1;
+        }
+        return std::string_view::npos;
     }
     return std::string_view::npos;
 }
