@@ -78,6 +78,17 @@ std::string EscapeControls(std::string_view text) {
     return out;
 }
 
+std::string HexText(const unsigned char* bytes, size_t count) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        out += hex[bytes[i] >> 4];
+        out += hex[bytes[i] & 15];
+    }
+    return out;
+}
+
 bool IsValidUtf8(std::string_view s) {
     for (size_t i = 0; i < s.size();) {
         size_t n = SequenceLength(s, i);

@@ -14,6 +14,9 @@ std::string TrimText(const std::string& s);
 // text can neither start a forged line nor steer a terminal.
 std::string EscapeControls(std::string_view text);
 
+// Each byte as two lower-case hexadecimal digits, without separators.
+std::string HexText(const unsigned char* bytes, size_t count);
+
 bool IsValidUtf8(std::string_view bytes);
 // The text with every byte sequence that is not UTF-8 (over-long forms, surrogates, code points
 // past U+10FFFF, five- and six-byte forms, stray continuation bytes, cut sequences) replaced by

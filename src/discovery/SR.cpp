@@ -185,13 +185,7 @@ std::string TypeLetter(int code) {
 }
 
 std::string HexBytes(const unsigned char* bytes, size_t count) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        out += hex[bytes[i] >> 4];
-        out += hex[bytes[i] & 15];
-    }
-    return out;
+    return HexText(bytes, count);
 }
 
 namespace {

@@ -149,13 +149,7 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned len = 0;
     EVP_DigestFinal_ex(ctx.get(), md, &len);
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned i = 0; i < len; ++i) {
-        out += hex[md[i] >> 4];
-        out += hex[md[i] & 15];
-    }
-    return out;
+    return HexText(md, len);
 }
 
 bool TUpgradeOpt::CheckMD5(const std::string& FileName, const std::string& Expected) {

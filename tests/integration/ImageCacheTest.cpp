@@ -4,7 +4,7 @@
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
 
-#include "support/Sandbox.h"
+#include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipBuilder.h"
 
@@ -40,16 +40,8 @@ std::vector<std::string> Listing(const std::string& dir) {
     return names;
 }
 
-class Cache : public TSandbox {
+class Cache : public TServerSandbox {
   protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        setenv("IPCAM_FIRMWARE_SERVER", Srv.Url("/FM/").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("IPCAM_FIRMWARE_SERVER");
-        TSandbox::TearDown();
-    }
     // Serves a package at /FM/<folder>/<name> and gives its digest.
     std::string Serve(const std::string& folder, const std::string& name,
                       const std::vector<TZipEntry>& entries, size_t trickle = 0) {
@@ -69,7 +61,6 @@ class Cache : public TSandbox {
         u.SetFirmwareFile(name);
         return u.PreparePackage(md5);
     }
-    TTestHttpServer Srv;
 };
 
 } // namespace

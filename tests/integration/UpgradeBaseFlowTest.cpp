@@ -1,7 +1,7 @@
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
 
-#include "support/Sandbox.h"
+#include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"
 #include "support/ZipBuilder.h"
 
@@ -21,16 +21,8 @@ class TUI : public TUIUpgradeObject {
     using TUpgradeObject::FOEMName;
 };
 
-class UpgradeFlow : public TSandbox {
+class UpgradeFlow : public TServerSandbox {
   protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        setenv("IPCAM_FIRMWARE_SERVER", Srv.Url("/FM/").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("IPCAM_FIRMWARE_SERVER");
-        TSandbox::TearDown();
-    }
     template <class T> void Aim(T& u) {
         u.SetIP("127.0.0.1");
         u.SetPort(Srv.Port());
@@ -41,7 +33,6 @@ class UpgradeFlow : public TSandbox {
         WriteZip(path, {{imageName, image}});
         return path;
     }
-    TTestHttpServer Srv;
 };
 
 } // namespace
