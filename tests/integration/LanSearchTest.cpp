@@ -1,6 +1,8 @@
 // The search on real loopback sockets against the simulator's cameras: every series' dialect,
 // the command line's output, hostile answers, and a shutdown while datagrams are in flight.
 #include "discovery/LanSearch.h"
+#include "discovery/Tools_Net.h"
+#include "platform/Fd.h"
 #include "cli/CliApp.h"
 #include "dvsnet/WsDiscovery.h"
 #include "transport/SR_Zolt.h"
@@ -10,6 +12,11 @@
 #include "support/Sandbox.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <sstream>
 
@@ -146,4 +153,35 @@ TEST(WsDiscovery, ProbeMatchesAreReadWithinTheirBounds) {
     std::string bomb = "<!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\">]>" + m;
     auto kept = wsd::ParseProbeMatches(bomb);
     ASSERT_EQ(kept.size(), 1u);
+}
+
+TEST(SearchProbes, EveryProbeLeavesARealSocketAsDesigned) {
+    // A receiver on the loopback broadcast address, where IPCAM_BROADCAST_ADDR sends the probes.
+    platform::TFd rx(platform::OpenSocket(SOCK_DGRAM, true));
+    ASSERT_TRUE(rx.Valid());
+    ASSERT_TRUE(platform::BindIPv4(rx.Get(), "127.255.255.255", 0));
+    sockaddr_in me{};
+    socklen_t len = sizeof me;
+    getsockname(rx.Get(), reinterpret_cast<sockaddr*>(&me), &len);
+    int port = ntohs(me.sin_port);
+    TUdpListener tx;
+    ASSERT_TRUE(TTools_Net::BindFirstFreePort(tx, 20000));
+    struct TProbe {
+        void (*Send)(int, IDatagramPort&);
+        std::string Bytes;
+    } probes[] = {{SendSq610Probe, Sq610Probe()},
+                  {SendMoiProbe, MoiProbe()},
+                  {SendUicamProbe, "uicam query"},
+                  {SendCtpSearchProbe, "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n"},
+                  {SendBinaryProbe, std::string("\x10\x10\x01\x0F\0\0\0\0", 8)}};
+    for (const TProbe& p : probes) {
+        p.Send(port, tx);
+        ASSERT_EQ(platform::WaitFd(rx.Get(), POLLIN, 2000), 1);
+        char buf[2048];
+        sockaddr_in from{};
+        socklen_t flen = sizeof from;
+        ssize_t n = recvfrom(rx.Get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &flen);
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max<ssize_t>(n, 0))), p.Bytes);
+        EXPECT_EQ(ntohs(from.sin_port), tx.Port()) << "answers come back to the listener";
+    }
 }
