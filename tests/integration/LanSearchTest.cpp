@@ -1,10 +1,10 @@
 // The search on real loopback sockets against the simulator's cameras: every series' dialect,
 // the command line's output, hostile answers, and a shutdown while datagrams are in flight.
 #include "discovery/LanSearch.h"
-#include "discovery/Tools_Net.h"
-#include "platform/Fd.h"
 #include "cli/CliApp.h"
+#include "discovery/Tools_Net.h"
 #include "dvsnet/WsDiscovery.h"
+#include "platform/Fd.h"
 #include "transport/SR_Zolt.h"
 
 #include "SimDemo.h"
