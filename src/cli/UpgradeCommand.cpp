@@ -1,6 +1,7 @@
 #include "UpgradeCommand.h"
 
 #include "CliCommon.h"
+#include "app/UpgradeInput.h"
 #include "app/UpgradeThread.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
@@ -20,16 +21,6 @@ int SeriesIndex(char s) {
     return i == std::string::npos ? -1 : static_cast<int>(i);
 }
 
-// The port as the main window reads it: text that is no integer reads as 0.
-int PortNumber(const std::string& text) {
-    std::string t = TrimText(text);
-    if (t.empty()) return 0;
-    size_t i = t[0] == '-' || t[0] == '+' ? 1 : 0;
-    if (i == t.size() || t.find_first_not_of("0123456789", i) != std::string::npos || t.size() > 11) return 0;
-    long long v = std::stoll(t);
-    return v < INT32_MIN || v > INT32_MAX ? 0 : static_cast<int>(v);
-}
-
 bool EndedWell(const std::string& key) {
     return key == "IDS_IPCWORKING" || key == "IDS_NOUPDATEFIRM" || key == "IDS_NONEWVERSION";
 }
@@ -44,10 +35,7 @@ class TCliSession {
     bool Run(const TCliUpgradeOptions& o, int kind) {
         int series = SeriesIndex(o.Series);
         int port = PortNumber(o.Port);
-        if (series < 0) return Fail("IDS_NOIPCTYPE");
-        if (TrimText(o.User).empty()) return Fail("IDS_NOLOGINUSER");
-        if (TrimText(o.IP).empty()) return Fail("IDS_NOIPADDR");
-        if (port == 0) return Fail("IDS_NOPORT");
+        if (const char* key = FailedInputCheck(series, o.User, o.IP, port)) return Fail(key);
         std::shared_ptr<TUpgradeObject> u = TUpgradeFactory::CreateUpgrade(series, kind);
         if (!u) return false;
         u->SetUser(TrimText(o.User));

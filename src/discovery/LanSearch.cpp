@@ -43,9 +43,11 @@ bool TLanSearch::LoadExternal(const std::string& path) {
     FExternal = std::make_unique<TFind_Hisi>(path);
     // The library calls on a thread of its own: each find is handed to the owner's thread.
     FExternal->SetNotification([this](const TDevInfo& r) {
-        platform::Synchronize([&] {
-            if (!FDown) FEngine.OnFound(r);
-        });
+        platform::Synchronize(
+            [&] {
+                if (!FDown) FEngine.OnFound(r);
+            },
+            &FDown);
     });
     return FExternal->Loaded();
 }

@@ -8,6 +8,7 @@
 #include "UdpListener.h"
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -37,5 +38,5 @@ class TLanSearch : public ISearchNetwork {
     std::array<TUdpListener, 5> FListeners;
     TDeviceSearch FEngine;
     std::unique_ptr<TFind_Hisi> FExternal;
-    bool FDown = false;
+    std::atomic<bool> FDown{false};
 };

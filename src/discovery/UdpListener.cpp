@@ -51,8 +51,10 @@ void TUdpListener::Run() {
         int fromPort = ntohs(from.sin_port);
         // Abandoned when the listener is stopping: its owner may be going away.
         if (OnReceive)
-            platform::Synchronize([&] {
-                if (!FStop) OnReceive(data, fromIP, fromPort);
-            });
+            platform::Synchronize(
+                [&] {
+                    if (!FStop) OnReceive(data, fromIP, fromPort);
+                },
+                &FStop);
     }
 }

@@ -195,14 +195,14 @@ bool BindIPv4(int fd, const std::string& address, int port) {
     return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
 }
 
-void Synchronize(const std::function<void()>& fn) {
+void Synchronize(const std::function<void()>& fn, const std::atomic<bool>* abandon) {
     TSyncHook hook;
     {
         std::lock_guard g(HookLock());
         hook = SyncHook();
     }
     if (hook) {
-        hook(fn);
+        hook(fn, abandon);
         return;
     }
     static std::recursive_mutex mainThread;

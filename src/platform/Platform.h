@@ -4,6 +4,7 @@
 
 #include "Fd.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -89,10 +90,13 @@ int OpenSocket(int type, bool reuseAddress = false, bool broadcast = false);
 bool BindIPv4(int fd, const std::string& address, int port);
 
 // ---- UI hand-over ----
-using TSyncHook = std::function<void(const std::function<void()>&)>;
+// The hook gets the work and the caller's abandon flag (may be null).
+using TSyncHook = std::function<void(const std::function<void()>&, const std::atomic<bool>* abandon)>;
 // Runs fn "on the main thread" and waits. Without an installed hook, a global mutex serialises
 // all hand-overs, which is what the CLI and the tests need.
-void Synchronize(const std::function<void()>& fn);
+// With abandon set, a hand-over that has not started when the flag turns true is dropped and the
+// call returns: a thread that is being stopped never waits for a main thread that is stopping it.
+void Synchronize(const std::function<void()>& fn, const std::atomic<bool>* abandon = nullptr);
 void SetSynchronizeHook(TSyncHook hook);
 
 using TMessageBoxHook = std::function<int(const std::string& text, const std::string& caption, int flags)>;

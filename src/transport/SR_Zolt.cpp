@@ -303,9 +303,11 @@ struct TTZoltSeries::TRecvThread {
             if (n <= 0 || static_cast<size_t>(n) > sizeof buf) continue;
             ++handled;
             if (!ParseZoltReply(std::string_view(buf, static_cast<size_t>(n)), record) || !OnFound) continue;
-            platform::Synchronize([&] {
-                if (!Stop) OnFound(&record);
-            });
+            platform::Synchronize(
+                [&] {
+                    if (!Stop) OnFound(&record);
+                },
+                &Stop);
         }
         Socket.Reset();
         Done = true;

@@ -1,0 +1,98 @@
+// The main window: the camera's address and account, the system-then-UI upgrade, the operation
+// log, the language list, and the search dialog it owns.
+#pragma once
+
+#include "lang/FormTranslator.h"
+#include "lang/StrResource.h"
+#include "platform/Platform.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class TfrmAdv_Main;
+
+class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
+    Q_OBJECT
+
+  public:
+    explicit TfrmUpgradeSoft(QWidget* parent = nullptr);
+    ~TfrmUpgradeSoft() override;
+
+    QString FormName() const override { return "frmUpgradeSoft"; }
+    QWidget* FormWidget() override { return this; }
+
+    // False when another instance runs: the window is then never shown.
+    bool Created() const { return FCreated; }
+    bool Upgrading() const { return FUpgrading || FChainPending; }
+    TfrmAdv_Main* SearchDialog() const { return FSearchDialog.get(); }
+
+    // The file name the save dialog gives; tests replace it.
+    std::function<QString()> AskSaveFileName;
+
+    // The designed handlers.
+    void btnUpgrdSysByIPClick();
+    void btnUpgrdUIByIPClick();
+    void btnFindCamClick();
+    void cmbLanChange();
+    void N1Click();
+    void N2Click();
+    void AddLog(const std::string& Text);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    struct TInput {
+        int Series;
+        std::string User, Password, IP;
+        int Port;
+    };
+    void FormCreate();
+    void FillLanguageList();
+    void SetLabelFonts(const std::string& code);
+    void UpdateStatusBar();
+    void CutAtQQ();
+    TInput ReadInput() const;
+    // The checks of one button press; logs the failing one's line.
+    bool Check(const TInput& in);
+    void StartSession(const TInput& in, int Kind);
+    void SessionFinished();
+    void SetBusy(bool busy);
+
+    std::unique_ptr<TfrmStrRes> FStrRes;
+    platform::TInstanceGuard FInstance;
+    bool FCreated = false;
+    std::vector<std::string> FLangFiles;
+    bool FUpgrading = false;
+    bool FChainPending = false; // the UI session of the system button is still to come
+    TInput FChainInput{};
+    std::unique_ptr<TfrmAdv_Main> FSearchDialog;
+
+    QLabel *lblSoftName, *lblSoftMemo, *lblIPMemo, *lblIPCType, *Label1, *lblIPCIP, *lblIPCPort, *lblIPCUser,
+        *lblIPCPwd;
+    QLabel *StatusPanel0, *StatusPanel1;
+    QStatusBar* StatusBar1;
+    QGroupBox* GroupBox3;
+    QPlainTextEdit* Memo1;
+    QComboBox *cmbMType, *cmbLan;
+    QPushButton *btnUpgrdUIByIP, *btnUpgrdSysByIP, *btnFindCam;
+    QLineEdit *edIP, *edPort, *edAcc, *edpwd;
+    QMenu* PopupMenu1;
+    QAction *N1, *N2;
+    QObject* SaveDialog1;
+};

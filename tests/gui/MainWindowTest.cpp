@@ -1,0 +1,187 @@
+// The desktop tool's windows, driven through their object names on the offscreen platform:
+// the input checks, a whole upgrade from a click against the simulator, the busy state, the
+// language switch, the log, and the search dialog with the hand-off.
+#include "app/UpgradeSoft_608.h"
+#include "discovery/Adv_Main.h"
+#include "lang/Lang.h"
+#include "transport/SR_Zolt.h"
+#include "transport/Tools.h"
+
+#include "SimDemo.h"
+#include "support/Sandbox.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+namespace {
+
+class Gui : public TSandbox {
+  protected:
+    void SetUp() override {
+        TSandbox::SetUp();
+        CreateZoltSeries();
+    }
+    void TearDown() override {
+        Window.reset();
+        ReleaseZoltSeries();
+        TSandbox::TearDown();
+    }
+    TfrmUpgradeSoft& Open() {
+        Window = std::make_unique<TfrmUpgradeSoft>();
+        Window->show();
+        return *Window;
+    }
+    template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
+    QStringList Log() { return Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts); }
+    bool Wait(const std::function<bool()>& done, int ms = 30000) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QTest::qWait(10);
+        return done();
+    }
+    std::unique_ptr<TfrmUpgradeSoft> Window;
+};
+
+bool EndsWith(const QString& line, const std::string& text) {
+    return line.endsWith(QString::fromStdString(text));
+}
+
+} // namespace
+
+TEST_F(Gui, InputChecksLogTheirLinesAndStartNothing) {
+    Open();
+    Find<QLineEdit>("edAcc")->setText("  ");
+    Find<QLineEdit>("edIP")->setText("127.0.0.1");
+    QTest::mouseClick(Find<QPushButton>("btnUpgrdSysByIP"), Qt::LeftButton);
+    // The system check, then after 1 s (scaled) the UI check: the same line twice.
+    ASSERT_TRUE(Wait([&] { return Log().size() == 2 && !Window->Upgrading(); }));
+    for (const QString& line : Log())
+        EXPECT_TRUE(EndsWith(line, GetLangStr("IDS_NOLOGINUSER"))) << line.toStdString();
+    EXPECT_TRUE(Find<QLineEdit>("edAcc")->hasFocus());
+    EXPECT_TRUE(Find<QPushButton>("btnUpgrdSysByIP")->isEnabled());
+    Find<QPlainTextEdit>("Memo1")->clear();
+    Find<QLineEdit>("edAcc")->setText("admin");
+    Find<QLineEdit>("edPort")->setText("8o");
+    QTest::mouseClick(Find<QPushButton>("btnUpgrdSysByIP"), Qt::LeftButton);
+    ASSERT_TRUE(Wait([&] { return Log().size() == 2 && !Window->Upgrading(); }));
+    QString line = Log()[0];
+    EXPECT_EQ(line.toStdString(),
+              line.left(line.size() - static_cast<int>(GetLangStr("IDS_NOPORT").size())).toStdString() +
+                  GetLangStr("IDS_NOPORT"));
+    EXPECT_TRUE(line.contains(":Please input a valid port.")) << line.toStdString();
+}
+
+TEST_F(Gui, AWholeUpgradeFromAClickWithTheWindowBusyMeanwhile) {
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
+    setenv("IPCAM_FIRMWARE_SERVER", sim.Firmware().BaseURL().c_str(), 1);
+    Open();
+    sim::TSimCamera* h = sim.Find(sim::TSeries::H);
+    Find<QLineEdit>("edIP")->setText("127.0.0.1");
+    Find<QLineEdit>("edPort")->setText(QString::number(h->Port()));
+    QTest::mouseClick(Find<QPushButton>("btnUpgrdSysByIP"), Qt::LeftButton);
+    EXPECT_FALSE(Find<QPushButton>("btnUpgrdSysByIP")->isEnabled());
+    EXPECT_TRUE(Find<QLineEdit>("edIP")->isReadOnly());
+    // Input over the window while busy: swallowed, with the box; closing is refused.
+    QTest::mouseClick(Find<QLineEdit>("edPort"), Qt::LeftButton);
+    EXPECT_FALSE(Window->close());
+    EXPECT_GE(Boxes->Shown().size(), 2u);
+    EXPECT_EQ(Boxes->Shown()[0].Text, GetLangStr("IDS_UPGRADEINFO"));
+    ASSERT_TRUE(Wait([&] { return !Window->Upgrading(); }, 60000)) << Log().join("\n").toStdString();
+    QStringList log = Log();
+    int working = 0;
+    for (const QString& l : log)
+        working += EndsWith(l, GetLangStr("IDS_IPCWORKING"));
+    EXPECT_EQ(working, 2) << log.join("\n").toStdString();
+    EXPECT_EQ(h->Upgrades(), 2);
+    EXPECT_TRUE(Find<QPushButton>("btnUpgrdSysByIP")->isEnabled());
+    EXPECT_FALSE(Find<QLineEdit>("edIP")->isReadOnly());
+    unsetenv("IPCAM_FIRMWARE_SERVER");
+}
+
+TEST_F(Gui, LanguageSwitchTranslatesWritesTheOptionAndKeepsTheSeries) {
+    Open();
+    auto* lan = Find<QComboBox>("cmbLan");
+    ASSERT_EQ(lan->count(), 2);
+    EXPECT_EQ(Find<QPushButton>("btnUpgrdSysByIP")->text().toStdString(), "Upgrade Firmware");
+    Find<QComboBox>("cmbMType")->setCurrentIndex(0);
+    int jp = lan->currentIndex() == 0 ? 1 : 0;
+    lan->setCurrentIndex(jp);
+    Window->cmbLanChange();
+    EXPECT_EQ(CurLang(), "jp");
+    EXPECT_EQ(Find<QPushButton>("btnUpgrdSysByIP")->text().toStdString(),
+              GetLangText("Form_frmUpgradeSoft", "btnUpgrdSysByIP.Caption"));
+    EXPECT_EQ(Find<QLabel>("Label1")->text().toStdString(),
+              GetLangText("Form_frmUpgradeSoft", "Label1.Caption"));
+    EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 0) << "the picked series stays";
+    EXPECT_NE(ReadFile(TTools::GetUserDataDir(TTools::CSIDL_APPDATA, false) + "option.ini").find("lan=jp"),
+              std::string::npos);
+    lan->setCurrentIndex(jp == 0 ? 1 : 0);
+    Window->cmbLanChange();
+    EXPECT_EQ(CurLang(), "en");
+    EXPECT_EQ(Find<QPushButton>("btnUpgrdSysByIP")->text().toStdString(), "Upgrade Firmware");
+}
+
+TEST_F(Gui, TheLogIsSavedWithCrLfAndAnEmptyLogOffersNothing) {
+    Open();
+    int asked = 0;
+    std::string file = Root + "log.txt";
+    Window->AskSaveFileName = [&] {
+        ++asked;
+        return QString::fromStdString(file);
+    };
+    Window->N2Click();
+    EXPECT_EQ(asked, 0);
+    Window->AddLog("first");
+    Window->AddLog("second");
+    Window->N2Click();
+    EXPECT_EQ(asked, 1);
+    std::string saved = ReadFile(file);
+    EXPECT_NE(saved.find("first\r\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.substr(saved.size() - 8), "second\r\n");
+    Window->N1Click();
+    EXPECT_TRUE(Log().isEmpty());
+}
+
+TEST_F(Gui, TheSearchDialogListsTheCamerasAndHandsTheChoiceOver) {
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
+    Open();
+    TfrmAdv_Main* dialog = Window->SearchDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(dialog->isVisible()) << "created hidden";
+    auto* list = dialog->findChild<QTreeWidget*>("ListView");
+    ASSERT_TRUE(Wait([&] { return list->topLevelItemCount() == 5; })) << list->topLevelItemCount();
+    EXPECT_FALSE(dialog->findChild<QLabel*>("plInfo")->isVisible());
+    EXPECT_EQ(dialog->findChild<QLabel*>("lblDevNum")->text().toStdString(),
+              GetLangStr("IDS_DEVCOUNT") + "5");
+    EXPECT_EQ(list->headerItem()->text(2).toStdString(), "IP address");
+    // Pick the F camera with the keyboard's current row and press OK.
+    sim::TSimCamera* f = sim.Find(sim::TSeries::F);
+    QTimer::singleShot(0, dialog, [&] {
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(3).toInt() == f->Port())
+                list->setCurrentItem(list->topLevelItem(i));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+    });
+    Window->btnFindCamClick();
+    EXPECT_EQ(Find<QLineEdit>("edIP")->text().toStdString(), "127.0.0.1");
+    EXPECT_EQ(Find<QLineEdit>("edPort")->text().toInt(), f->Port());
+    EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 1);
+    EXPECT_FALSE(dialog->isVisible());
+    // Cancel leaves the fields.
+    Find<QLineEdit>("edIP")->setText("10.0.0.1");
+    QTimer::singleShot(
+        0, dialog, [&] { QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancel"), Qt::LeftButton); });
+    Window->btnFindCamClick();
+    EXPECT_EQ(Find<QLineEdit>("edIP")->text().toStdString(), "10.0.0.1");
+}
