@@ -21,6 +21,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -142,6 +144,12 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     field(lblIPCUser, edAcc, "摄像机账号：", "lblIPCUser", "edAcc", "admin", 24, 222);
     field(lblIPCPwd, edpwd, "摄像机密码：", "lblIPCPwd", "edpwd", "530274", 290, 222);
     edpwd->setEchoMode(QLineEdit::Password);
+
+    pbProgress = new QProgressBar(this);
+    pbProgress->setObjectName("pbProgress");
+    pbProgress->setGeometry(24, 264, 500, 20);
+    pbProgress->setTextVisible(true);
+    pbProgress->hide();
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
@@ -322,10 +330,34 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     auto thread = TUpgradeThread::Create(u, "", "");
     thread->OnLog = [this](const std::string& text) { AddLog(text); };
     thread->OnFinished = [this] { SessionFinished(); };
+    // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
+    QPointer<TfrmUpgradeSoft> self(this);
+    thread->OnProgress = [self](progress::TStage stage, int64_t done, int64_t total) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, stage, done, total] {
+                if (self) self->ShowProgress(static_cast<int>(stage), done, total);
+            },
+            Qt::QueuedConnection);
+    };
     TUpgradeThread::Start(std::move(thread));
 }
 
+void TfrmUpgradeSoft::ShowProgress(int stage, int64_t done, int64_t total) {
+    if (!FUpgrading) return;
+    static const char* names[] = {"%p% download", "%p% upload", "%p% records", "reboot"};
+    pbProgress->show();
+    pbProgress->setFormat(names[stage]);
+    if (total <= 0) {
+        pbProgress->setRange(0, 0); // indeterminate: the reboot wait
+        return;
+    }
+    pbProgress->setRange(0, 1000);
+    pbProgress->setValue(static_cast<int>(done * 1000 / total));
+}
+
 void TfrmUpgradeSoft::SessionFinished() {
+    pbProgress->hide();
     if (FUpgrading) platform::SetBusyCursor(false);
     FUpgrading = false;
     if (FChainPending) {

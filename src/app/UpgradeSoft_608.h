@@ -20,6 +20,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -73,6 +74,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void StartSession(const TInput& in, int Kind);
     void SessionFinished();
     void SetBusy(bool busy);
+    void ShowProgress(int stage, int64_t done, int64_t total);
 
     std::unique_ptr<TfrmStrRes> FStrRes;
     platform::TInstanceGuard FInstance;
@@ -92,6 +94,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     QComboBox *cmbMType, *cmbLan;
     QPushButton *btnUpgrdUIByIP, *btnUpgrdSysByIP, *btnFindCam;
     QLineEdit *edIP, *edPort, *edAcc, *edpwd;
+    QProgressBar* pbProgress; // not designed: the download, upload and reboot of long sessions
     QMenu* PopupMenu1;
     QAction *N1, *N2;
     QObject* SaveDialog1;

@@ -1,5 +1,6 @@
 #include "UpgradeThread.h"
 
+#include "base/Progress.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 
@@ -42,6 +43,7 @@ void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) {
 }
 
 void TUpgradeThread::Execute() {
+    progress::TScope reporting(OnProgress);
     TUpgradeObject& U = *FUpgrade;
     switch (U.Login()) {
     case 0:
@@ -104,6 +106,7 @@ void TUpgradeThread::Execute() {
         return;
     }
     LogKey("IDS_UPGRADED");
+    progress::Report(progress::TStage::Reboot, 0, -1);
     platform::Sleep(RebootWait);
     int n = 0;
     for (;;) {

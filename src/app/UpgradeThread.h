@@ -2,6 +2,7 @@
 // on a worker thread of its own. Every outcome is one log line.
 #pragma once
 
+#include "base/Progress.h"
 #include "upgrade/uIUpgrade.h"
 
 #include <functional>
@@ -36,6 +37,9 @@ class TUpgradeThread {
     // failed upload, whose line is the upload's own message; empty when the session ended
     // without a line). Callers judge the outcome by it, never by the translated text.
     std::function<void(const std::string& Key)> OnOutcome;
+    // Progress of the download, the upload, the CTP records and the reboot wait, on the worker
+    // thread itself (not handed over): the window posts it on, the terminal draws it.
+    progress::TSink OnProgress;
 
     // The body of the worker, public so that it can be driven on the caller's thread.
     void Execute();

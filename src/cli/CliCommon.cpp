@@ -9,6 +9,8 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 
@@ -39,6 +41,38 @@ int ConsoleBox(const std::string& text, const std::string& caption, int flags, i
     }
     std::cerr << "(no)" << std::endl;
     return platform::IDNO;
+}
+
+namespace {
+
+std::atomic<bool> gBarShown{false};
+
+} // namespace
+
+progress::TSink TerminalProgressBar() {
+    if (!isatty(STDERR_FILENO)) return nullptr;
+    return [](progress::TStage stage, int64_t done, int64_t total) {
+        static const char* names[] = {"download", "upload", "records", "reboot"};
+        const char* name = names[static_cast<int>(stage)];
+        char line[128];
+        if (total <= 0) {
+            std::snprintf(line, sizeof line, "\r[%-30s] %s ...", "<=>", name);
+        } else {
+            int filled = static_cast<int>(done * 30 / total);
+            std::snprintf(line, sizeof line, "\r[%-30.*s] %3d%% %s", filled, "##############################",
+                          static_cast<int>(done * 100 / total), name);
+        }
+        std::fputs(line, stderr);
+        std::fflush(stderr);
+        gBarShown = true;
+    };
+}
+
+void ClearProgressLine() {
+    if (gBarShown.exchange(false)) {
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+    }
 }
 
 namespace {

@@ -2,6 +2,8 @@
 // on the terminal, and the program's start-up without a window.
 #pragma once
 
+#include "base/Progress.h"
+
 #include <memory>
 #include <string>
 
@@ -12,6 +14,11 @@ std::string LogTimeStamp();
 // question is answered by answer (IDYES, IDNO), asked on a terminal when answer is 0, and
 // otherwise answered no.
 int ConsoleBox(const std::string& text, const std::string& caption, int flags, int answer);
+
+// A progress bar on standard error when it is a terminal; null otherwise. ClearProgressLine
+// takes a bar away before a log line is printed.
+progress::TSink TerminalProgressBar();
+void ClearProgressLine();
 
 // What the desktop tool sets up before its window exists, held for one subcommand: the message
 // box hook, the language store and the language, the device-control library object, and the

@@ -29,7 +29,10 @@ class TCliSession {
   public:
     explicit TCliSession(std::ostream& out) : FOut(out) {}
 
-    void Log(const std::string& text) { FOut << LogTimeStamp() << text << std::endl; }
+    void Log(const std::string& text) {
+        ClearProgressLine();
+        FOut << LogTimeStamp() << text << std::endl;
+    }
 
     // One press of an upgrade button: the input checks, then a session; false when it did not end well.
     bool Run(const TCliUpgradeOptions& o, int kind) {
@@ -50,6 +53,7 @@ class TCliSession {
         auto thread = TUpgradeThread::Create(u, "", "");
         thread->OnLog = [this](const std::string& t) { Log(t); };
         thread->OnOutcome = [&](const std::string& key) { outcome = key; };
+        thread->OnProgress = TerminalProgressBar();
         thread->OnFinished = [&] {
             std::lock_guard g(m);
             done = true;
@@ -85,6 +89,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
     if (o.Firmware == "system" || o.Firmware == "both") ok = session.Run(o, 1) && ok;
     if (o.Firmware == "both") platform::Sleep(1000);
     if (o.Firmware == "ui" || o.Firmware == "both") ok = session.Run(o, 0) && ok;
+    ClearProgressLine();
     return ok ? 0 : 1;
 }
 

@@ -1,6 +1,7 @@
 #include "MultipartUpload.h"
 
 #include "HttpClient.h"
+#include "base/Progress.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 
@@ -220,6 +221,8 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
         if (n == 0) break;
         if (!SendAll(c, fd, buf.data(), n, readLimit, result.Error)) return result;
         sent += n;
+        progress::Report(progress::TStage::Upload, static_cast<int64_t>(sent),
+                         static_cast<int64_t>(Body.Length()));
         if (!crawl.Moved(sent, TClock::now())) {
             result.Error = "The transfer is too slow.";
             return result;

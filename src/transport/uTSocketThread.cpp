@@ -2,6 +2,7 @@
 
 #include "Tools.h"
 #include "base/MessageText.h"
+#include "base/Progress.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 
@@ -505,8 +506,11 @@ bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, c
             failed = "IDS_ENTERUPGRADEERR";
         } else {
             allSent = records >= 0;
-            for (int32_t i = 0; i < records && allSent; ++i)
+            for (int32_t i = 0; i < records && allSent; ++i) {
+                progress::Report(progress::TStage::Records, i, records);
                 allSent = b.SendRecord(file) == 0;
+            }
+            if (allSent) progress::Report(progress::TStage::Records, records, records);
         }
         b.CloseSocket();
         platform::Sleep(ctp::AfterUpload);

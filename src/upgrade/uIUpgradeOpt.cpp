@@ -1,5 +1,6 @@
 #include "uIUpgradeOpt.h"
 
+#include "base/Progress.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
@@ -24,6 +25,7 @@ using platform::TFd;
 
 struct TSink {
     int Fd;
+    CURL* Easy;
     uint64_t Max;
     uint64_t Written = 0;
     bool Failed = false;
@@ -37,6 +39,9 @@ size_t ToFile(char* data, size_t size, size_t n, void* user) {
         sink->TooLarge = true;
         return 0;
     }
+    curl_off_t total = -1;
+    curl_easy_getinfo(sink->Easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+    progress::Report(progress::TStage::Download, static_cast<int64_t>(sink->Written), total);
     if (!WriteAll(sink->Fd, data, size * n)) {
         sink->Failed = true;
         return 0;
@@ -95,7 +100,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         error = http::IsSafeTarget(URL) ? "Out of memory." : "Invalid URL.";
     } else {
         CURL* c = easy.get();
-        TSink sink{out.Get(), MaxBytes};
+        TSink sink{out.Get(), c, MaxBytes};
         curl_easy_setopt(c, CURLOPT_USERAGENT, UserAgent);
         curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, MaxRedirects);

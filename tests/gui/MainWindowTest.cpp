@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -97,7 +98,19 @@ TEST_F(Gui, AWholeUpgradeFromAClickWithTheWindowBusyMeanwhile) {
     EXPECT_FALSE(Window->close());
     EXPECT_GE(Boxes->Shown().size(), 2u);
     EXPECT_EQ(Boxes->Shown()[0].Text, GetLangStr("IDS_UPGRADEINFO"));
-    ASSERT_TRUE(Wait([&] { return !Window->Upgrading(); }, 60000)) << Log().join("\n").toStdString();
+    bool barShown = false, indeterminate = false;
+    ASSERT_TRUE(Wait(
+        [&] {
+            auto* bar = Find<QProgressBar>("pbProgress");
+            barShown = barShown || bar->isVisible();
+            indeterminate = indeterminate || (bar->isVisible() && bar->maximum() == 0);
+            return !Window->Upgrading();
+        },
+        60000))
+        << Log().join("\n").toStdString();
+    EXPECT_TRUE(barShown);
+    EXPECT_TRUE(indeterminate) << "the reboot wait";
+    EXPECT_FALSE(Find<QProgressBar>("pbProgress")->isVisible());
     QStringList log = Log();
     int working = 0;
     for (const QString& l : log)

@@ -1,3 +1,4 @@
+#include "base/Progress.h"
 #include "upgrade/uIUpgradeOpt.h"
 
 #include "support/Sandbox.h"
@@ -62,4 +63,23 @@ TEST_F(Download, UnwritableTargetRaises) {
     EXPECT_THROW(TUpgradeOpt::DownloadFile("http://127.0.0.1:9/x", Root + "no/such/dir/file"),
                  std::runtime_error);
     EXPECT_TRUE(Boxes->Shown().empty());
+}
+
+TEST_F(Download, ProgressIsReportedUpToTheWholeSize) {
+    TTestHttpServer srv;
+    std::string body(300000, 'p');
+    srv.On("/big", Answer(200, body));
+    std::vector<std::pair<int64_t, int64_t>> seen;
+    {
+        progress::TScope scope([&](progress::TStage stage, int64_t done, int64_t total) {
+            EXPECT_EQ(stage, progress::TStage::Download);
+            seen.emplace_back(done, total);
+        });
+        ASSERT_TRUE(TUpgradeOpt::DownloadFile(srv.Url("/big"), Temp + "big"));
+    }
+    ASSERT_FALSE(seen.empty());
+    EXPECT_LE(seen.size(), 1001u) << "at most once a thousandth";
+    EXPECT_EQ(seen.back().second, 300000);
+    for (size_t i = 1; i < seen.size(); ++i)
+        EXPECT_GE(seen[i].first, seen[i - 1].first);
 }
