@@ -5,6 +5,7 @@
 #include "UpgradeThread.h"
 #include "base/Files.h"
 #include "discovery/Adv_Main.h"
+#include "gui/SingleInstance.h"
 #include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "transport/Tools.h"
@@ -195,11 +196,8 @@ void TfrmUpgradeSoft::FormCreate() {
         if (!FileExists(LangFilePath())) SetCurLang("en");
     }
     SetFirmwareServerOption(options.ReadOption("Global", "FirmwareServer", ""));
-    std::string caption = GetLangText("Form_frmUpgradeSoft", "Caption");
-    if (!FInstance.TryAcquire("IP Camera Upgradesoft")) {
-        LangMessageBox("IDS_RUNNED", "IDS_INFORMATION", platform::MB_ICONINFORMATION);
-        return;
-    }
+    if (!CheckSingleInstance(GetLangText("Form_frmUpgradeSoft", "Caption"))) return;
+    FRaiseServer = new gui::TRaiseServer(this);
     SetLabelFonts(CurLang());
     lang::TranslateForm(*this);
     std::string folder = LangFilePath().substr(0, LangFilePath().rfind('/') + 1);

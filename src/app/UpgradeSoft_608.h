@@ -77,7 +77,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void ShowProgress(int stage, int64_t done, int64_t total);
 
     std::unique_ptr<TfrmStrRes> FStrRes;
-    platform::TInstanceGuard FInstance;
+    QObject* FRaiseServer = nullptr;
     bool FCreated = false;
     std::vector<std::string> FLangFiles;
     bool FUpgrading = false;

@@ -1,6 +1,8 @@
 // ipcam-upgrade: the desktop tool.
+#include "app/OptionFile.h"
 #include "app/UpgradeSoft_608.h"
 #include "gui/GuiPlatform.h"
+#include "gui/SingleInstance.h"
 #include "lang/FormTranslator.h"
 #include "platform/Platform.h"
 #include "transport/SR_Zolt.h"
@@ -22,6 +24,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     gui::InstallPlatformHooks();
     lang::InstallFontSubstitutions();
+    SetRaiseRunningInstanceHook(&gui::RaiseRunningInstance);
     int rc = 0;
     {
         TfrmUpgradeSoft window;

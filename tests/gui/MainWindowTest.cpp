@@ -3,6 +3,7 @@
 // language switch, the log, and the search dialog with the hand-off.
 #include "app/UpgradeSoft_608.h"
 #include "discovery/Adv_Main.h"
+#include "gui/SingleInstance.h"
 #include "lang/Lang.h"
 #include "transport/SR_Zolt.h"
 #include "transport/Tools.h"
@@ -197,4 +198,16 @@ TEST_F(Gui, TheSearchDialogListsTheCamerasAndHandsTheChoiceOver) {
         0, dialog, [&] { QTest::mouseClick(dialog->findChild<QPushButton*>("btnCancel"), Qt::LeftButton); });
     Window->btnFindCamClick();
     EXPECT_EQ(Find<QLineEdit>("edIP")->text().toStdString(), "10.0.0.1");
+}
+
+TEST_F(Gui, ASecondStartRaisesTheWindowWhoseCaptionItNames) {
+    Open();
+    Window->showMinimized();
+    ASSERT_TRUE(Wait([&] { return Window->isMinimized(); }, 2000));
+    // Another caption raises nothing; the window's own caption, exactly, restores it.
+    gui::RaiseRunningInstance("Some other program");
+    QTest::qWait(100);
+    EXPECT_TRUE(Window->isMinimized());
+    gui::RaiseRunningInstance(Window->windowTitle().toStdString());
+    EXPECT_TRUE(Wait([&] { return !Window->isMinimized(); }, 3000));
 }
