@@ -98,7 +98,8 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
 
     lblIPMemo = new QLabel(this);
     lblIPMemo->setWordWrap(true);
-    lblIPMemo->setGeometry(24, 112, 740, 60);
+    lblIPMemo->setGeometry(24, 106, 740, 76);
+    lblIPMemo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblIPMemo->setStyleSheet("color: blue;");
     lblIPMemo->setText(QString::fromUtf8(
         "  点击\"查找局域网摄像机\"按钮，选择当前局域网中的在线的摄像机或直接录入网络摄像机的IP地址及端口，"

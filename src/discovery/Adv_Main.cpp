@@ -24,6 +24,7 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     ListView->setColumnCount(4);
     ListView->setHeaderLabels({QString::fromUtf8("类型"), QString::fromUtf8("名称"),
                                QString::fromUtf8("IP地址"), QString::fromUtf8("端口")});
+    ListView->setColumnWidth(0, 48);
     ListView->setColumnWidth(1, 100);
     ListView->setColumnWidth(2, 120);
     ListView->setRootIsDecorated(false);

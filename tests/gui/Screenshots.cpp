@@ -1,0 +1,102 @@
+// Writes the pictures of the README: the main window in English and in Japanese, the search
+// dialog listing the simulated cameras, and the log after a whole upgrade with its progress bar.
+// Run by scripts/screenshots under Xvfb, against the simulator on loopback.
+#include "app/UpgradeSoft_608.h"
+#include "discovery/Adv_Main.h"
+#include "gui/GuiPlatform.h"
+#include "lang/FormTranslator.h"
+#include "lang/Lang.h"
+#include "transport/SR_Zolt.h"
+
+#include "SimDemo.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <iostream>
+
+namespace {
+
+bool Wait(const std::function<bool()>& done, int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QTest::qWait(20);
+    return done();
+}
+
+void Save(QWidget* w, const QString& path) {
+    QTest::qWait(150);
+    if (!w->grab().save(path)) std::cerr << "screenshots: cannot write " << path.toStdString() << "\n";
+    std::cout << "wrote " << path.toStdString() << "\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::cerr << "usage: gui_screenshots OUT-FOLDER SIM-ROOT\n";
+        return 2;
+    }
+    QString out = argv[1];
+    std::string root = argv[2];
+    CreateZoltSeries();
+    platform::StartSockets();
+    QApplication app(argc, argv);
+    gui::InstallPlatformHooks();
+    lang::InstallFontSubstitutions();
+    sim::TSimulation sim(root, sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 1 << 20);
+    setenv("IPCAM_FIRMWARE_SERVER", sim.Firmware().BaseURL().c_str(), 1);
+    int rc = 0;
+    {
+        TfrmUpgradeSoft window;
+        window.show();
+        auto* lan = window.findChild<QComboBox*>("cmbLan");
+        auto pick = [&](const std::string& code) {
+            for (int i = 0; i < lan->count(); ++i) {
+                lan->setCurrentIndex(i);
+                window.cmbLanChange();
+                if (CurLang() == code) return;
+            }
+        };
+        pick("en");
+        Save(&window, out + "/main-window-en.png");
+        pick("jp");
+        Save(&window, out + "/main-window-jp.png");
+        pick("en");
+
+        TfrmAdv_Main* dialog = window.SearchDialog();
+        dialog->show();
+        Wait([&] { return dialog->findChild<QTreeWidget*>("ListView")->topLevelItemCount() >= 5; }, 10000);
+        Save(dialog, out + "/search-dialog.png");
+        dialog->hide();
+
+        sim::TSimCamera* h = sim.Find(sim::TSeries::H);
+        window.findChild<QLineEdit*>("edIP")->setText("127.0.0.1");
+        window.findChild<QLineEdit*>("edPort")->setText(QString::number(h->Port()));
+        window.findChild<QPushButton*>("btnUpgrdSysByIP")->click();
+        // The UI firmware's reboot wait: the indeterminate bar over a log that has run through.
+        bool caught = Wait(
+            [&] {
+                auto* bar = window.findChild<QProgressBar*>("pbProgress");
+                return bar->isVisible() && bar->maximum() == 0 &&
+                       window.findChild<QPlainTextEdit*>("Memo1")->toPlainText().count('\n') >= 10;
+            },
+            60000);
+        Save(&window, out + "/upgrade-log.png");
+        if (!caught) rc = 1;
+        Wait([&] { return !window.Upgrading(); }, 60000);
+        Save(&window, out + "/upgrade-done.png");
+    }
+    gui::RemovePlatformHooks();
+    ReleaseZoltSeries();
+    return rc;
+}
