@@ -11,6 +11,7 @@
 #include "SimDemo.h"
 #include "support/Sandbox.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -210,4 +211,40 @@ TEST_F(Gui, ASecondStartRaisesTheWindowWhoseCaptionItNames) {
     EXPECT_TRUE(Window->isMinimized());
     gui::RaiseRunningInstance(Window->windowTitle().toStdString());
     EXPECT_TRUE(Wait([&] { return !Window->isMinimized(); }, 3000));
+}
+
+TEST_F(Gui, WhatAScreenReaderIsGiven) {
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
+    Open();
+    auto name = [](QObject* o) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(o);
+        return a ? a->text(QAccessible::Name).toStdString() : std::string("<none>");
+    };
+    // Each edit carries its label's translated text; the password edit says what it is.
+    EXPECT_EQ(name(Find<QLineEdit>("edIP")), "IP address:");
+    EXPECT_EQ(name(Find<QLineEdit>("edAcc")), "Account:");
+    QAccessibleInterface* pwd = QAccessible::queryAccessibleInterface(Find<QLineEdit>("edpwd"));
+    ASSERT_NE(pwd, nullptr);
+    EXPECT_EQ(pwd->text(QAccessible::Name).toStdString(), "Password:");
+    EXPECT_TRUE(pwd->state().passwordEdit);
+    EXPECT_EQ(name(Find<QPushButton>("btnUpgrdSysByIP")), "Upgrade Firmware");
+    // The log and the camera list can be read through the interface.
+    Window->AddLog("line for the reader");
+    QAccessibleInterface* log = QAccessible::queryAccessibleInterface(Find<QPlainTextEdit>("Memo1"));
+    ASSERT_NE(log, nullptr);
+    ASSERT_NE(log->textInterface(), nullptr);
+    EXPECT_NE(log->textInterface()->text(0, log->textInterface()->characterCount()).indexOf("line for the reader"),
+              -1);
+    auto* list = Window->SearchDialog()->findChild<QTreeWidget*>("ListView");
+    ASSERT_TRUE(Wait([&] { return list->topLevelItemCount() == 5; }));
+    Window->SearchDialog()->show();
+    QTest::qWait(50);
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(list);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(table->tableInterface(), nullptr);
+    EXPECT_EQ(table->tableInterface()->rowCount(), 5);
+    QAccessibleInterface* cell = table->tableInterface()->cellAt(0, 2);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), "127.0.0.1");
+    Window->SearchDialog()->hide();
 }
