@@ -44,7 +44,7 @@ TEST_F(LanSearch, EverySeriesIsFoundWithItsSeriesAndTheJsonIsValid) {
     sim::TWsdCamera standard("127.0.0.1", 8899, "Any \"Maker\"\x01", "5e1b7a4c-1111-4222-8333-944455566677");
     TCliSearchOptions o;
     o.Format = "json";
-    o.Rounds = 2;
+    o.Rounds = 20; // every tick probes again: a loaded machine gets its chances
     std::ostringstream out;
     ASSERT_EQ(RunSearch(o, out), 0);
     std::string json = out.str();
