@@ -29,6 +29,8 @@
 #include <QStatusBar>
 #include <QTimer>
 
+#include <arpa/inet.h>
+
 #include <ctime>
 
 namespace {
@@ -406,7 +408,9 @@ void TfrmUpgradeSoft::btnFindCamClick() {
     FSearchDialog->nPort = port ? port : 81;
     FSearchDialog->nTYpe = cmbMType->currentIndex();
     int result = FSearchDialog->exec();
-    if (result == QDialog::Accepted) {
+    // Only a dotted IPv4 address from the network is taken over into the window.
+    in_addr dotted{};
+    if (result == QDialog::Accepted && inet_pton(AF_INET, FSearchDialog->szIP.c_str(), &dotted) == 1) {
         edIP->setText(Q(FSearchDialog->szIP));
         edPort->setText(QString::number(FSearchDialog->nPort));
         cmbMType->setCurrentIndex(FSearchDialog->nTYpe);

@@ -193,6 +193,20 @@ TEST_F(Gui, TheSearchDialogListsTheCamerasAndHandsTheChoiceOver) {
     EXPECT_EQ(Find<QLineEdit>("edPort")->text().toInt(), f->Port());
     EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 1);
     EXPECT_FALSE(dialog->isVisible());
+    // A listed address that is no dotted IPv4 address is never taken over.
+    TDevInfo odd;
+    odd.DevType = 5;
+    odd.MAC = "odd";
+    odd.IP = "cam.local\r\nX";
+    odd.HttpPort = 99;
+    dialog->Engine().OnFound(odd);
+    QTimer::singleShot(0, dialog, [&] {
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(3) == "99") list->setCurrentItem(list->topLevelItem(i));
+        QTest::mouseClick(dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+    });
+    Window->btnFindCamClick();
+    EXPECT_EQ(Find<QLineEdit>("edIP")->text().toStdString(), "127.0.0.1");
     // Cancel leaves the fields.
     Find<QLineEdit>("edIP")->setText("10.0.0.1");
     QTimer::singleShot(
@@ -233,8 +247,9 @@ TEST_F(Gui, WhatAScreenReaderIsGiven) {
     QAccessibleInterface* log = QAccessible::queryAccessibleInterface(Find<QPlainTextEdit>("Memo1"));
     ASSERT_NE(log, nullptr);
     ASSERT_NE(log->textInterface(), nullptr);
-    EXPECT_NE(log->textInterface()->text(0, log->textInterface()->characterCount()).indexOf("line for the reader"),
-              -1);
+    EXPECT_NE(
+        log->textInterface()->text(0, log->textInterface()->characterCount()).indexOf("line for the reader"),
+        -1);
     auto* list = Window->SearchDialog()->findChild<QTreeWidget*>("ListView");
     ASSERT_TRUE(Wait([&] { return list->topLevelItemCount() == 5; }));
     Window->SearchDialog()->show();
