@@ -95,7 +95,6 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Memo1->setGeometry(8, 20, 749, 252);
     Memo1->setObjectName("Memo1");
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
-    Memo1->setAccessibleName(QString::fromUtf8("操作日志"));
     Memo1->setMaximumBlockCount(0);
 
     lblIPMemo = new QLabel(this);
@@ -248,6 +247,8 @@ void TfrmUpgradeSoft::FillLanguageList() {
 }
 
 void TfrmUpgradeSoft::UpdateStatusBar() {
+    // The log is read out under its frame's translated caption.
+    Memo1->setAccessibleName(GroupBox3->title());
     StatusPanel0->setText(Q(GetLangStr("IDS_NOTE")));
     StatusPanel0->setFixedWidth(CurLang() == "en" ? 600 : 300);
     StatusPanel1->clear();

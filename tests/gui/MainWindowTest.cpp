@@ -247,6 +247,7 @@ TEST_F(Gui, WhatAScreenReaderIsGiven) {
     QAccessibleInterface* log = QAccessible::queryAccessibleInterface(Find<QPlainTextEdit>("Memo1"));
     ASSERT_NE(log, nullptr);
     ASSERT_NE(log->textInterface(), nullptr);
+    EXPECT_EQ(log->text(QAccessible::Name).toStdString(), "Operation Log");
     EXPECT_NE(
         log->textInterface()->text(0, log->textInterface()->characterCount()).indexOf("line for the reader"),
         -1);
