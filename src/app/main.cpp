@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
     gui::InstallPlatformHooks();
     lang::InstallFontSubstitutions();
-    SetRaiseRunningInstanceHook(&gui::RaiseRunningInstance);
+    SetRaiseRunningInstanceHook([](const std::string& caption) { gui::RaiseRunningInstance(caption); });
     int rc = 0;
     {
         TfrmUpgradeSoft window;

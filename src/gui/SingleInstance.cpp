@@ -49,23 +49,29 @@ void TRaiseServer::Serve() {
                 return;
             }
             caption.chop(1);
-            if (QString::fromUtf8(caption) == FWindow->windowTitle()) {
+            bool mine = QString::fromUtf8(caption) == FWindow->windowTitle();
+            if (mine) {
                 FWindow->showNormal();
                 FWindow->raise();
                 FWindow->activateWindow();
             }
+            socket->write(mine ? "1\n" : "0\n");
+            socket->flush();
             socket->disconnectFromServer();
         });
     }
 }
 
-void RaiseRunningInstance(const std::string& Caption) {
+bool RaiseRunningInstance(const std::string& Caption) {
     QLocalSocket socket;
     socket.connectToServer(QString::fromStdString(RaiseSocketPath()));
-    if (!socket.waitForConnected(kWaitMs)) return;
+    if (!socket.waitForConnected(kWaitMs)) return false;
     socket.write(QByteArray::fromStdString(Caption.substr(0, kMaxCaption)) + '\n');
     socket.waitForBytesWritten(kWaitMs);
-    socket.disconnectFromServer();
+    QByteArray answer;
+    while (answer.size() < 2 && socket.waitForReadyRead(kWaitMs))
+        answer += socket.read(2 - answer.size());
+    return answer == "1\n";
 }
 
 } // namespace gui

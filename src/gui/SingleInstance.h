@@ -25,7 +25,8 @@ class TRaiseServer : public QObject {
 
 // The socket's path in the private folder.
 std::string RaiseSocketPath();
-// Asks the running instance to raise its window of this caption; bounded, never hangs.
-void RaiseRunningInstance(const std::string& Caption);
+// Asks the running instance to raise its window of this caption; bounded, never hangs. True when
+// the running instance answered that it raised a window.
+bool RaiseRunningInstance(const std::string& Caption);
 
 } // namespace gui

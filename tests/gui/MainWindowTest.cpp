@@ -1,6 +1,7 @@
 // The desktop tool's windows, driven through their object names on the offscreen platform:
 // the input checks, a whole upgrade from a click against the simulator, the busy state, the
 // language switch, the log, and the search dialog with the hand-off.
+#include "app/OptionFile.h"
 #include "app/UpgradeSoft_608.h"
 #include "discovery/Adv_Main.h"
 #include "gui/SingleInstance.h"
@@ -14,6 +15,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -23,6 +25,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
+
+#include <future>
 
 using namespace testsupport;
 
@@ -220,11 +224,39 @@ TEST_F(Gui, ASecondStartRaisesTheWindowWhoseCaptionItNames) {
     Window->showMinimized();
     ASSERT_TRUE(Wait([&] { return Window->isMinimized(); }, 2000));
     // Another caption raises nothing; the window's own caption, exactly, restores it.
-    gui::RaiseRunningInstance("Some other program");
-    QTest::qWait(100);
+    // The asking side runs on a thread of its own, as a second process would, while this one
+    // serves the window.
+    auto ask = [&](const std::string& caption) {
+        auto answer =
+            std::async(std::launch::async, [caption] { return gui::RaiseRunningInstance(caption); });
+        Wait([&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
+        return answer.get();
+    };
+    EXPECT_FALSE(ask("Some other program"));
     EXPECT_TRUE(Window->isMinimized());
-    gui::RaiseRunningInstance(Window->windowTitle().toStdString());
+    EXPECT_TRUE(ask(Window->windowTitle().toStdString()));
     EXPECT_TRUE(Wait([&] { return !Window->isMinimized(); }, 3000));
+}
+
+TEST(GuiProcesses, ASecondProcessFindsTheFirstAndRaisesIt) {
+    // The first instance is the real program in a process of its own; this test is the second.
+    std::string root = Shell("mktemp -d /tmp/ipcam-two-XXXXXX | tr -d '\\n'") + "/";
+    std::string env = "LC_ALL=C TMPDIR=" + root + " XDG_CONFIG_HOME=" + root + " QT_QPA_PLATFORM=offscreen ";
+    std::string exe = platform::ExeDir() + "ipcam-upgrade";
+    ASSERT_EQ(system((env + exe + " >/dev/null 2>&1 & echo $! > " + root + "pid").c_str()), 0);
+    setenv("TMPDIR", root.c_str(), 1);
+    std::string socket = platform::PrivateTempDir() + "IP Camera Upgradesoft.sock";
+    QElapsedTimer t;
+    t.start();
+    while (!Exists(socket) && t.elapsed() < 20000)
+        QTest::qWait(20);
+    platform::TInstanceGuard guard;
+    EXPECT_FALSE(guard.TryAcquire(SingleInstanceName)) << "the first instance holds the guard";
+    EXPECT_FALSE(gui::RaiseRunningInstance("Not its caption"));
+    EXPECT_TRUE(gui::RaiseRunningInstance("The upgrade software for IP Cam, Version1.1"));
+    system(("kill $(cat " + root + "pid)").c_str());
+    unsetenv("TMPDIR");
+    TTools::DeleteDir(root, true);
 }
 
 TEST_F(Gui, WhatAScreenReaderIsGiven) {
