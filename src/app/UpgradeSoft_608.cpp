@@ -66,6 +66,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Panel1->setGeometry(0, 0, 789, 104);
     Panel1->setAutoFillBackground(true);
     Panel1->setStyleSheet("#Panel1 { background: white; }");
+    auto* Image1 = new QLabel(Panel1); // the top band's picture, hidden as designed
+    Image1->setObjectName("Image1");
+    Image1->hide();
     lblSoftName = new QLabel(QString::fromUtf8("网络摄像机系统升级软件Ver1.1"), Panel1);
     lblSoftName->setGeometry(24, 10, 740, 22);
     QFont bold = lblSoftName->font();

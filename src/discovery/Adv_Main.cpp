@@ -41,6 +41,10 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     plInfo->setWordWrap(true);
     plInfo->setStyleSheet("background: white; color: red;");
     Own(plInfo, "plInfo", lang::TKind::Panel);
+    auto* Panel1 = new QWidget(this); // the bottom bar
+    Panel1->setObjectName("Panel1");
+    Panel1->setGeometry(0, 316, 381, 43);
+    Panel1->lower();
     lblDevNum = new QLabel(QString::fromUtf8("共有设备："), this);
     lblDevNum->setObjectName("lblDevNum"); // the theme's label: its text is set by the count, not translated
     lblDevNum->setGeometry(8, 324, 130, 24);
