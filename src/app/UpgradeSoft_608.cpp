@@ -31,18 +31,8 @@
 
 #include <arpa/inet.h>
 
-#include <ctime>
 
 namespace {
-
-std::string TimeStamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%x %X", &tm);
-    return std::string(buf, n) + ":";
-}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -387,7 +377,7 @@ void TfrmUpgradeSoft::SetBusy(bool busy) {
 }
 
 void TfrmUpgradeSoft::AddLog(const std::string& Text) {
-    Memo1->appendPlainText(Q(TimeStamp() + Text));
+    Memo1->appendPlainText(Q(LogTimeStamp() + Text));
 }
 
 void TfrmUpgradeSoft::N1Click() {

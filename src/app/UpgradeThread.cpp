@@ -4,6 +4,7 @@
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 
+#include <ctime>
 #include <thread>
 
 TUpgradeThread::TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5, std::string NO)
@@ -116,4 +117,13 @@ void TUpgradeThread::Execute() {
         ++n;
     }
     LogKey(n < MaxProbePauses ? "IDS_IPCWORKING" : "IDS_IPCNOTWORK");
+}
+
+std::string LogTimeStamp() {
+    std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char buf[128];
+    size_t n = std::strftime(buf, sizeof buf, "%x %X", &tm);
+    return std::string(buf, n) + ":";
 }

@@ -9,6 +9,10 @@
 #include <memory>
 #include <string>
 
+// The log's time stamp, the same in the window and on the command line: the locale's short
+// date, a blank, its long time and ":".
+std::string LogTimeStamp();
+
 class TUpgradeThread {
     struct TKey {
         explicit TKey() = default;

@@ -11,17 +11,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <ctime>
 #include <iostream>
-
-std::string LogTimeStamp() {
-    std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[128];
-    size_t n = std::strftime(buf, sizeof buf, "%x %X", &tm);
-    return std::string(buf, n) + ":";
-}
 
 int ConsoleBox(const std::string& text, const std::string& caption, int flags, int answer) {
     std::cerr << caption << ": " << text << std::endl;

@@ -2,13 +2,12 @@
 // on the terminal, and the program's start-up without a window.
 #pragma once
 
+#include "app/UpgradeThread.h"
 #include "base/Progress.h"
 
 #include <memory>
 #include <string>
 
-// The main window's time stamp: the locale's short date, a blank, its long time and ":".
-std::string LogTimeStamp();
 
 // Message boxes of a program without a window: the text goes to standard error; a yes/no
 // question is answered by answer (IDYES, IDNO), asked on a terminal when answer is 0, and
