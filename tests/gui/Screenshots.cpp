@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: gui_screenshots OUT-FOLDER SIM-ROOT\n";
         return 2;
     }
+    // The search dialog's datagrams stay on this machine, also when run by hand.
+    setenv("IPCAM_BROADCAST_ADDR", "127.255.255.255", 0);
     QString out = argv[1];
     std::string root = argv[2];
     CreateZoltSeries();
