@@ -31,7 +31,6 @@
 
 #include <arpa/inet.h>
 
-
 namespace {
 
 QString Q(const std::string& s) {

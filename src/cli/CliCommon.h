@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-
 // Message boxes of a program without a window: the text goes to standard error; a yes/no
 // question is answered by answer (IDYES, IDNO), asked on a terminal when answer is 0, and
 // otherwise answered no.
