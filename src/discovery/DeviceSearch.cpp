@@ -12,7 +12,7 @@ TDeviceSearch::TDeviceSearch(ISearchNetwork& network) : FNetwork(network), FGate
 
 bool TDeviceSearch::TFollowUpGate::SendTo(const std::string& data, const std::string& ip, int port) {
     std::string kind = data.substr(2, 2);
-    if (!FSeen.emplace(kind + '\n' + Sender + '\n' + ip + '\n' + data, true).second) return false;
+    if (!FSeen.insert(kind + '\n' + Sender + '\n' + ip + '\n' + data).second) return false;
     if (++FPerKind[kind] > MaxFollowUps) return false;
     return FOwner.FNetwork.Listener(5).SendTo(data, ip, port);
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // What the search needs of the network, so that tests can stand in for it (and for the clock:
@@ -92,7 +93,7 @@ class TDeviceSearch {
       private:
         TDeviceSearch& FOwner;
         std::unordered_map<std::string, int> FPerKind;
-        std::unordered_map<std::string, bool> FSeen;
+        std::unordered_set<std::string> FSeen;
     };
 
     static std::string KeyOf(const TDevInfo& info);

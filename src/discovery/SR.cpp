@@ -271,10 +271,15 @@ bool ParseTextReply(std::string_view datagram, TDevInfo& r) {
     return true;
 }
 
+namespace {
+// The binary dialect: at least three bytes, the first two 0x10.
+bool IsBinary(std::string_view d) {
+    return d.size() >= 3 && d[0] == 0x10 && d[1] == 0x10;
+}
+} // namespace
+
 uint16_t BinaryCommand(std::string_view datagram) {
-    TDatagram d(datagram);
-    if (datagram.size() < 3 || d.At(0) != 0x10 || d.At(1) != 0x10) return 0;
-    return d.LE16(bin::CommandOffset);
+    return IsBinary(datagram) ? TDatagram(datagram).LE16(bin::CommandOffset) : 0;
 }
 
 bool BinaryOfferFollowUp(std::string_view datagram, std::string& request) {
@@ -340,8 +345,7 @@ bool ParseReply(std::string_view datagram, TDevInfo& record, const TFindRow& fin
                 int port) {
     if (StartsWith(datagram, "MO_I")) return ParseMoiReply(datagram, record);
     if (StartsWith(datagram, "REPLY")) return ParseTextReply(datagram, record);
-    if (BinaryCommand(datagram) == 0 && !(datagram.size() >= 3 && datagram[0] == 0x10 && datagram[1] == 0x10))
-        return false;
+    if (!IsBinary(datagram)) return false;
     if (AnswerBinaryOffer(datagram, via, port)) return false;
     if (ParseBinaryInfo(datagram, record, via, port)) return true;
     std::string mac, host, user, password;

@@ -3,6 +3,7 @@
 #include "Tools.h"
 #include "base/MessageText.h"
 #include "base/Progress.h"
+#include "platform/Broadcast.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 
@@ -46,12 +47,6 @@ struct TMdDeleter {
 
 std::string Cut(const std::string& s, size_t n) {
     return s.size() > n ? s.substr(0, n) : s;
-}
-
-// The broadcast address of the search: IPCAM_BROADCAST_ADDR, else the limited broadcast.
-std::string BroadcastAddress() {
-    const char* a = std::getenv("IPCAM_BROADCAST_ADDR");
-    return a && *a ? a : "255.255.255.255";
 }
 
 } // namespace
@@ -432,13 +427,18 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
     int s = socket.Get();
     // A port already taken is no failure: the system then picks the source port.
     (void)platform::BindIPv4(s, "", CtpSearchPort);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(CtpSearchPort);
     int count = 0;
-    if (inet_pton(AF_INET, BroadcastAddress().c_str(), &to.sin_addr) == 1) {
-        static const char search[] = "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n";
+    bool sent = false;
+    static const char search[] = "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n";
+    for (const std::string& target : platform::BroadcastTargets()) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(CtpSearchPort);
+        if (inet_pton(AF_INET, target.c_str(), &to.sin_addr) != 1) continue;
         sendto(s, search, sizeof search - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        sent = true;
+    }
+    if (sent) {
         // The window closes after SearchWait without an answer, and after SearchLimit in all, so
         // that a flood of answers cannot keep it open. Both scale as one: the floor of a small
         // time scale would otherwise make the silence wait as long as the whole window.
