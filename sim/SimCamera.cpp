@@ -322,7 +322,7 @@ void TSimCamera::Reboot(TKind kind, const std::string& version) {
         while (!FStop && (FConfig.Faults.RebootForever || std::chrono::steady_clock::now() < end))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (FStop) return;
-        {
+        if (!FConfig.Faults.RebootOldVersion) {
             std::lock_guard g(FLock);
             (kind == TKind::System ? FSysVersion : FAppVersion) = version;
         }

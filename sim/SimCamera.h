@@ -19,6 +19,7 @@ struct TCameraFaults {
     bool UploadHang = false; // take the upload, then never answer
     int64_t CloseAfterBytes = -1; // close the connection after this many body bytes
     bool RebootForever = false;   // never come back after a reboot
+    bool RebootOldVersion = false; // come back still running the version it had
     // E series (CTP/1.0)
     bool CtpLoginRefused = false; // answer the login without "200"
     int CtpRefuseMessage = -1;    // refuse this message of the upload connection (0 is the hello)

@@ -40,6 +40,19 @@ std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort)
     return out;
 }
 
+std::vector<TCameraConfig> ManyCameras(const std::string& address, int n) {
+    std::vector<TCameraConfig> seeds = DemoCameras(address, 0), out;
+    for (int i = 0; i < n; ++i) {
+        TCameraConfig c = seeds[static_cast<size_t>(i) % seeds.size()];
+        if (c.Series == TSeries::T) {
+            int t = i / static_cast<int>(seeds.size());
+            c.Address = "127.77." + std::to_string(t / 250) + "." + std::to_string(t % 250 + 1);
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
 TSimulation::TSimulation(const std::string& root, std::vector<TCameraConfig> cameras,
                          const std::string& address, int firmwarePort, bool buildTree, TRequestLog log,
                          uint64_t imageSize) {

@@ -14,6 +14,10 @@ namespace sim {
 // The cameras of the demo, with ports left to the system unless basePort is given.
 std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort);
 
+// n cameras of the demo's series in turn, each on a port of its own; the T cameras, which take
+// uploads on a fixed port, each on a loopback address of its own.
+std::vector<TCameraConfig> ManyCameras(const std::string& address, int n);
+
 class TSimulation {
   public:
     // Builds the firmware tree below root (when buildTree) and starts the servers.

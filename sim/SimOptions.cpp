@@ -60,6 +60,8 @@ bool ParseCameraSetting(const std::string& setting, const std::string& address, 
                     c.Faults.CloseAfterBytes = 1024;
                 else if (v == "reboot-forever")
                     c.Faults.RebootForever = true;
+                else if (v == "reboot-old-version")
+                    c.Faults.RebootOldVersion = true;
                 else if (v == "ctp-login-refused")
                     c.Faults.CtpLoginRefused = true;
                 else if (v == "search-silent")

@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> cameraSettings;
     uint64_t imageSize = 64 * 1024;
     app.add_flag("--demo", demo, "one camera of every series and a matching firmware tree");
+    int many = 0;
+    app.add_option("--cameras", many, "this many cameras of the demo's series in turn, each on its own port")
+        ->check(CLI::Range(0, 1000));
     app.add_option("--listen", listen, "loopback address to serve on")->capture_default_str();
     app.add_option("--firmware-root", root, "folder to serve below /FM/ (the demo builds one when empty)");
     app.add_option("--firmware-port", firmwarePort, "port of the firmware server (0: any free one)");
@@ -91,6 +94,8 @@ int main(int argc, char** argv) {
     }
     std::vector<sim::TCameraConfig> cameras;
     if (demo) cameras = sim::DemoCameras(listen, basePort);
+    for (const sim::TCameraConfig& c : sim::ManyCameras(listen, many))
+        cameras.push_back(c);
     for (const std::string& setting : cameraSettings) {
         sim::TCameraConfig c;
         std::string error;

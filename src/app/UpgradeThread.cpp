@@ -17,19 +17,32 @@ std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(std::shared_ptr<TUpgradeO
 
 void TUpgradeThread::Start(std::unique_ptr<TUpgradeThread> Thread) {
     std::thread([self = std::move(Thread)]() mutable {
-        try {
-            self->Execute();
-        } catch (...) {
-            // An error that escapes a step ends the session without a line.
-        }
-        if (self->OnOutcome) platform::Synchronize([&] { self->OnOutcome(self->FLastKey); });
-        if (self->OnFinished) platform::Synchronize([&] { self->OnFinished(); });
+        self->Run();
         self.reset();
     }).detach();
 }
 
+void TUpgradeThread::Run() {
+    auto begin = std::chrono::steady_clock::now();
+    try {
+        Execute();
+    } catch (...) {
+        // An error that escapes a step ends the session without a line, its outcome as it stood.
+    }
+    FReport.DurationMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+    if (!FReport.Log.empty()) {
+        FReport.Key = FReport.Log.back().Key;
+        FReport.Text = FReport.Log.back().Text;
+    }
+    if (OnReport) OnReport(FReport);
+    if (OnOutcome) platform::Synchronize([&] { OnOutcome(FLastKey); });
+    if (OnFinished) platform::Synchronize([&] { OnFinished(); });
+}
+
 void TUpgradeThread::Log(const std::string& Text) {
     FLogText = Text;
+    FReport.Log.push_back({std::chrono::system_clock::now(), FLastKey, Text});
     platform::Synchronize([this] { DoLog(); });
 }
 
@@ -43,9 +56,17 @@ void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) {
     Log(GetLangStr(Key) + EscapeControls(Tail));
 }
 
+bool TUpgradeThread::Stopped() {
+    if (!Stop || !Stop->load()) return false;
+    FReport.Outcome = "cancelled";
+    return true;
+}
+
 void TUpgradeThread::Execute() {
     progress::TScope reporting(OnProgress);
     TUpgradeObject& U = *FUpgrade;
+    FReport.Outcome = "failed";
+    if (Stopped()) return;
     switch (U.Login()) {
     case 0:
         LogKey("IDS_IPCCONNECTED");
@@ -62,43 +83,9 @@ void TUpgradeThread::Execute() {
         return;
     }
     LogKey("IDS_CURRVERSION", U.GetCurVersion());
-    std::string version;
-    U.GetLatestInfo(FMD5, FNoList, version);
-    U.SetNewVersion(version);
-    if (U.GetNewVersion().empty()) {
-        LogKey("IDS_DOWNFIRMERR");
-        return;
-    }
-    LogKey("IDS_HIGHVERSION", U.GetNewVersion());
-    if (U.IsSameVersion(U.GetNewVersion())) {
-        int answer = platform::MessageBox(GetLangStr("IDS_ISUPDATEFIRM"), GetLangStr("IDS_INFORMATION"),
-                                          platform::MB_YESNO | platform::MB_ICONQUESTION);
-        if (answer == platform::IDNO) {
-            LogKey("IDS_NOUPDATEFIRM");
-            return;
-        }
-    }
-    if (!U.GetCurVersion().empty() && FNoList.find(U.GetCurVersion()) != std::string::npos) {
-        LogKey("IDS_NONEWVERSION");
-        return;
-    }
-    LogKey("IDS_DOWNLOADING");
-    switch (U.PreparePackage(FMD5)) {
-    case 0:
-        break;
-    case 1:
-        LogKey("IDS_DOWNLOADERR");
-        return;
-    case 2:
-        LogKey("IDS_MD5ERROR");
-        return;
-    case 3:
-        LogKey("IDS_UNZIPERROR");
-        return;
-    default:
-        LogKey("IDS_UNKNOWERROR");
-        return;
-    }
+    if (!U.GetCurVersion().empty()) FReport.VersionBefore = U.GetCurVersion();
+    if (!(LocalPackage.empty() ? FetchPackage(U) : TakeLocalPackage(U))) return;
+    if (Stopped()) return;
     LogKey("IDS_UPGRADING");
     std::string message;
     if (!U.DoUpgrade(message)) {
@@ -116,7 +103,94 @@ void TUpgradeThread::Execute() {
         platform::Sleep(ProbePause);
         ++n;
     }
-    LogKey(n < MaxProbePauses ? "IDS_IPCWORKING" : "IDS_IPCNOTWORK");
+    if (n >= MaxProbePauses) {
+        LogKey("IDS_IPCNOTWORK");
+        return;
+    }
+    LogKey("IDS_IPCWORKING");
+    FReport.Outcome = "upgraded";
+    CheckVersionAfter(U);
+}
+
+// From the firmware list to a verified image (or a local package checked and in place); false
+// when the session ends here, with its outcome set.
+bool TUpgradeThread::FetchPackage(TUpgradeObject& U) {
+    std::string version;
+    U.GetLatestInfo(FMD5, FNoList, version);
+    U.SetNewVersion(version);
+    if (U.GetNewVersion().empty()) {
+        LogKey("IDS_DOWNFIRMERR");
+        return false;
+    }
+    LogKey("IDS_HIGHVERSION", U.GetNewVersion());
+    FReport.VersionOffered = U.GetNewVersion();
+    bool same = U.IsSameVersion(U.GetNewVersion());
+    bool refused = !U.GetCurVersion().empty() && FNoList.find(U.GetCurVersion()) != std::string::npos;
+    if (CheckOnly) {
+        FReport.Outcome = same ? "up-to-date" : refused ? "no-upgrade-offered" : "update-available";
+        return false;
+    }
+    if (same) {
+        int answer = platform::MessageBox(GetLangStr("IDS_ISUPDATEFIRM"), GetLangStr("IDS_INFORMATION"),
+                                          platform::MB_YESNO | platform::MB_ICONQUESTION);
+        if (answer == platform::IDNO) {
+            LogKey("IDS_NOUPDATEFIRM");
+            FReport.Outcome = "up-to-date";
+            return false;
+        }
+    }
+    if (refused) {
+        LogKey("IDS_NONEWVERSION");
+        FReport.Outcome = "no-upgrade-offered";
+        return false;
+    }
+    if (Stopped()) return false;
+    LogKey("IDS_DOWNLOADING");
+    switch (U.PreparePackage(FMD5)) {
+    case 0:
+        return true;
+    case 1:
+        LogKey("IDS_DOWNLOADERR");
+        return false;
+    case 2:
+        LogKey("IDS_MD5ERROR");
+        return false;
+    case 3:
+        LogKey("IDS_UNZIPERROR");
+        return false;
+    default:
+        LogKey("IDS_UNKNOWERROR");
+        return false;
+    }
+}
+
+bool TUpgradeThread::TakeLocalPackage(TUpgradeObject& U) {
+    LogKey("IDS_LOCALPACKAGE", LocalPackage.substr(LocalPackage.rfind('/') + 1));
+    if (Stopped()) return false;
+    switch (U.PrepareLocalPackage(LocalPackage, PackageMD5, PackageSHA256)) {
+    case 0:
+        return true;
+    case 2:
+        LogKey("IDS_MD5ERROR");
+        return false;
+    case 3:
+        LogKey("IDS_UNZIPERROR");
+        return false;
+    default:
+        LogKey("IDS_PACKAGEERROR");
+        return false;
+    }
+}
+
+void TUpgradeThread::CheckVersionAfter(TUpgradeObject& U) {
+    // Only a camera that reported its version before and was offered one can be judged; the
+    // others keep the outcome of the probe.
+    if (!FReport.VersionBefore || !FReport.VersionOffered) return;
+    if (!U.ReadCurrentVersion() || U.GetCurVersion().empty()) return;
+    FReport.VersionAfter = U.GetCurVersion();
+    if (U.IsSameVersion(*FReport.VersionOffered)) return;
+    LogKey("IDS_OLDVERSIONBACK", U.GetCurVersion());
+    FReport.Outcome = "failed";
 }
 
 std::string LogTimeStamp() {

@@ -5,13 +5,32 @@
 #include "base/Progress.h"
 #include "upgrade/uIUpgrade.h"
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 // The log's time stamp, the same in the window and on the command line: the locale's short
 // date, a blank, its long time and ":".
 std::string LogTimeStamp();
+
+// What one session did, for reports: every line with its key, the versions seen and how it ended.
+struct TSessionReport {
+    struct TLine {
+        std::chrono::system_clock::time_point Time;
+        std::string Key, Text;
+    };
+    // "upgraded", "up-to-date", "no-upgrade-offered", "update-available" (a check only),
+    // "cancelled" (stopped before its upload) or "failed".
+    std::string Outcome = "failed";
+    std::string Key, Text; // of the last line
+    std::optional<std::string> VersionBefore, VersionOffered, VersionAfter;
+    int64_t DurationMs = 0;
+    std::vector<TLine> Log;
+};
 
 class TUpgradeThread {
     struct TKey {
@@ -44,6 +63,20 @@ class TUpgradeThread {
     // Progress of the download, the upload, the CTP records and the reboot wait, on the worker
     // thread itself (not handed over): the window posts it on, the terminal draws it.
     progress::TSink OnProgress;
+    // Just before OnOutcome, on the worker thread: the whole session.
+    std::function<void(const TSessionReport& Report)> OnReport;
+
+    // Stop after the version comparison: nothing is downloaded or uploaded.
+    bool CheckOnly = false;
+    // An image, .pk2 or ZIP of the operator's instead of the firmware server's newest package,
+    // with the digests it must have (empty: not checked).
+    std::string LocalPackage, PackageMD5, PackageSHA256;
+    // Set from another thread: the session ends before it downloads or uploads; an upload that
+    // has begun is never cut short.
+    const std::atomic<bool>* Stop = nullptr;
+
+    // Execute with its error handling and the closing events, on the caller's thread.
+    void Run();
 
     // The body of the worker, public so that it can be driven on the caller's thread.
     void Execute();
@@ -52,10 +85,15 @@ class TUpgradeThread {
     void Log(const std::string& Text);
     void LogKey(const std::string& Key, const std::string& Tail = "");
     void DoLog();
+    bool Stopped();
+    bool FetchPackage(TUpgradeObject& U);
+    bool TakeLocalPackage(TUpgradeObject& U);
+    void CheckVersionAfter(TUpgradeObject& U);
 
     std::shared_ptr<TUpgradeObject> FUpgrade;
     std::string FMD5;
     std::string FNoList;
     std::string FLogText;
     std::string FLastKey;
+    TSessionReport FReport;
 };

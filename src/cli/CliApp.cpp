@@ -17,11 +17,14 @@ int CliMain(int argc, char** argv) {
     }
     CLI::App app{
         "Upgrades the firmware of IP cameras.\n"
-        "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL), IPCAM_TIME_SCALE (factor for "
-        "every wait), IPCAM_BROADCAST_ADDR (where discovery datagrams go)."};
+        "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL or folder), IPCAM_PASSWORD (camera "
+        "password when none is given), IPCAM_TIME_SCALE (factor for every wait), IPCAM_BROADCAST_ADDR "
+        "(where discovery datagrams go)."};
     app.require_subcommand(1);
     TUpgradeCommand upgrade(app);
     TSearchCommand search(app);
+    TBatchCommand batch(app);
+    TMirrorCommand mirror(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -35,6 +38,8 @@ int CliMain(int argc, char** argv) {
     int rc = 1;
     if (upgrade.Parsed()) rc = upgrade.Run();
     if (search.Parsed()) rc = search.Run();
+    if (batch.Parsed()) rc = batch.Run();
+    if (mirror.Parsed()) rc = mirror.Run();
     platform::StopSockets();
     return rc;
 }

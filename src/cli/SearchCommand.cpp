@@ -15,13 +15,13 @@
 #include <iostream>
 #include <vector>
 
-namespace {
-
 const char* SeriesName(int type) {
     static const char* names[] = {"E", "F", "H", "T", "C"};
     int i = TDeviceSearch::SeriesIndexOfType(type);
     return i < 0 ? nullptr : names[i];
 }
+
+namespace {
 
 // A text from the network as one table cell.
 std::string Shown(const std::string& text) {
@@ -99,21 +99,19 @@ void PrintCsv(const std::vector<TDevInfo>& rows, std::ostream& out) {
 
 } // namespace
 
-int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
-    TCliEnvironment environment(platform::IDNO, o.Lang);
-    platform::SetSearchInterface(o.Interface);
+std::vector<TDevInfo> SearchLan(int rounds, bool external) {
     std::vector<TDevInfo> rows;
     {
         TLanSearch lan;
         lan.Start();
-        if (o.External) lan.LoadExternal();
+        if (external) lan.LoadExternal();
         // The timer's period, scaled, but never so short that answers cannot come in between.
         constexpr int64_t tick = 1000, tickFloor = 50;
         platform::Synchronize([&] {
             lan.Engine().Find();
             lan.Engine().SetRound(1);
         });
-        for (int i = 0; i < o.Rounds; ++i) {
+        for (int i = 0; i < rounds; ++i) {
             platform::Sleep(tick, tickFloor);
             platform::Synchronize([&] { lan.Engine().Tick(); });
         }
@@ -125,6 +123,13 @@ int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
         });
         lan.Shutdown();
     }
+    return rows;
+}
+
+int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
+    TCliEnvironment environment(platform::IDNO, o.Lang);
+    platform::SetSearchInterface(o.Interface);
+    std::vector<TDevInfo> rows = SearchLan(o.Rounds, o.External);
     if (o.Format == "json")
         PrintJson(rows, out);
     else if (o.Format == "csv")

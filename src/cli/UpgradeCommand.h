@@ -1,27 +1,28 @@
 // ipcam-upgrade-cli upgrade: the main window's upgrade road without a window.
 #pragma once
 
+#include "RunOptions.h"
+
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace CLI {
 class App;
 }
 
-struct TCliUpgradeOptions {
+struct TCliUpgradeOptions : TCliRunOptions {
     std::string IP;
     std::string Port = "81";
     std::string User = "admin";
     std::string Password = "530274";
     char Series = 'H';
-    std::string Firmware = "both"; // system, ui or both
-    int Answer = 0;                // 0 ask (on a terminal) or no, 6 yes, 7 no
-    std::string Lang;
-    std::string FirmwareServer;
 };
 
 // Runs the upgrade as the main window's buttons do and prints every log line with its time stamp
-// to out. Returns 0 when every session ended well (camera working again, or nothing to do), else 1.
+// to out (or, with Json, one object per session). Returns 0 when every session ended well
+// (camera working again with the offered version, or nothing to do), 1 when one did not, 2 for
+// options that cannot be used.
 int RunUpgrade(const TCliUpgradeOptions& options, std::ostream& out);
 
 // Adds the subcommand with its options; the returned callback runs it after parsing.
@@ -35,5 +36,6 @@ class TUpgradeCommand {
     CLI::App* FCommand;
     TCliUpgradeOptions FOptions;
     std::string FSeries = "H";
-    bool FYes = false, FNo = false;
+    std::string FPasswordFile;
+    std::unique_ptr<TRunOptionFlags> FFlags;
 };

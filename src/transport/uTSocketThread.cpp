@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -422,6 +423,10 @@ int TSocketThread::SendRecord(TPackageFile& File) {
 }
 
 int TSocketThread::SearchCameras(TCtpSearchList& List) {
+    // Every search of this process binds the one search port, where only one socket of those
+    // sharing it receives each answer: sessions side by side search in turn.
+    static std::mutex searching;
+    std::lock_guard one(searching);
     platform::TFd socket(platform::OpenSocket(SOCK_DGRAM, true, true));
     if (!socket.Valid()) return 0;
     int s = socket.Get();

@@ -24,8 +24,11 @@ bool EndsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string RecordText(const std::string& md5, const std::string& folder, uint64_t size) {
-    return "MD5=" + LowerCase(md5) + "\nFolder=" + folder + "\nSize=" + std::to_string(size) + "\n";
+std::string RecordText(const std::string& md5, const std::string& sha256, const std::string& folder,
+                       uint64_t size) {
+    std::string text = "MD5=" + LowerCase(md5) + "\n";
+    if (!sha256.empty()) text += "SHA256=" + LowerCase(sha256) + "\n";
+    return text + "Folder=" + folder + "\nSize=" + std::to_string(size) + "\n";
 }
 
 uint64_t PlainFileSize(const std::string& path, bool& plain) {
@@ -56,7 +59,8 @@ std::string ScratchDir(const std::string& imagePath) {
     return imagePath + kScratchSuffix + "/";
 }
 
-bool IsVerified(const std::string& imagePath, const std::string& md5, const std::string& folder) {
+bool IsVerified(const std::string& imagePath, const std::string& md5, const std::string& folder,
+                const std::string& sha256) {
     bool plain = false;
     uint64_t size = PlainFileSize(imagePath, plain);
     if (!plain) return false;
@@ -65,7 +69,7 @@ bool IsVerified(const std::string& imagePath, const std::string& md5, const std:
     char buf[kRecordLimit];
     ssize_t n = platform::ReadSome(fd.Get(), buf, sizeof buf);
     if (n <= 0) return false;
-    return std::string(buf, static_cast<size_t>(n)) == RecordText(md5, folder, size);
+    return std::string(buf, static_cast<size_t>(n)) == RecordText(md5, sha256, folder, size);
 }
 
 void Forget(const std::string& imagePath) {
@@ -73,11 +77,11 @@ void Forget(const std::string& imagePath) {
 }
 
 bool Install(const std::string& unpacked, const std::string& imagePath, const std::string& md5,
-             const std::string& folder) {
+             const std::string& folder, const std::string& sha256) {
     bool plain = false;
     uint64_t size = PlainFileSize(unpacked, plain);
     if (!plain || !ReplaceFile(unpacked, imagePath)) return false;
-    return WriteFileAtomically(RecordPath(imagePath), RecordText(md5, folder, size), 0600);
+    return WriteFileAtomically(RecordPath(imagePath), RecordText(md5, sha256, folder, size), 0600);
 }
 
 bool IsOwnFileName(const std::string& name) {

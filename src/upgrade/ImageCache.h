@@ -25,14 +25,15 @@ class TImageLock {
 std::string RecordPath(const std::string& imagePath);
 // The scratch folder an image's package is unpacked in (ending with '/').
 std::string ScratchDir(const std::string& imagePath);
-// True when a plain file stands at imagePath and its record names this digest (letter case
-// ignored), this server folder and the image's size.
-bool IsVerified(const std::string& imagePath, const std::string& md5, const std::string& folder);
+// True when a plain file stands at imagePath and its record names these digests (letter case
+// ignored; the SHA-256 only where the list gives one), this server folder and the image's size.
+bool IsVerified(const std::string& imagePath, const std::string& md5, const std::string& folder,
+                const std::string& sha256 = "");
 // Takes the record away, so that nothing counts as verified while the image is replaced.
 void Forget(const std::string& imagePath);
 // Moves the unpacked image onto imagePath (replacing whatever stands there) and writes its record.
 bool Install(const std::string& unpacked, const std::string& imagePath, const std::string& md5,
-             const std::string& folder);
+             const std::string& folder, const std::string& sha256 = "");
 
 // Names the program keeps for itself in the temporary folder: the firmware list, the language
 // folder, locks, records, scratch folders and partial downloads. A package or image from the

@@ -12,7 +12,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 
 namespace {
@@ -27,6 +31,46 @@ std::string& OptionServer() {
 }
 
 constexpr size_t kMaxNameBytes = 255;
+
+std::atomic<bool> gShareLists{false};
+
+struct TSharedList {
+    std::mutex Lock;
+    bool Done = false;
+    std::string Bytes;
+};
+
+std::mutex& SharedListsLock() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::string, std::shared_ptr<TSharedList>>& SharedLists() {
+    static std::map<std::string, std::shared_ptr<TSharedList>> lists;
+    return lists;
+}
+
+// The list at url into target; with sharing on, sessions asking for the same list take turns
+// and only the first downloads. A failed download is not kept, so the next session tries again.
+void FetchList(const std::string& url, const std::string& target) {
+    if (!gShareLists) {
+        TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize);
+        return;
+    }
+    std::shared_ptr<TSharedList> list;
+    {
+        std::lock_guard g(SharedListsLock());
+        auto& slot = SharedLists()[url];
+        if (!slot) slot = std::make_shared<TSharedList>();
+        list = slot;
+    }
+    std::lock_guard g(list->Lock);
+    if (list->Done) {
+        WriteFileAtomically(target, list->Bytes, 0600);
+        return;
+    }
+    if (TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize) && ReadWholeFile(target, list->Bytes))
+        list->Done = true;
+}
 
 // A package name from the firmware list becomes a local file name and part of a URL: anything
 // that could leave the temporary folder, take one of the program's own files or break the
@@ -52,10 +96,10 @@ bool IsSafeServerFolder(const std::string& folder) {
 
 std::string FirmwareServerBase() {
     std::string base;
-    if (const char* env = std::getenv("IPCAM_FIRMWARE_SERVER"); env && *env) base = env;
+    if (const char* env = std::getenv("IPCAM_FIRMWARE_SERVER"); env && *env) base = FirmwareServerURL(env);
     if (base.empty()) {
         std::lock_guard g(OptionLock());
-        base = OptionServer();
+        base = FirmwareServerURL(OptionServer());
     }
     if (base.empty()) base = "http://firmware-server.invalid/FM/";
     if (base.back() != '/') base += '/';
@@ -65,6 +109,26 @@ std::string FirmwareServerBase() {
 void SetFirmwareServerOption(const std::string& URL) {
     std::lock_guard g(OptionLock());
     OptionServer() = URL;
+}
+
+std::string FirmwareServerURL(const std::string& Given) {
+    std::string t = TrimText(Given);
+    if (t.empty() || t.find("://") != std::string::npos) return t;
+    std::string path = t;
+    if (path[0] != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (cwd) path = std::string(cwd) + "/" + path;
+        std::free(cwd);
+    }
+    return "file://" + http::PercentEncodePath(path);
+}
+
+void ShareFirmwareLists(bool On) {
+    gShareLists = On;
+    if (!On) {
+        std::lock_guard g(SharedListsLock());
+        SharedLists().clear();
+    }
 }
 
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
@@ -77,9 +141,14 @@ std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
 
 TUpgradeObject::TUpgradeObject() : FUser("admin"), FIP("192.168.1.126"), FPort(81), FModelKeyLen(0) {}
 
+TUpgradeObject::~TUpgradeObject() {
+    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
+}
+
 std::string TUpgradeObject::ServerBase() const {
-    if (FFirmwareServer.empty()) return FirmwareServerBase();
-    return FFirmwareServer.back() == '/' ? FFirmwareServer : FFirmwareServer + "/";
+    std::string base = FirmwareServerURL(FFirmwareServer);
+    if (base.empty()) return FirmwareServerBase();
+    return base.back() == '/' ? base : base + "/";
 }
 
 std::string TUpgradeObject::CameraBase() const {
@@ -137,6 +206,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     Version.clear();
     MD5.clear();
     NO.clear();
+    FSHA256.clear();
     std::string section = GetSectionName();
     if (section.empty()) return;
     std::string folder = LowerCase(GetServerFolder());
@@ -150,8 +220,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
         mine = temp + ".Firmware.ini-XXXXXX";
         platform::TFd hold(mkostemp(mine.data(), O_CLOEXEC));
         if (!hold.Valid()) return;
-        TUpgradeOpt::DownloadFile(ServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine,
-                                  TUpgradeOpt::MaxListSize);
+        FetchList(ServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine);
     } catch (...) {
         // The list is simply missing then; the session reports that no version was found.
     }
@@ -161,6 +230,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     Version = ini.ReadString(section, GetVersionKey(), "");
     MD5 = ini.ReadString(section, "MD5", "");
     NO = ini.ReadString(section, "NO", "");
+    FSHA256 = TrimText(ini.ReadString(section, "SHA256", ""));
     FFirmwareFile = ini.ReadString(section, GetFileKey(), "");
 }
 
@@ -184,23 +254,77 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
 
     imagecache::TImageLock lock(FImagePath);
     int result = 0;
-    if (!imagecache::IsVerified(FImagePath, MD5, folder)) {
+    if (!imagecache::IsVerified(FImagePath, MD5, folder, FSHA256)) {
         imagecache::Forget(FImagePath);
         if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
         if (!TUpgradeOpt::CheckMD5(package, MD5)) return 2;
+        if (!FSHA256.empty() && !TUpgradeOpt::CheckSHA256(package, FSHA256)) return 2;
         // Everything the archive holds lands in a scratch folder of this image alone; only the
         // image leaves it, and the rest goes with the folder.
         std::string scratch = imagecache::ScratchDir(FImagePath);
         TTools::DeleteDir(scratch, true);
         if (mkdir(scratch.c_str(), 0700) != 0) return 3;
         bool unpacked = TUpgradeOpt::UnzipFile(package, scratch + imageName) &&
-                        imagecache::Install(scratch + imageName, FImagePath, MD5, folder);
+                        imagecache::Install(scratch + imageName, FImagePath, MD5, folder, FSHA256);
         TTools::DeleteDir(scratch, true);
         if (!unpacked) return 3;
         result = IsPlainFile(FImagePath) ? 0 : 4;
     }
     if (IsPlainFile(package)) unlink(package.c_str());
+    if (result == 0) KeepOwnCopy(FImagePath);
     return result;
+}
+
+bool TUpgradeObject::KeepOwnCopy(const std::string& Image) {
+    // A second name for the same file, in a folder of this session: sessions running side by
+    // side may replace the shared image while this one still uploads it.
+    std::string dir = TTools::GetTempDir() + ".session-XXXXXX";
+    if (!mkdtemp(dir.data())) return false;
+    std::string own = dir + "/" + Image.substr(Image.rfind('/') + 1);
+    if (link(Image.c_str(), own.c_str()) != 0) {
+        DeleteDir(dir, true);
+        return false;
+    }
+    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
+    FSessionDir = dir;
+    FImagePath = own;
+    return true;
+}
+
+int TUpgradeObject::PrepareLocalPackage(const std::string& File, const std::string& MD5,
+                                        const std::string& SHA256) {
+    char head[4] = {};
+    {
+        platform::TFd in(open(File.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (!in.Valid() || fstat(in.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return 1;
+        if (platform::ReadSome(in.Get(), head, sizeof head) < 0) return 1;
+    }
+    if (!MD5.empty() && !TUpgradeOpt::CheckMD5(File, MD5)) return 2;
+    if (!SHA256.empty() && !TUpgradeOpt::CheckSHA256(File, SHA256)) return 2;
+    std::string name = File.substr(File.rfind('/') + 1);
+    FFirmwareFile = name;
+    if (std::memcmp(head, "PK\x03\x04", 4) != 0) {
+        // An image or .pk2 as it is: uploaded from where the operator keeps it.
+        FImagePath = File;
+        return 0;
+    }
+    std::string imageName = GetImageFileName();
+    if (!IsSafePackageName(imageName)) return 3;
+    std::string dir = TTools::GetTempDir() + ".session-XXXXXX";
+    if (!mkdtemp(dir.data())) return 3;
+    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
+    FSessionDir = dir;
+    // Unpacked one level down, so that only the image is taken from what the archive holds.
+    std::string scratch = dir + "/unpack/";
+    if (mkdir(scratch.c_str(), 0700) != 0) return 3;
+    std::string image = dir + "/" + imageName;
+    if (!TUpgradeOpt::UnzipFile(File, scratch + imageName) || !IsPlainFile(scratch + imageName) ||
+        rename((scratch + imageName).c_str(), image.c_str()) != 0)
+        return 3;
+    DeleteDir(scratch, true);
+    FImagePath = image;
+    return 0;
 }
 
 bool TSysUpgradeObject::ReadCurrentVersion() {

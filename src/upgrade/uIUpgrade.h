@@ -9,6 +9,14 @@
 std::string FirmwareServerBase();
 // Lets start-up hand over the option file's value without this unit knowing the option file.
 void SetFirmwareServerOption(const std::string& URL);
+// A firmware server as the operator gives it: a URL as it is, a local folder (a plain path)
+// as a file:// URL, so that sites without Internet can serve a copy of the tree from disk.
+std::string FirmwareServerURL(const std::string& Given);
+
+// Sessions of one process that read the same firmware list read it once: the first downloads,
+// the others wait for it and get a copy. Off by default, so that every session of the desktop
+// tool asks the server afresh.
+void ShareFirmwareLists(bool On);
 
 // S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
@@ -17,7 +25,7 @@ std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
 class TUpgradeObject {
   public:
     TUpgradeObject();
-    virtual ~TUpgradeObject() = default;
+    virtual ~TUpgradeObject();
     TUpgradeObject(const TUpgradeObject&) = delete;
     TUpgradeObject& operator=(const TUpgradeObject&) = delete;
 
@@ -41,6 +49,8 @@ class TUpgradeObject {
     const std::string& GetFirmwareFile() const { return FFirmwareFile; }
     void SetFirmwareFile(const std::string& v) { FFirmwareFile = v; }
     const std::string& GetImagePath() const { return FImagePath; }
+    // The SHA-256 the firmware list gives for the package; empty when it gives none.
+    const std::string& GetSHA256() const { return FSHA256; }
     // The firmware server of this object's session; empty means FirmwareServerBase().
     void SetFirmwareServer(const std::string& URL) { FFirmwareServer = URL; }
     // The base URL the lists and packages come from, ending with "/".
@@ -58,6 +68,11 @@ class TUpgradeObject {
     virtual bool DoUpgrade(std::string& Message);
 
     int PreparePackage(const std::string& MD5);
+    // The image from a file of the operator's instead of the firmware server: a ZIP as the
+    // server serves it (unpacked in a folder of this session), or an image or .pk2 as it is.
+    // A digest that is given must match the file. 0 ready, 1 unreadable, 2 digest mismatch,
+    // 3 not unpacked.
+    int PrepareLocalPackage(const std::string& File, const std::string& MD5, const std::string& SHA256);
 
     static constexpr int CameraTimeout = 20000;
 
@@ -83,6 +98,13 @@ class TUpgradeObject {
     std::string FFirmwareFile;
     std::string FImagePath;
     std::string FFirmwareServer;
+    std::string FSHA256;
+    // A folder of this session alone that holds its image, so that another session replacing
+    // the shared image cannot change what this one uploads; removed with the object.
+    std::string FSessionDir;
+
+  private:
+    bool KeepOwnCopy(const std::string& Image);
 };
 
 class TSysUpgradeObject : public TUpgradeObject {

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -75,6 +76,15 @@ bool SplitEntryName(const char* raw, std::vector<std::string>& parts) {
     return !parts.empty();
 }
 
+std::mutex& CaLock() {
+    static std::mutex m;
+    return m;
+}
+std::string& CaFile() {
+    static std::string f;
+    return f;
+}
+
 // Makes (or enters) one folder below dirfd without following a link planted there.
 int EnterDir(int dirfd, const std::string& name) {
     if (mkdirat(dirfd, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
@@ -110,6 +120,12 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBytes));
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &ToFile);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
+        // A local folder may serve as the firmware server; a redirect still never leads to a file.
+        if (URL.rfind("file://", 0) == 0) curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "file");
+        {
+            std::lock_guard g(CaLock());
+            if (!CaFile().empty()) curl_easy_setopt(c, CURLOPT_CAINFO, CaFile().c_str());
+        }
         http::TStallGuard guard(c, platform::Timeout(ReadTimeout));
         CURLcode rc = curl_easy_perform(c);
         if (sink.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
@@ -133,9 +149,11 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
     return false;
 }
 
-std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
+namespace {
+
+std::string FileDigest(const std::string& FileName, const EVP_MD* kind) {
     std::unique_ptr<EVP_MD_CTX, TMdDeleter> ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return {};
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), kind, nullptr) != 1) return {};
     TFd in(open(FileName.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.Get() >= 0) {
         posix_fadvise(in.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -144,7 +162,7 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
             ssize_t n = platform::ReadSome(in.Get(), buf.data(), buf.size());
             if (n < 0) {
                 // A file that cannot be read counts as empty, as one that cannot be opened does.
-                EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr);
+                EVP_DigestInit_ex(ctx.get(), kind, nullptr);
                 break;
             }
             if (n == 0) break;
@@ -157,11 +175,27 @@ std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
     return HexText(md, len);
 }
 
+} // namespace
+
+std::string TUpgradeOpt::FileMD5(const std::string& FileName) {
+    return FileDigest(FileName, EVP_md5());
+}
+
+std::string TUpgradeOpt::FileSHA256(const std::string& FileName) {
+    return FileDigest(FileName, EVP_sha256());
+}
+
 bool TUpgradeOpt::CheckMD5(const std::string& FileName, const std::string& Expected) {
-    std::string want = Expected;
-    for (char& ch : want)
-        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    return FileMD5(FileName) == want;
+    return FileMD5(FileName) == LowerCase(Expected);
+}
+
+bool TUpgradeOpt::CheckSHA256(const std::string& FileName, const std::string& Expected) {
+    return FileSHA256(FileName) == LowerCase(Expected);
+}
+
+void TUpgradeOpt::SetCaFile(const std::string& File) {
+    std::lock_guard g(CaLock());
+    CaFile() = File;
 }
 
 bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Target) {

@@ -20,9 +20,13 @@ class TUpgradeOpt {
     static bool DownloadFile(const std::string& URL, const std::string& Target,
                              uint64_t MaxBytes = MaxPackageSize);
     static bool CheckMD5(const std::string& FileName, const std::string& Expected);
+    static bool CheckSHA256(const std::string& FileName, const std::string& Expected);
+    // A private certificate authority for an https firmware server (PEM file); empty: the system's.
+    static void SetCaFile(const std::string& File);
     // Unpacks Archive into the folder of Target. Never writes outside that folder; a damaged or
     // hostile archive gives false.
     static bool UnzipFile(const std::string& Archive, const std::string& Target);
     // The lower-case hexadecimal MD5 of a file; a file that cannot be read counts as empty.
     static std::string FileMD5(const std::string& FileName);
+    static std::string FileSHA256(const std::string& FileName);
 };

@@ -146,8 +146,11 @@ TEST_F(Cache, AnArchiveWritesNothingButTheImage) {
     TSys u;
     ASSERT_EQ(Prepare(u, "pkg.zip", Serve("system", "pkg.zip", entries)), 0);
     EXPECT_EQ(ReadFile(Temp + program + "/lang.en"), "the program's own texts");
-    EXPECT_EQ(Listing(Temp),
-              (std::vector<std::string>{program, "pkg.bin", "pkg.bin.lock", "pkg.bin.verified"}));
+    std::vector<std::string> names = Listing(Temp);
+    ASSERT_FALSE(names.empty());
+    EXPECT_EQ(names[0].rfind(".session-", 0), 0u) << "the session's own name for its image";
+    names.erase(names.begin());
+    EXPECT_EQ(names, (std::vector<std::string>{program, "pkg.bin", "pkg.bin.lock", "pkg.bin.verified"}));
 
     // A refused archive leaves nothing behind either.
     entries = {{"pkg2.bin", "image"}, {"junk", std::string(1 << 20, 'j')}, {"../escape", "x"}};
@@ -155,6 +158,19 @@ TEST_F(Cache, AnArchiveWritesNothingButTheImage) {
     EXPECT_FALSE(Exists(Temp + "junk"));
     EXPECT_FALSE(Exists(Temp + "pkg2.bin"));
     EXPECT_FALSE(Exists(imagecache::ScratchDir(Temp + "pkg2.bin")));
+}
+
+TEST_F(Cache, ASessionKeepsUploadingItsImageWhenAnotherReplacesTheSharedOne) {
+    auto first = std::make_unique<TSys>();
+    TSys second;
+    ASSERT_EQ(Prepare(*first, "pkg.zip", Serve("system", "pkg.zip", {{"pkg.bin", "old image"}})), 0);
+    ASSERT_EQ(Prepare(second, "pkg.zip", Serve("system", "pkg.zip", {{"pkg.bin", "new image"}})), 0);
+    EXPECT_EQ(ReadFile(Temp + "pkg.bin"), "new image");
+    EXPECT_EQ(ReadFile(first->GetImagePath()), "old image");
+    EXPECT_EQ(ReadFile(second.GetImagePath()), "new image");
+    std::string own = first->GetImagePath();
+    first.reset();
+    EXPECT_FALSE(Exists(own.substr(0, own.rfind('/')))) << "the session's folder goes with it";
 }
 
 TEST_F(Cache, WhatStandsAtTheImageOrPackageNameIsReplacedNeverFollowed) {

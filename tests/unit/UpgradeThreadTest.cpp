@@ -24,6 +24,8 @@ class TScriptedUpgrade : public TSysUpgradeObject {
     bool UploadOk = true;
     std::string UploadMessage = "Upgrade failed:HTTP/1.0 500 Internal Server Error";
     bool ThrowInVersion = false;
+    bool KeepsOldVersion = false; // comes back from the reboot with the version it had
+    bool Upgraded = false;
     int Logins = 0;
 
     int Login() override {
@@ -33,7 +35,7 @@ class TScriptedUpgrade : public TSysUpgradeObject {
     }
     bool ReadCurrentVersion() override {
         if (ThrowInVersion) throw std::runtime_error("boom");
-        FCurVersion = Current;
+        FCurVersion = Upgraded && !KeepsOldVersion ? Newest : Current;
         return VersionOk;
     }
     void GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version) override {
@@ -43,6 +45,7 @@ class TScriptedUpgrade : public TSysUpgradeObject {
     }
     bool DoUpgrade(std::string& Message) override {
         if (!UploadOk) Message = UploadMessage;
+        Upgraded = UploadOk;
         return UploadOk;
     }
 };
@@ -58,6 +61,7 @@ class Session : public testsupport::TLangSandbox {
         ASSERT_TRUE(imagecache::Install(Temp + "unpacked", Temp + "pkg.bin", Upgrade->Md5, "system"));
     }
     std::vector<std::string> Run(std::string* outcome = nullptr) {
+        Upgrade->Upgraded = false;
         std::vector<std::string> lines;
         std::promise<void> done;
         auto thread = TUpgradeThread::Create(Upgrade, "", "");

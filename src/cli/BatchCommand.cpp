@@ -1,0 +1,256 @@
+#include "BatchCommand.h"
+
+#include "CameraList.h"
+#include "CliCommon.h"
+#include "SearchCommand.h"
+#include "base/Text.h"
+#include "lang/Lang.h"
+#include "platform/Platform.h"
+#include "upgrade/uIUpgrade.h"
+#include "upgrade/uIUpgradeOpt.h"
+
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxListBytes = 16 << 20;
+
+bool ReadCameraList(const TCliBatchOptions& o, std::istream& in, std::vector<TCamera>& cameras,
+                    std::string& error) {
+    std::string text;
+    std::istream* from = &in;
+    std::ifstream file;
+    if (o.CamerasFile != "-") {
+        file.open(o.CamerasFile, std::ios::binary);
+        if (!file) {
+            error = "cannot read the camera list " + o.CamerasFile;
+            return false;
+        }
+        from = &file;
+    }
+    char buf[65536];
+    while (from->read(buf, sizeof buf) || from->gcount() > 0) {
+        text.append(buf, static_cast<size_t>(from->gcount()));
+        if (text.size() > kMaxListBytes) {
+            error = "the camera list is larger than 16 MiB";
+            return false;
+        }
+    }
+    std::vector<TCameraRow> rows;
+    if (!ParseCameraList(text, rows, error)) {
+        error = o.CamerasFile + ": " + error;
+        return false;
+    }
+    bool passwords = false;
+    for (TCameraRow& r : rows) {
+        passwords = passwords || r.HasPassword;
+        if (!r.HasPassword) r.Camera.Password = o.Password;
+        cameras.push_back(r.Camera);
+    }
+    if (passwords && !IsPrivateFile(o.CamerasFile)) {
+        error = o.CamerasFile +
+                " holds passwords and other users can read it: make it private (chmod 600) or keep the "
+                "password in --password-file";
+        return false;
+    }
+    return true;
+}
+
+std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
+    std::vector<TCamera> cameras;
+    for (const TDevInfo& d : SearchLan(o.Rounds, o.External)) {
+        const char* series = SeriesName(d.DevType);
+        if (!series || o.Series.find(series[0]) == std::string::npos) continue;
+        TCamera c;
+        c.IP = d.IP;
+        c.Port = std::to_string(d.HttpPort);
+        c.Series = series[0];
+        c.User = o.User;
+        c.Password = o.Password;
+        cameras.push_back(c);
+    }
+    return cameras;
+}
+
+// The local package is the same for every camera: a wrong one is refused once, before any session.
+bool PackageUsable(const TCliBatchOptions& o, std::string& error) {
+    if (o.Package.empty()) return true;
+    if (!IsPlainFile(o.Package) && !FileExists(o.Package)) {
+        error = GetLangStr("IDS_PACKAGEERROR") + " " + o.Package;
+        return false;
+    }
+    if ((!o.MD5.empty() && !TUpgradeOpt::CheckMD5(o.Package, o.MD5)) ||
+        (!o.SHA256.empty() && !TUpgradeOpt::CheckSHA256(o.Package, o.SHA256))) {
+        error = GetLangStr("IDS_MD5ERROR") + " " + o.Package;
+        return false;
+    }
+    return true;
+}
+
+class TBatch {
+  public:
+    TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out, const std::atomic<bool>* stop)
+        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FKinds(FirmwareKinds(o.Firmware)),
+          FDone(FCameras.size() * FKinds.size(), false) {
+        FSettings = SettingsFor(o);
+        FSettings.Stop = stop;
+        for (const TCamera& c : FCameras)
+            for (int kind : FKinds)
+                FResults.push_back({c, kind == 1 ? "system" : "ui", {}});
+    }
+
+    int Run() {
+        size_t jobs = std::min<size_t>(static_cast<size_t>(std::max(1, FOptions.Jobs)), FCameras.size());
+        std::vector<std::thread> workers;
+        for (size_t i = 0; i < jobs; ++i)
+            workers.emplace_back([this] { Work(); });
+        for (std::thread& t : workers)
+            t.join();
+        // Sessions that never started are reported as such.
+        bool ok = true;
+        for (size_t i = 0; i < FResults.size(); ++i) {
+            if (!FDone[i]) {
+                FResults[i].Report.Outcome = "cancelled";
+                if (FOptions.Json) FOut << SessionJson(FResults[i]) << "\n";
+            }
+            ok = EndedWell(FResults[i].Report) && ok;
+        }
+        if (FOptions.Json)
+            FOut << SummaryJson(FResults) << std::endl;
+        else
+            PrintSummaryTable(FResults, FOut);
+        return ok ? 0 : 1;
+    }
+
+  private:
+    bool Stopped() const { return FStop && FStop->load(); }
+
+    void Work() {
+        for (;;) {
+            size_t camera = FNext.fetch_add(1);
+            if (camera >= FCameras.size() || Stopped()) return;
+            for (size_t k = 0; k < FKinds.size(); ++k) {
+                if (k && !Stopped()) platform::Sleep(1000);
+                size_t slot = camera * FKinds.size() + k;
+                const TCamera& c = FCameras[camera];
+                TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
+                    if (FOptions.Json) return;
+                    std::lock_guard g(FPrint);
+                    FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text << std::endl;
+                });
+                std::lock_guard g(FPrint);
+                FResults[slot] = std::move(r);
+                FDone[slot] = true;
+                if (FOptions.Json) FOut << SessionJson(FResults[slot]) << std::endl;
+            }
+        }
+    }
+
+    const TCliBatchOptions& FOptions;
+    std::vector<TCamera> FCameras;
+    std::ostream& FOut;
+    const std::atomic<bool>* FStop;
+    std::vector<int> FKinds;
+    std::vector<bool> FDone;
+    std::vector<TSessionResult> FResults;
+    TSessionSettings FSettings;
+    std::atomic<size_t> FNext{0};
+    std::mutex FPrint;
+};
+
+std::atomic<bool> gInterrupted{false};
+
+void OnInterrupt(int) {
+    gInterrupted = true;
+    static const char text[] = "\nipcam-upgrade-cli: stopping: no new sessions start; running uploads end "
+                               "first (Ctrl-C again ends at once)\n";
+    (void)!write(STDERR_FILENO, text, sizeof text - 1);
+}
+
+} // namespace
+
+int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, const std::atomic<bool>* stop) {
+    std::string error;
+    if (o.CamerasFile.empty() == !o.FromSearch)
+        error = "give the cameras either with --cameras FILE or with --from-search";
+    if (error.empty()) RunOptionsUsable(o, error);
+    if (!error.empty()) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 2;
+    }
+    // Sessions side by side never ask: a camera that runs the newest version is upgraded only
+    // with --yes.
+    TCliEnvironment environment(o.Answer == platform::IDYES ? platform::IDYES : platform::IDNO, o.Lang);
+    std::vector<TCamera> cameras;
+    if (o.FromSearch)
+        cameras = SearchedCameras(o);
+    else if (!ReadCameraList(o, in, cameras, error)) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 2;
+    }
+    if (!PackageUsable(o, error)) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 1;
+    }
+    ShareFirmwareLists(true);
+    int rc = TBatch(o, std::move(cameras), out, stop).Run();
+    ShareFirmwareLists(false);
+    return rc;
+}
+
+TBatchCommand::TBatchCommand(CLI::App& app) {
+    FCommand = app.add_subcommand("batch", "upgrade many cameras at once, from a CSV list or a LAN search");
+    TCliBatchOptions& o = FOptions;
+    auto* cameras = FCommand->add_option(
+        "--cameras", o.CamerasFile,
+        "CSV file of the cameras (header row: ip,port,series,user[,password]; - for standard input)");
+    auto* search = FCommand->add_flag("--from-search", o.FromSearch, "upgrade the cameras a LAN search finds");
+    cameras->excludes(search);
+    FCommand->add_option("--series", o.Series, "with --from-search: the series to take, e.g. H,T")
+        ->capture_default_str();
+    FCommand->add_option("--rounds", o.Rounds, "with --from-search: search rounds, one a second")
+        ->check(CLI::Range(0, 3600))
+        ->capture_default_str();
+    FCommand->add_flag("--no-external", FNoExternal, "with --from-search: do not load the external search library");
+    FCommand->add_option("--jobs", o.Jobs, "sessions at once")->check(CLI::Range(1, 64))->capture_default_str();
+    FCommand->add_option("--user", o.User, "account of cameras whose row names none")->capture_default_str();
+    FCommand->add_option("--password-file", FPasswordFile,
+                         "read the password of cameras whose row has none from the file's first line "
+                         "(else IPCAM_PASSWORD, else the default)");
+    FFlags = std::make_unique<TRunOptionFlags>(*FCommand, o);
+}
+
+bool TBatchCommand::Parsed() const {
+    return FCommand->parsed();
+}
+
+int TBatchCommand::Run() {
+    FFlags->Apply(FOptions);
+    FOptions.External = !FNoExternal;
+    std::string error;
+    if (!PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 2;
+    }
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program
+    sigemptyset(&action.sa_mask);
+    struct sigaction before {};
+    sigaction(SIGINT, &action, &before);
+    int rc = RunBatch(FOptions, std::cin, std::cout, &gInterrupted);
+    sigaction(SIGINT, &before, nullptr);
+    if (gInterrupted) {
+        std::cerr << "ipcam-upgrade-cli: stopped by Ctrl-C" << std::endl;
+        return rc == 0 ? 1 : rc;
+    }
+    return rc;
+}

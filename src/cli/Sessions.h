@@ -1,0 +1,59 @@
+// What the upgrade and batch subcommands share: one session of one camera run on the caller's
+// thread, its report as a JSON line or a table row, and where passwords come from.
+#pragma once
+
+#include "app/UpgradeThread.h"
+
+#include <atomic>
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+struct TCamera {
+    std::string IP;
+    std::string Port = "81";
+    char Series = 'H';
+    std::string User = "admin";
+    std::string Password = "530274";
+    // "ip:port", as log lines and tables name the camera.
+    std::string Name() const { return IP + ":" + Port; }
+};
+
+// How every session of one run goes.
+struct TSessionSettings {
+    std::string FirmwareServer;
+    bool Check = false;
+    std::string Package, MD5, SHA256;
+    progress::TSink Progress;
+    const std::atomic<bool>* Stop = nullptr;
+};
+
+struct TSessionResult {
+    TCamera Camera;
+    std::string Firmware; // "system" or "ui"
+    TSessionReport Report;
+};
+
+// The firmware kinds a --firmware value stands for, in their order: 1 system, 0 UI.
+std::vector<int> FirmwareKinds(const std::string& firmware);
+
+// One press of an upgrade button: the input checks, then the session on this thread. Every line
+// goes to log as it is written.
+TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSettings& settings,
+                          const std::function<void(const std::string&)>& log);
+
+// Whether the session ended as it should: a camera working with its new firmware, or nothing
+// to do, or (a check) a version reported.
+bool EndedWell(const TSessionReport& report);
+
+std::string SessionJson(const TSessionResult& result);
+// The counts per outcome, with "summary": true.
+std::string SummaryJson(const std::vector<TSessionResult>& results);
+// Camera, series, firmware, outcome, the three versions and the time, one row a session.
+void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream& out);
+
+// The first line of a password file; false with error set when it cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+// Whether only its owner can read the file at path (a pipe or standard input counts as private).
+bool IsPrivateFile(const std::string& path);
