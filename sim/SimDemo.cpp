@@ -44,10 +44,11 @@ std::vector<TCameraConfig> ManyCameras(const std::string& address, int n) {
     std::vector<TCameraConfig> seeds = DemoCameras(address, 0), out;
     for (int i = 0; i < n; ++i) {
         TCameraConfig c = seeds[static_cast<size_t>(i) % seeds.size()];
-        if (c.Series == TSeries::T) {
-            int t = i / static_cast<int>(seeds.size());
-            c.Address = "127.77." + std::to_string(t / 250) + "." + std::to_string(t % 250 + 1);
-        }
+        int k = i / static_cast<int>(seeds.size());
+        if (c.Series == TSeries::T)
+            c.Address = "127.77." + std::to_string(k / 250) + "." + std::to_string(k % 250 + 1);
+        if (c.Series == TSeries::E)
+            c.Address = "127.78." + std::to_string(k / 250) + "." + std::to_string(k % 250 + 1);
         out.push_back(c);
     }
     return out;

@@ -15,7 +15,8 @@ namespace sim {
 std::vector<TCameraConfig> DemoCameras(const std::string& address, int basePort);
 
 // n cameras of the demo's series in turn, each on a port of its own; the T cameras, which take
-// uploads on a fixed port, each on a loopback address of its own.
+// uploads on a fixed port, and the E cameras, which the search tells apart by address, each on
+// a loopback address of its own.
 std::vector<TCameraConfig> ManyCameras(const std::string& address, int n);
 
 class TSimulation {

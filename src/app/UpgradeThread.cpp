@@ -83,7 +83,8 @@ void TUpgradeThread::Execute() {
         return;
     }
     LogKey("IDS_CURRVERSION", U.GetCurVersion());
-    if (!U.GetCurVersion().empty()) FReport.VersionBefore = U.GetCurVersion();
+    // Reports carry versions without the blanks some cameras pad them with.
+    if (!TrimText(U.GetCurVersion()).empty()) FReport.VersionBefore = TrimText(U.GetCurVersion());
     if (!(LocalPackage.empty() ? FetchPackage(U) : TakeLocalPackage(U))) return;
     if (Stopped()) return;
     LogKey("IDS_UPGRADING");
@@ -123,7 +124,7 @@ bool TUpgradeThread::FetchPackage(TUpgradeObject& U) {
         return false;
     }
     LogKey("IDS_HIGHVERSION", U.GetNewVersion());
-    FReport.VersionOffered = U.GetNewVersion();
+    FReport.VersionOffered = TrimText(U.GetNewVersion());
     bool same = U.IsSameVersion(U.GetNewVersion());
     bool refused = !U.GetCurVersion().empty() && FNoList.find(U.GetCurVersion()) != std::string::npos;
     if (CheckOnly) {
@@ -186,9 +187,9 @@ void TUpgradeThread::CheckVersionAfter(TUpgradeObject& U) {
     // Only a camera that reported its version before and was offered one can be judged; the
     // others keep the outcome of the probe.
     if (!FReport.VersionBefore || !FReport.VersionOffered) return;
-    if (!U.ReadCurrentVersion() || U.GetCurVersion().empty()) return;
-    FReport.VersionAfter = U.GetCurVersion();
-    if (U.IsSameVersion(*FReport.VersionOffered)) return;
+    if (!U.ReadCurrentVersion() || TrimText(U.GetCurVersion()).empty()) return;
+    FReport.VersionAfter = TrimText(U.GetCurVersion());
+    if (U.IsSameVersion(U.GetNewVersion())) return;
     LogKey("IDS_OLDVERSIONBACK", U.GetCurVersion());
     FReport.Outcome = "failed";
 }

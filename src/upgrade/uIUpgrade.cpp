@@ -120,7 +120,15 @@ std::string FirmwareServerURL(const std::string& Given) {
         if (cwd) path = std::string(cwd) + "/" + path;
         std::free(cwd);
     }
-    return "file://" + http::PercentEncodePath(path);
+    // Every byte but the unreserved ones and the folder separators is encoded.
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string url = "file://";
+    for (unsigned char c : path)
+        if (std::isalnum(c) || (c && std::strchr("-._~/", c)))
+            url += static_cast<char>(c);
+        else
+            url += {'%', hex[c >> 4], hex[c & 15]};
+    return url;
 }
 
 void ShareFirmwareLists(bool On) {

@@ -1,4 +1,5 @@
 #include "cli/CliApp.h"
+#include "upgrade/uIUpgradeOpt.h"
 #include "lang/Lang.h"
 
 #include "SimDemo.h"
@@ -7,6 +8,15 @@
 #include "support/TestHttpServer.h"
 
 #include <gtest/gtest.h>
+
+#include "lang/IniFile.h"
+#include "platform/Platform.h"
+
+#include <arpa/inet.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <sstream>
 
@@ -165,6 +175,154 @@ TEST_F(CliEndToEnd, JapaneseTextsComeOutAsUtf8) {
     o.Firmware = "system";
     int rc = -1;
     EXPECT_EQ(Run(o, rc), (std::vector<std::string>{"IP アドレスを入力してください。"}));
+}
+
+TEST_F(CliEndToEnd, ACameraBackWithItsOldVersionIsAFailureWithOneMoreLine) {
+    std::vector<sim::TCameraConfig> cams = DemoOf({sim::TSeries::H});
+    cams[0].Faults.RebootOldVersion = true;
+    Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
+    sim::TSimCamera& h = *Sim->Cameras()[0];
+    auto o = For(h);
+    o.Firmware = "system";
+    int rc = -1;
+    auto lines = Run(o, rc);
+    EXPECT_EQ(rc, 1);
+    std::vector<std::string> want = Seven("48.3.1.7", "48.3.1.8");
+    want.push_back("The camera is working again, but it still runs version :48.3.1.7");
+    EXPECT_EQ(lines, want);
+    o.Json = true;
+    std::ostringstream out;
+    EXPECT_EQ(RunUpgrade(o, out), 1);
+    EXPECT_NE(out.str().find("\"outcome\": \"failed\", \"key\": \"IDS_OLDVERSIONBACK\""), std::string::npos);
+    EXPECT_NE(out.str().find("\"versionBefore\": \"48.3.1.7\", \"versionOffered\": \"48.3.1.8\", "
+                             "\"versionAfter\": \"48.3.1.7\""),
+              std::string::npos)
+        << out.str();
+}
+
+TEST_F(CliEndToEnd, AWrongSha256InTheListIsTheDigestFailure) {
+    Start();
+    sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
+    TIniFile list(Root + "fm/system/firmware.txt");
+    std::string section = list.ReadSections().at(0);
+    ASSERT_TRUE(list.WriteString(section, "SHA256", std::string(64, 'a')));
+    auto o = For(f);
+    o.Firmware = "system";
+    int rc = -1;
+    auto lines = Run(o, rc);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(lines.back(), "Update check failed!");
+    EXPECT_EQ(f.Upgrades(), 0);
+    std::string zip = Root + "fm/system/" + list.ReadString(section, "SysFile", "");
+    ASSERT_TRUE(TIniFile(list.FileName()).WriteString(section, "SHA256", TUpgradeOpt::FileSHA256(zip)));
+    Run(o, rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(f.Upgrades(), 1);
+}
+
+TEST_F(CliEndToEnd, AMirrorOfTheServerIsAWholeFirmwareServerFromAFolder) {
+    Start();
+    TCliMirrorOptions m;
+    m.To = Root + "mirror";
+    m.Folders = {"system", "OEMF", "oemh"};
+    m.FirmwareServer = Sim->Firmware().BaseURL();
+    std::ostringstream out;
+    ASSERT_EQ(RunMirror(m, out), 0) << out.str();
+    int requests = Sim->Firmware().Requests();
+    out.str("");
+    EXPECT_EQ(RunMirror(m, out), 0); // again: only the lists are fetched
+    EXPECT_EQ(Sim->Firmware().Requests(), requests + 3);
+    EXPECT_NE(out.str().find("already here"), std::string::npos);
+    requests = Sim->Firmware().Requests();
+    for (sim::TSeries s : {sim::TSeries::F, sim::TSeries::H}) {
+        sim::TSimCamera& cam = *Sim->Find(s);
+        auto o = For(cam);
+        o.FirmwareServer = m.To; // a plain folder
+        int rc = -1;
+        Run(o, rc);
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(cam.Upgrades(), 2);
+    }
+    EXPECT_EQ(Sim->Firmware().Requests(), requests);
+    // A package that does not match its list is not kept.
+    m.To = Root + "mirror2";
+    std::string zip = Root + "fm/system/F-sys-48.2.0.11.zip";
+    WriteFile(zip, "damaged");
+    EXPECT_EQ(RunMirror(m, out), 1);
+    EXPECT_FALSE(Exists(m.To + "/system/F-sys-48.2.0.11.zip"));
+}
+
+namespace {
+
+// An https server of the openssl tool serving files below folder, with a certificate of its own.
+class TTlsServer {
+  public:
+    explicit TTlsServer(const std::string& folder) {
+        Cert = folder + "tls-cert.pem";
+        std::string key = folder + "tls-key.pem";
+        Shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + key +
+              " -out " + Cert + " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null");
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+        Port = ntohs(a.sin_port);
+        close(s);
+        FPid = fork();
+        if (FPid == 0) {
+            if (chdir(folder.c_str()) != 0) _exit(127);
+            std::string accept = "127.0.0.1:" + std::to_string(Port);
+            execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", Cert.c_str(),
+                   "-key", key.c_str(), "-WWW", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 200 && !Listening(); ++i)
+            platform::Sleep(1000, 20);
+    }
+    ~TTlsServer() {
+        kill(FPid, SIGTERM);
+        waitpid(FPid, nullptr, 0);
+    }
+    bool Listening() const {
+        int s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(Port));
+        bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        close(s);
+        return ok;
+    }
+    std::string Cert;
+    int Port = 0;
+
+  private:
+    pid_t FPid = -1;
+};
+
+} // namespace
+
+TEST_F(CliEndToEnd, AnHttpsFirmwareServerIsTrustedOnlyWithItsCertificate) {
+    Start();
+    TTlsServer tls(Root);
+    ASSERT_TRUE(tls.Listening());
+    sim::TSimCamera& h = *Sim->Find(sim::TSeries::H);
+    auto o = For(h);
+    o.Firmware = "system";
+    o.FirmwareServer = "https://127.0.0.1:" + std::to_string(tls.Port) + "/fm/";
+    int rc = -1;
+    auto lines = Run(o, rc);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(lines.back(), "Failed to read version information of the latest rom.");
+    o.CaFile = tls.Cert;
+    lines = Run(o, rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(lines.back(), kWorking);
+    EXPECT_EQ(h.Upgrades(), 1);
+    EXPECT_EQ(Sim->Firmware().Requests(), 0);
 }
 
 TEST(CliProgram, UsageErrorsAndHelp) {

@@ -181,7 +181,7 @@ TEST(SimOptions, EveryListedFaultIsTakenAndNothingElse) {
     std::string error;
     ASSERT_TRUE(
         sim::ParseCameraSetting("series=E,port=8081,fault=ctp-continue,fault=ctp-refuse-3,fault=ctp-close-0,"
-                                "fault=ctp-login-refused,fault=reboot-forever",
+                                "fault=ctp-login-refused,fault=reboot-forever,fault=reboot-old-version",
                                 "127.0.0.1", c, error))
         << error;
     EXPECT_EQ(c.Series, sim::TSeries::E);
@@ -191,6 +191,7 @@ TEST(SimOptions, EveryListedFaultIsTakenAndNothingElse) {
     EXPECT_EQ(c.Faults.CtpCloseAtMessage, 0);
     EXPECT_TRUE(c.Faults.CtpLoginRefused);
     EXPECT_TRUE(c.Faults.RebootForever);
+    EXPECT_TRUE(c.Faults.RebootOldVersion);
     for (const char* bad :
          {"fault=ctp-refuse-", "fault=ctp-close-x", "fault=nonsense", "colour=red", "port=eighty"}) {
         sim::TCameraConfig d;

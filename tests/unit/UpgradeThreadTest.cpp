@@ -210,3 +210,63 @@ TEST_F(Session, PackageDigestAndUnpackFailures) {
     EXPECT_EQ(Run().back(), T("IDS_UNZIPERROR"));
     unsetenv("IPCAM_FIRMWARE_SERVER");
 }
+
+namespace {
+
+// The report of one session driven on this thread.
+TSessionReport Report(std::shared_ptr<TScriptedUpgrade> u, const std::function<void(TUpgradeThread&)>& set = {}) {
+    u->Upgraded = false;
+    TSessionReport report;
+    auto thread = TUpgradeThread::Create(u, "", "");
+    thread->OnReport = [&](const TSessionReport& r) { report = r; };
+    if (set) set(*thread);
+    thread->Run();
+    return report;
+}
+
+} // namespace
+
+TEST_F(Session, TheReportJudgesTheVersionTheCameraRunsAfterTheReboot) {
+    TSessionReport r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "upgraded");
+    EXPECT_EQ(r.VersionBefore, "1.0.0.1");
+    EXPECT_EQ(r.VersionAfter, "1.0.0.2");
+    EXPECT_EQ(r.Log.size(), 7u);
+    EXPECT_EQ(r.Key, "IDS_IPCWORKING");
+
+    Upgrade->KeepsOldVersion = true;
+    r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "failed");
+    ASSERT_EQ(r.Log.size(), 8u);
+    EXPECT_EQ(r.Log[6].Key, "IDS_IPCWORKING"); // the designed line stays
+    EXPECT_EQ(r.Key, "IDS_OLDVERSIONBACK");
+    EXPECT_EQ(r.Text, T("IDS_OLDVERSIONBACK", "1.0.0.1"));
+
+    // A camera that reports no version cannot be judged: the probe's outcome stands.
+    Upgrade->Current = "";
+    r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "upgraded");
+    EXPECT_FALSE(r.VersionBefore.has_value());
+    EXPECT_FALSE(r.VersionAfter.has_value());
+}
+
+TEST_F(Session, ACheckStopsAtTheComparisonAndAStopBeforeTheUpload) {
+    auto check = [](TUpgradeThread& t) { t.CheckOnly = true; };
+    EXPECT_EQ(Report(Upgrade, check).Outcome, "update-available");
+    Upgrade->NoList = "1.0.0.1";
+    EXPECT_EQ(Report(Upgrade, check).Outcome, "no-upgrade-offered");
+    Upgrade->Newest = "1.0.0.1";
+    TSessionReport r = Report(Upgrade, check);
+    EXPECT_EQ(r.Outcome, "up-to-date");
+    EXPECT_EQ(r.Log.size(), 3u);
+    EXPECT_TRUE(Boxes->Shown().empty()) << "a check never asks";
+
+    Upgrade->NoList = "";
+    Upgrade->Newest = "1.0.0.2";
+    std::atomic<bool> stop{true};
+    int logins = Upgrade->Logins;
+    r = Report(Upgrade, [&](TUpgradeThread& t) { t.Stop = &stop; });
+    EXPECT_EQ(r.Outcome, "cancelled");
+    EXPECT_TRUE(r.Log.empty());
+    EXPECT_EQ(Upgrade->Logins, logins);
+}

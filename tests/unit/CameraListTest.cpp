@@ -1,0 +1,52 @@
+#include "cli/CameraList.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<TCameraRow> Parse(std::string_view text, std::string* error = nullptr) {
+    std::vector<TCameraRow> rows;
+    std::string e;
+    bool ok = ParseCameraList(text, rows, e);
+    EXPECT_EQ(ok, e.empty());
+    if (error) *error = e;
+    return rows;
+}
+
+} // namespace
+
+TEST(CameraList, ColumnsByTheirHeaderInAnyOrderWithDefaultsForEmptyCells) {
+    // As a spreadsheet saves it: a byte-order mark, CR LF, quoted cells, a column of notes.
+    auto rows = Parse("\xEF\xBB\xBFSeries, IP ,Notes,Port,USER,password\r\n"
+                      "h,127.0.0.1,\"hall, east\",8081,op,\"p,\"\"w\"\" \"\r\n"
+                      "\r\n"
+                      "T,cam-2.local,,,,\r\n");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Camera.Series, 'H');
+    EXPECT_EQ(rows[0].Camera.IP, "127.0.0.1");
+    EXPECT_EQ(rows[0].Camera.Port, "8081");
+    EXPECT_EQ(rows[0].Camera.User, "op");
+    EXPECT_EQ(rows[0].Camera.Password, "p,\"w\" ");
+    EXPECT_TRUE(rows[0].HasPassword);
+    EXPECT_EQ(rows[1].Camera.Port, "81");
+    EXPECT_EQ(rows[1].Camera.User, "admin");
+    EXPECT_FALSE(rows[1].HasPassword);
+    // The search's own CSV is such a list.
+    EXPECT_EQ(Parse("type,devType,series,name,ip,port,mac\r\nF,2,F,SIMCAM-F,127.0.0.1,39063,02\r\n").size(), 1u);
+    EXPECT_TRUE(Parse("ip,series\n").empty());
+}
+
+TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
+    std::string error;
+    for (std::string_view bad : {std::string_view(""), std::string_view("ip,port\n1.2.3.4,81\n"),
+                                 std::string_view("ip,series,ip\n"), std::string_view("ip,series\n\"1.2.3.4,H\n")}) {
+        Parse(bad, &error);
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+    Parse("ip,series\n127.0.0.1,H\n127.0.0.1:81/x,H\n", &error);
+    EXPECT_EQ(error, "line 3: \"127.0.0.1:81/x\" is no camera address");
+    Parse("ip,series\n127.0.0.1,Q\n", &error);
+    EXPECT_EQ(error, "line 2: the series \"Q\" is none of E, F, H, T, C");
+    Parse("ip,series\n" + std::string(70000, 'a') + "\n", &error);
+    EXPECT_NE(error.find("too long"), std::string::npos);
+}
