@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -142,9 +143,20 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
 
     pbProgress = new QProgressBar(this);
     pbProgress->setObjectName("pbProgress");
-    pbProgress->setGeometry(24, 264, 500, 20);
+    pbProgress->setGeometry(24, 264, 300, 20);
     pbProgress->setTextVisible(true);
     pbProgress->hide();
+
+    btnUpgrdFromFile = new QPushButton(QString::fromUtf8("从文件升级..."), this);
+    btnUpgrdFromFile->setGeometry(336, 258, 206, 30);
+    Own(btnUpgrdFromFile, "btnUpgrdFromFile", lang::TKind::Button);
+    FileMenu = new QMenu(btnUpgrdFromFile);
+    FileMenu->setObjectName("FileMenu");
+    FileSys = FileMenu->addAction(QString());
+    FileSys->setObjectName("FileSys");
+    FileUI = FileMenu->addAction(QString());
+    FileUI->setObjectName("FileUI");
+    btnUpgrdFromFile->setMenu(FileMenu);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
@@ -159,11 +171,24 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     connect(btnUpgrdSysByIP, &QPushButton::clicked, this, [this] { btnUpgrdSysByIPClick(); });
     connect(btnUpgrdUIByIP, &QPushButton::clicked, this, [this] { btnUpgrdUIByIPClick(); });
     connect(btnFindCam, &QPushButton::clicked, this, [this] { btnFindCamClick(); });
+    connect(FileSys, &QAction::triggered, this, [this] { UpgradeFromFile(1); });
+    connect(FileUI, &QAction::triggered, this, [this] { UpgradeFromFile(0); });
     connect(cmbLan, qOverload<int>(&QComboBox::activated), this, [this](int) { cmbLanChange(); });
     connect(N1, &QAction::triggered, this, [this] { N1Click(); });
     connect(N2, &QAction::triggered, this, [this] { N2Click(); });
     connect(Memo1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->exec(Memo1->mapToGlobal(at)); });
+    AskPackageFile = [this] {
+        return QFileDialog::getOpenFileName(this, Q(GetLangStr("IDS_PACKAGEFILE")), QString(),
+                                            Q(GetLangStr("IDS_PACKAGEFILTER")));
+    };
+    AskDigest = [this]() -> std::optional<QString> {
+        bool ok = false;
+        QString text = QInputDialog::getText(this, Q(GetLangStr("IDS_CONFIRM")), Q(GetLangStr("IDS_PACKAGEDIGEST")),
+                                             QLineEdit::Normal, QString(), &ok);
+        if (!ok) return std::nullopt;
+        return text;
+    };
     AskSaveFileName = [this] {
         return QFileDialog::getSaveFileName(this, QString(), QString(),
                                             lang::QtFilter(SaveDialog1->property("filter").toString()));
@@ -238,6 +263,12 @@ void TfrmUpgradeSoft::FillLanguageList() {
     cmbLan->setCurrentIndex(selected);
 }
 
+void TfrmUpgradeSoft::TranslateFileMenu() {
+    // The two kinds under the designed buttons' own texts.
+    FileSys->setText(Q(GetLangText("Form_frmUpgradeSoft", "btnUpgrdSysByIP.Caption")));
+    FileUI->setText(Q(GetLangText("Form_frmUpgradeSoft", "btnUpgrdUIByIP.Caption")));
+}
+
 void TfrmUpgradeSoft::UpdateStatusBar() {
     // The log is read out under its frame's translated caption.
     Memo1->setAccessibleName(GroupBox3->title());
@@ -245,6 +276,7 @@ void TfrmUpgradeSoft::UpdateStatusBar() {
     StatusPanel0->setFixedWidth(CurLang() == "en" ? 600 : 300);
     StatusPanel1->clear();
     StatusPanel1->setFixedWidth(0);
+    TranslateFileMenu();
 }
 
 void TfrmUpgradeSoft::CutAtQQ() {
@@ -307,6 +339,26 @@ void TfrmUpgradeSoft::btnUpgrdUIByIPClick() {
     if (Check(in)) StartSession(in, 0);
 }
 
+void TfrmUpgradeSoft::UpgradeFromFile(int Kind) {
+    if (Upgrading()) return;
+    TInput in = ReadInput();
+    if (!Check(in)) return;
+    QString file = AskPackageFile ? AskPackageFile() : QString();
+    if (file.isEmpty()) return;
+    std::optional<QString> digest = AskDigest ? AskDigest() : std::optional<QString>(QString());
+    if (!digest) return;
+    std::string d = TrimText(digest->toStdString());
+    bool hex = !d.empty() && d.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    if (!d.empty() && !(hex && (d.size() == 32 || d.size() == 64))) {
+        platform::MessageBox(GetLangStr("IDS_DIGESTFORM"), GetLangStr("IDS_ERROR"), platform::MB_ICONERROR);
+        return;
+    }
+    FPackage = file.toStdString();
+    FPackageMD5 = d.size() == 32 ? d : "";
+    FPackageSHA256 = d.size() == 64 ? d : "";
+    StartSession(in, Kind);
+}
+
 void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     FUpgrading = true;
     SetBusy(true);
@@ -322,6 +374,9 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     u->SetIP(in.IP);
     u->SetPort(in.Port);
     auto thread = TUpgradeThread::Create(u, "", "");
+    thread->LocalPackage = std::exchange(FPackage, std::string());
+    thread->PackageMD5 = std::exchange(FPackageMD5, std::string());
+    thread->PackageSHA256 = std::exchange(FPackageSHA256, std::string());
     thread->OnLog = [this](const std::string& text) { AddLog(text); };
     thread->OnFinished = [this] { SessionFinished(); };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
@@ -371,6 +426,7 @@ void TfrmUpgradeSoft::SessionFinished() {
 void TfrmUpgradeSoft::SetBusy(bool busy) {
     btnUpgrdSysByIP->setEnabled(!busy);
     btnUpgrdUIByIP->setEnabled(!busy);
+    btnUpgrdFromFile->setEnabled(!busy);
     for (QLineEdit* e : {edIP, edPort, edAcc, edpwd})
         e->setReadOnly(busy);
 }

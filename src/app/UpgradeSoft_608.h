@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
 
     // The file name the save dialog gives; tests replace it.
     std::function<QString()> AskSaveFileName;
+    // "Upgrade from file...": the firmware file (empty cancels) and its MD5 or SHA-256 (empty:
+    // no check; nothing cancels); tests replace them.
+    std::function<QString()> AskPackageFile;
+    std::function<std::optional<QString>()> AskDigest;
 
     // The designed handlers.
     void btnUpgrdSysByIPClick();
@@ -52,6 +57,8 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void N1Click();
     void N2Click();
     void AddLog(const std::string& Text);
+    // Not designed: one session with a firmware file of the operator's (Kind 1 system, 0 UI).
+    void UpgradeFromFile(int Kind);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -75,6 +82,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void SessionFinished();
     void SetBusy(bool busy);
     void ShowProgress(int stage, int64_t done, int64_t total);
+    void TranslateFileMenu();
 
     std::unique_ptr<TfrmStrRes> FStrRes;
     QObject* FRaiseServer = nullptr;
@@ -93,6 +101,10 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     QPlainTextEdit* Memo1;
     QComboBox *cmbMType, *cmbLan;
     QPushButton *btnUpgrdUIByIP, *btnUpgrdSysByIP, *btnFindCam;
+    QPushButton* btnUpgrdFromFile; // not designed, with its menu of the two kinds
+    QMenu* FileMenu;
+    QAction *FileSys, *FileUI;
+    std::string FPackage, FPackageMD5, FPackageSHA256; // of the next session started
     QLineEdit *edIP, *edPort, *edAcc, *edpwd;
     QProgressBar* pbProgress; // not designed: the download, upload and reboot of long sessions
     QMenu* PopupMenu1;

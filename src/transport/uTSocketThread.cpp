@@ -422,7 +422,7 @@ int TSocketThread::SendRecord(TPackageFile& File) {
     return File.Skip(L) ? 0 : -1;
 }
 
-int TSocketThread::SearchCameras(TCtpSearchList& List) {
+int TSocketThread::SearchCameras(TCtpSearchList& List, const std::string& Wanted) {
     // Every search of this process binds the one search port, where only one socket of those
     // sharing it receives each answer: sessions side by side search in turn.
     static std::mutex searching;
@@ -461,8 +461,12 @@ int TSocketThread::SearchCameras(TCtpSearchList& List) {
             if (n < 0) break;
             TCtpSearchRecord r;
             if (!ParseCtpSearchReply(std::string(buf, static_cast<size_t>(n)), r)) continue;
+            bool found = !Wanted.empty() && r.IP == Wanted && List.count(r.IP) == 0;
             List.emplace(r.IP, r);
             ++count;
+            // The first answer of the camera asked for is the one taken: waiting for the others
+            // would change nothing.
+            if (found) break;
         }
     }
     return count;
@@ -473,7 +477,7 @@ bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version) {
     TSocketThread session(IP, Port);
     if (session.ConnectCamera() != 0 || !session.IsConnected()) return false;
     TCtpSearchList list;
-    session.SearchCameras(list);
+    session.SearchCameras(list, IP);
     for (const auto& [ip, record] : list)
         if (record.IP == IP) {
             Version = record.Version;

@@ -116,7 +116,8 @@ class TSocketThread {
     // Sends a text message (the Hello message of the upload) and reads its answer.
     int SendText(const std::string& Message, std::string& Reply);
     int CloseSocket();
-    int SearchCameras(TCtpSearchList& List);
+    // The cameras that answer the search; it ends early once the camera Wanted (an address) answered.
+    int SearchCameras(TCtpSearchList& List, const std::string& Wanted = "");
 
     // The bytes of the message waiting in the send buffer (for inspection).
     std::string Pending() const { return std::string(reinterpret_cast<const char*>(FSendBuf), FSendLen); }

@@ -8,11 +8,13 @@
 #include "lang/Lang.h"
 #include "transport/SR_Zolt.h"
 #include "transport/Tools.h"
+#include "upgrade/uIUpgradeOpt.h"
 
 #include "SimDemo.h"
 #include "support/Sandbox.h"
 
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -295,4 +297,42 @@ TEST_F(Gui, WhatAScreenReaderIsGiven) {
     ASSERT_NE(cell, nullptr);
     EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), "127.0.0.1");
     Window->SearchDialog()->hide();
+}
+
+TEST_F(Gui, UpgradeFromAFileChecksItsDigestBeforeAnyUpload) {
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
+    setenv("IPCAM_FIRMWARE_SERVER", "http://firmware-server.invalid/FM/", 1); // never asked
+    Open();
+    // The window upgrades H cameras unless the search hands over another series.
+    sim::TSimCamera* f = sim.Find(sim::TSeries::H);
+    Find<QLineEdit>("edIP")->setText("127.0.0.1");
+    Find<QLineEdit>("edPort")->setText(QString::number(f->Port()));
+    std::string zip = Root + "fm/system/H-sys-48.3.1.8.zip";
+    Window->AskPackageFile = [&] { return QString::fromStdString(zip); };
+    QString digest;
+    Window->AskDigest = [&] { return std::optional<QString>(digest); };
+    auto run = [&] {
+        Find<QPlainTextEdit>("Memo1")->clear();
+        Window->findChild<QAction*>("FileSys")->trigger();
+        return Wait([&] { return !Window->Upgrading(); }, 60000);
+    };
+    // Neither an MD5 nor a SHA-256: refused with a box, nothing starts.
+    digest = "12345";
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(Log().isEmpty());
+    ASSERT_FALSE(Boxes->Shown().empty());
+    EXPECT_EQ(Boxes->Shown().back().Text, GetLangStr("IDS_DIGESTFORM"));
+    digest = QString(32, '0');
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(EndsWith(Log().back(), GetLangStr("IDS_MD5ERROR"))) << Log().join("\n").toStdString();
+    EXPECT_EQ(f->Upgrades(), 0);
+    digest = QString::fromStdString(TUpgradeOpt::FileSHA256(zip)).toUpper();
+    ASSERT_TRUE(run());
+    EXPECT_TRUE(EndsWith(Log()[2], GetLangStr("IDS_LOCALPACKAGE") + "H-sys-48.3.1.8.zip"));
+    EXPECT_TRUE(EndsWith(Log().back(), GetLangStr("IDS_IPCWORKING"))) << Log().join("\n").toStdString();
+    EXPECT_EQ(f->SysVersion(), "48.3.1.8");
+    EXPECT_EQ(f->AppVersion(), "3.1.2.5") << "one session of the kind chosen";
+    EXPECT_EQ(Find<QPushButton>("btnUpgrdFromFile")->text(), QString::fromStdString(
+        GetLangText("Form_frmUpgradeSoft", "btnUpgrdFromFile.Caption")));
+    unsetenv("IPCAM_FIRMWARE_SERVER");
 }
