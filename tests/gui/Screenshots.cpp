@@ -1,5 +1,6 @@
 // Writes the pictures of the README: the main window in English and in Japanese, the search
-// dialog listing the simulated cameras, and the log after a whole upgrade with its progress bar.
+// dialog listing the simulated cameras, the log after a whole upgrade with its progress bar, and
+// an upgrade from a file of the operator's.
 // Run by scripts/screenshots under Xvfb, against the simulator on loopback.
 #include "app/UpgradeSoft_608.h"
 #include "discovery/Adv_Main.h"
@@ -10,14 +11,18 @@
 
 #include "SimDemo.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -98,6 +103,23 @@ int main(int argc, char** argv) {
         if (!caught) rc = 1;
         Wait([&] { return !window.Upgrading(); }, 60000);
         Save(&window, out + "/upgrade-done.png");
+
+        // "Upgrade from file...": its menu of the two kinds, then a session with a package file.
+        auto* fileButton = window.findChild<QPushButton*>("btnUpgrdFromFile");
+        auto* menu = window.findChild<QMenu*>("FileMenu");
+        menu->popup(fileButton->mapToGlobal(QPoint(0, fileButton->height())));
+        QTest::qWait(300);
+        QRect area = window.frameGeometry();
+        QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
+                                                                    area.height());
+        if (!shot.save(out + "/upgrade-from-file-menu.png")) rc = 1;
+        menu->hide();
+        window.findChild<QPlainTextEdit*>("Memo1")->clear();
+        window.AskPackageFile = [&] { return QString::fromStdString(root + "system/H-sys-48.3.1.8.zip"); };
+        window.AskDigest = [] { return std::optional<QString>(QString()); };
+        window.findChild<QAction*>("FileSys")->trigger();
+        Wait([&] { return !window.Upgrading(); }, 60000);
+        Save(&window, out + "/upgrade-from-file.png");
     }
     gui::RemovePlatformHooks();
     ReleaseZoltSeries();
