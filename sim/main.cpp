@@ -30,6 +30,7 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     CLI::App app{"Simulated IP cameras and a firmware server, on loopback only."};
+    app.set_version_flag("--version", "ipcam-sim " IPCAM_VERSION);
     bool demo = false, useStdin = false;
     std::string listen = "127.0.0.1", root;
     int firmwarePort = 0, basePort = 0;

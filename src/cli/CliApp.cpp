@@ -20,6 +20,7 @@ int CliMain(int argc, char** argv) {
         "Environment: IPCAM_FIRMWARE_SERVER (firmware server base URL or folder), IPCAM_PASSWORD (camera "
         "password when none is given), IPCAM_TIME_SCALE (factor for every wait), IPCAM_BROADCAST_ADDR "
         "(where discovery datagrams go)."};
+    app.set_version_flag("--version", "ipcam-upgrade-cli " IPCAM_VERSION);
     app.require_subcommand(1);
     TUpgradeCommand upgrade(app);
     TSearchCommand search(app);
@@ -27,6 +28,8 @@ int CliMain(int argc, char** argv) {
     TMirrorCommand mirror(app);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {

@@ -2,6 +2,7 @@
 
 #include "DVSNET.h"
 #include "SR.h"
+#include "base/Files.h"
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
@@ -20,7 +21,10 @@ TFind_Hisi::~TFind_Hisi() {
 }
 
 std::string TFind_Hisi::LibraryPath() {
-    return platform::ExeDir() + "909/DVSNETClient.so";
+    // Beside the program in a build folder; installed, in the package's private library folder.
+    std::string beside = platform::ExeDir() + "909/DVSNETClient.so";
+    std::string installed = platform::ExeDir() + IPCAM_PRIVATE_FROM_BIN + "909/DVSNETClient.so";
+    return FileExists(beside) || !FileExists(installed) ? beside : installed;
 }
 
 bool TFind_Hisi::Search() {
