@@ -147,40 +147,21 @@ bool TUpgradeThread::FetchPackage(TUpgradeObject& U) {
     }
     if (Stopped()) return false;
     LogKey("IDS_DOWNLOADING");
-    switch (U.PreparePackage(FMD5)) {
-    case 0:
-        return true;
-    case 1:
-        LogKey("IDS_DOWNLOADERR");
-        return false;
-    case 2:
-        LogKey("IDS_MD5ERROR");
-        return false;
-    case 3:
-        LogKey("IDS_UNZIPERROR");
-        return false;
-    default:
-        LogKey("IDS_UNKNOWERROR");
-        return false;
-    }
+    return PackageReady(U.PreparePackage(FMD5), "IDS_DOWNLOADERR", "IDS_UNKNOWERROR");
+}
+
+bool TUpgradeThread::PackageReady(int Code, const char* Unread, const char* Other) {
+    static const char* const keys[] = {nullptr, Unread, "IDS_MD5ERROR", "IDS_UNZIPERROR"};
+    if (Code == 0) return true;
+    LogKey(Code > 0 && Code < 4 ? keys[Code] : Other);
+    return false;
 }
 
 bool TUpgradeThread::TakeLocalPackage(TUpgradeObject& U) {
     LogKey("IDS_LOCALPACKAGE", LocalPackage.substr(LocalPackage.rfind('/') + 1));
     if (Stopped()) return false;
-    switch (U.PrepareLocalPackage(LocalPackage, PackageMD5, PackageSHA256)) {
-    case 0:
-        return true;
-    case 2:
-        LogKey("IDS_MD5ERROR");
-        return false;
-    case 3:
-        LogKey("IDS_UNZIPERROR");
-        return false;
-    default:
-        LogKey("IDS_PACKAGEERROR");
-        return false;
-    }
+    return PackageReady(U.PrepareLocalPackage(LocalPackage, PackageMD5, PackageSHA256), "IDS_PACKAGEERROR",
+                        "IDS_PACKAGEERROR");
 }
 
 void TUpgradeThread::CheckVersionAfter(TUpgradeObject& U) {

@@ -88,6 +88,8 @@ class TUpgradeThread {
     bool Stopped();
     bool FetchPackage(TUpgradeObject& U);
     bool TakeLocalPackage(TUpgradeObject& U);
+    // The line of a package step's code (0 ready, 1 not read, 2 digest, 3 not unpacked); true when ready.
+    bool PackageReady(int Code, const char* Unread, const char* Other);
     void CheckVersionAfter(TUpgradeObject& U);
 
     std::shared_ptr<TUpgradeObject> FUpgrade;

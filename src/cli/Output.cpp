@@ -2,6 +2,9 @@
 
 #include "base/Text.h"
 
+#include <algorithm>
+#include <ostream>
+
 std::string JsonString(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
     std::string valid = ValidUtf8(text);
@@ -45,4 +48,19 @@ std::string CsvField(std::string_view text) {
         out += c;
     }
     return out + "\"";
+}
+
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostream& out) {
+    std::vector<size_t> width;
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) {
+            if (width.size() <= i) width.push_back(0);
+            width[i] = std::max(width[i], row[i].size());
+        }
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i)
+            line += i + 1 < row.size() ? row[i] + std::string(width[i] - row[i].size() + 2, ' ') : row[i];
+        out << line << "\n";
+    }
 }

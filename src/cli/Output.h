@@ -2,8 +2,13 @@
 // control characters escaped, and RFC 4180 CSV fields.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 std::string JsonString(std::string_view text);
 std::string CsvField(std::string_view text);
+
+// Rows of cells in columns as wide as their widest cell, two blanks apart; the first row heads them.
+void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostream& out);

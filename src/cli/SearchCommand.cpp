@@ -36,16 +36,7 @@ void PrintTable(const std::vector<TDevInfo>& rows, std::ostream& out) {
         cells.push_back({TypeLetter(r.DevType), Shown(r.DevName), Shown(r.IP), std::to_string(r.HttpPort),
                          Shown(r.MAC), Shown(r.Version), series ? series : "-"});
     }
-    std::vector<size_t> width(cells[0].size(), 0);
-    for (const auto& line : cells)
-        for (size_t i = 0; i < line.size(); ++i)
-            width[i] = std::max(width[i], line[i].size());
-    for (const auto& line : cells) {
-        std::string text;
-        for (size_t i = 0; i < line.size(); ++i)
-            text += i + 1 < line.size() ? line[i] + std::string(width[i] - line[i].size() + 2, ' ') : line[i];
-        out << text << "\n";
-    }
+    PrintColumns(cells, out);
     out << GetLangStr("IDS_DEVCOUNT") << rows.size() << std::endl;
 }
 

@@ -133,16 +133,7 @@ void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream&
                          s.Firmware, s.Report.Outcome, shown(s.Report.VersionBefore),
                          shown(s.Report.VersionOffered), shown(s.Report.VersionAfter), secs});
     }
-    std::vector<size_t> width(cells[0].size(), 0);
-    for (const auto& row : cells)
-        for (size_t i = 0; i < row.size(); ++i)
-            width[i] = std::max(width[i], row[i].size());
-    for (const auto& row : cells) {
-        std::string line;
-        for (size_t i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i] + std::string(width[i] - row[i].size() + 2, ' ') : row[i];
-        out << line << "\n";
-    }
+    PrintColumns(cells, out);
     out.flush();
 }
 
