@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -87,9 +88,14 @@ bool IsSafePackageName(const std::string& name) {
 
 // The server folder comes from the camera for UI firmware: one that would step out of the
 // firmware server's tree, or is no name at all, fetches nothing.
-bool IsSafeServerFolder(const std::string& folder) {
+bool IsSafeServerFolder(const std::string& folder, const std::string& base) {
     std::string t = TrimText(folder);
-    return !t.empty() && t != "." && t != ".." && folder.size() <= kMaxNameBytes;
+    if (t.empty() || t == "." || t == ".." || folder.size() > kMaxNameBytes) return false;
+    // A local folder as the server decodes "%2F" back into "/": there the name must stay one
+    // folder, or a camera could point the session at any file of this machine.
+    bool local = base.rfind("file:", 0) == 0;
+    return !local || (folder.find_first_of("/\\") == std::string::npos && folder.find("..") == std::string::npos &&
+                      folder.find('%') == std::string::npos);
 }
 
 } // namespace
@@ -218,7 +224,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     std::string section = GetSectionName();
     if (section.empty()) return;
     std::string folder = LowerCase(GetServerFolder());
-    if (!IsSafeServerFolder(folder)) return;
+    if (!IsSafeServerFolder(folder, ServerBase())) return;
     std::string temp, mine;
     try {
         temp = TTools::GetTempDir();
@@ -254,7 +260,7 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     std::string name = TrimText(FFirmwareFile);
     std::string imageName = GetImageFileName();
     std::string folder = LowerCase(GetServerFolder());
-    if (!IsSafePackageName(name) || !IsSafePackageName(imageName) || !IsSafeServerFolder(folder)) return 1;
+    if (!IsSafePackageName(name) || !IsSafePackageName(imageName) || !IsSafeServerFolder(folder, ServerBase())) return 1;
     std::string temp = TTools::GetTempDir();
     std::string url = ServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
     std::string package = temp + name;

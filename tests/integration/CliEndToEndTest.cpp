@@ -252,6 +252,21 @@ TEST_F(CliEndToEnd, AMirrorOfTheServerIsAWholeFirmwareServerFromAFolder) {
     EXPECT_FALSE(Exists(m.To + "/system/F-sys-48.2.0.11.zip"));
 }
 
+TEST_F(CliEndToEnd, AFolderServerNeverLetsACameraNameAFolderOutsideIt) {
+    std::vector<sim::TCameraConfig> cams = DemoOf({sim::TSeries::H});
+    cams[0].OEM = "../outside"; // its UI list and package land beside the tree, in Root + "outside/"
+    Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
+    ASSERT_TRUE(Exists(Root + "outside/firmware.txt"));
+    auto o = For(*Sim->Cameras()[0]);
+    o.Firmware = "ui";
+    o.FirmwareServer = Root + "fm";
+    int rc = -1;
+    auto lines = Run(o, rc);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(lines.back(), "Failed to read version information of the latest rom.");
+    EXPECT_EQ(Sim->Cameras()[0]->Upgrades(), 0);
+}
+
 namespace {
 
 // An https server of the openssl tool serving files below folder, with a certificate of its own.
