@@ -151,7 +151,13 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
     if (FConfig.Series == TSeries::E)
         FServer.OnLine([](std::string_view first) { return first.substr(0, 4) == "CMD "; },
                        [this](const std::string& first, TConnection& c) { HandleCtp(first, c); });
-    FSearchThread = std::thread([this] { SearchResponder(); });
+    // Bound before the camera counts as started, so that a search sent right away is answered.
+    int searchPort = SearchPortOf(FConfig.Series);
+    platform::TFd search(platform::OpenSocket(SOCK_DGRAM, true));
+    if (!search.Valid() || !platform::BindIPv4(search.Get(), "127.255.255.255", searchPort))
+        Log("search responder cannot bind 127.255.255.255:" + std::to_string(searchPort));
+    else
+        FSearchThread = std::thread([this, s = std::move(search)]() mutable { SearchResponder(std::move(s)); });
 }
 
 TSimCamera::~TSimCamera() {
@@ -445,15 +451,9 @@ void TSimCamera::CtpUpload(TConnection& c) {
     Reboot(kind, version);
 }
 
-void TSimCamera::SearchResponder() {
+void TSimCamera::SearchResponder(platform::TFd s) {
     // Bound to the loopback broadcast address only: the search of the tools is sent there, and
     // every camera of the dialect shares the port.
-    int port = SearchPortOf(FConfig.Series);
-    platform::TFd s(platform::OpenSocket(SOCK_DGRAM, true));
-    if (!s.Valid() || !platform::BindIPv4(s.Get(), "127.255.255.255", port)) {
-        Log("search responder cannot bind 127.255.255.255:" + std::to_string(port));
-        return;
-    }
     TSearchIdentity me;
     me.Series = FConfig.Series;
     me.Address = FConfig.Address;

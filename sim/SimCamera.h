@@ -4,6 +4,7 @@
 
 #include "SimHttpServer.h"
 #include "SimImage.h"
+#include "platform/Fd.h"
 
 #include <atomic>
 #include <functional>
@@ -74,7 +75,7 @@ class TSimCamera {
     void Handle(const THttpRequest& r, TConnection& c);
     void HandleCtp(const std::string& firstLine, TConnection& c);
     void CtpUpload(TConnection& c);
-    void SearchResponder();
+    void SearchResponder(platform::TFd socket);
     bool Authorized(const THttpRequest& r) const;
     void Upload(const THttpRequest& r, TConnection& c, TKind kind);
     void Reboot(TKind kind, const std::string& version);
