@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -263,4 +266,41 @@ TEST_F(Batch, LocalPackagesZipImageAndPk2WithTheirDigests) {
         EXPECT_EQ(Sim->Cameras()[c.Camera]->SysVersion(), c.Version);
     }
     EXPECT_EQ(Sim->Firmware().Requests(), 0);
+}
+
+TEST_F(Batch, CtrlCOfTheProgramEndsTheRunAfterTheUploadUnderWay) {
+    std::vector<sim::TCameraConfig> cams = sim::ManyCameras("127.0.0.1", 3);
+    Start({cams[1], cams[2], cams[1]});
+    std::string list = List();
+    std::atomic<pid_t> child{-1};
+    std::atomic<bool> sent{false};
+    OnLine = [&](const std::string& line) {
+        if (line.find("upload of") != std::string::npos && child > 0 && !sent.exchange(true)) kill(child, SIGINT);
+    };
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(out[1], STDERR_FILENO);
+        execl(IPCAM_CLI_PATH, IPCAM_CLI_PATH, "batch", "--cameras", list.c_str(), "--jobs", "1", "--firmware",
+              "system", "--json", "--lang", "en", "--firmware-server", Sim->Firmware().BaseURL().c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    child = pid;
+    close(out[1]);
+    std::string text;
+    char buf[4096];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        text.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << text;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_NE(text.find("stopped by Ctrl-C"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"upgraded\": 1,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"cancelled\": 2,"), std::string::npos) << text;
+    EXPECT_EQ(Sim->Cameras()[0]->Upgrades() + Sim->Cameras()[1]->Upgrades() + Sim->Cameras()[2]->Upgrades(), 1);
 }
