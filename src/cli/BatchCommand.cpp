@@ -83,10 +83,6 @@ std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
 // The local package is the same for every camera: a wrong one is refused once, before any session.
 bool PackageUsable(const TCliBatchOptions& o, std::string& error) {
     if (o.Package.empty()) return true;
-    if (!IsPlainFile(o.Package) && !FileExists(o.Package)) {
-        error = GetLangStr("IDS_PACKAGEERROR") + " " + o.Package;
-        return false;
-    }
     if ((!o.MD5.empty() && !TUpgradeOpt::CheckMD5(o.Package, o.MD5)) ||
         (!o.SHA256.empty() && !TUpgradeOpt::CheckSHA256(o.Package, o.SHA256))) {
         error = GetLangStr("IDS_MD5ERROR") + " " + o.Package;

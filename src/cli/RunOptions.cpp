@@ -1,5 +1,6 @@
 #include "RunOptions.h"
 
+#include "base/Files.h"
 #include "platform/Platform.h"
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
@@ -48,6 +49,8 @@ bool RunOptionsUsable(const TCliRunOptions& o, std::string& error) {
         error = "--package needs --firmware system or --firmware ui: a file holds one kind of firmware";
     else if (!o.Package.empty() && o.Check)
         error = "--check compares with the firmware server; it does not go with --package";
+    else if (!o.Package.empty() && !FileExists(o.Package))
+        error = "--package " + o.Package + ": no such file";
     else if (o.Package.empty() && (!o.MD5.empty() || !o.SHA256.empty()))
         error = "--md5 and --sha256 check a --package file";
     else if (!o.MD5.empty() && !IsHex(o.MD5, 32))

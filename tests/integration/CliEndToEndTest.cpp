@@ -347,6 +347,15 @@ TEST(CliProgram, UsageErrorsAndHelp) {
     EXPECT_EQ(WEXITSTATUS(system((cli + " >/dev/null 2>&1").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --yes --no >/dev/null 2>&1").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --help >/dev/null 2>&1").c_str())), 0);
+    // Options of the fleet that do not go together are refused before any camera is asked.
+    for (const char* bad : {" upgrade --ip 127.0.0.1 --package /nonexistent --firmware ui",
+                            " upgrade --ip 127.0.0.1 --package /etc/hostname",
+                            " upgrade --ip 127.0.0.1 --package /etc/hostname --firmware ui --md5 xyz",
+                            " upgrade --ip 127.0.0.1 --md5 0123456789abcdef0123456789abcdef", " batch",
+                            " batch --cameras /nonexistent", " batch --cameras - --from-search",
+                            " mirror --to /nonexistent/x --folders ../x"})
+        EXPECT_EQ(WEXITSTATUS(system((cli + bad + " </dev/null >/dev/null 2>&1").c_str())), 2) << bad;
+    EXPECT_EQ(Shell(cli + " --version"), "ipcam-upgrade-cli " IPCAM_VERSION "\n");
 }
 
 TEST(CliProgram, AnAddressThatCarriesAPortOrAPathIsRefusedBeforeAnyRequest) {
