@@ -157,7 +157,8 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
     if (!search.Valid() || !platform::BindIPv4(search.Get(), "127.255.255.255", searchPort))
         Log("search responder cannot bind 127.255.255.255:" + std::to_string(searchPort));
     else
-        FSearchThread = std::thread([this, s = std::move(search)]() mutable { SearchResponder(std::move(s)); });
+        FSearchThread =
+            std::thread([this, s = std::move(search)]() mutable { SearchResponder(std::move(s)); });
 }
 
 TSimCamera::~TSimCamera() {

@@ -18,8 +18,8 @@ namespace sim {
 struct TCameraFaults {
     int UploadStatus = 0;    // answer uploads with this status instead of taking them (302 adds Location)
     bool UploadHang = false; // take the upload, then never answer
-    int64_t CloseAfterBytes = -1; // close the connection after this many body bytes
-    bool RebootForever = false;   // never come back after a reboot
+    int64_t CloseAfterBytes = -1;  // close the connection after this many body bytes
+    bool RebootForever = false;    // never come back after a reboot
     bool RebootOldVersion = false; // come back still running the version it had
     // E series (CTP/1.0)
     bool CtpLoginRefused = false; // answer the login without "200"

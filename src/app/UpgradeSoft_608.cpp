@@ -184,8 +184,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     };
     AskDigest = [this]() -> std::optional<QString> {
         bool ok = false;
-        QString text = QInputDialog::getText(this, Q(GetLangStr("IDS_CONFIRM")), Q(GetLangStr("IDS_PACKAGEDIGEST")),
-                                             QLineEdit::Normal, QString(), &ok);
+        QString text =
+            QInputDialog::getText(this, Q(GetLangStr("IDS_CONFIRM")), Q(GetLangStr("IDS_PACKAGEDIGEST")),
+                                  QLineEdit::Normal, QString(), &ok);
         if (!ok) return std::nullopt;
         return text;
     };

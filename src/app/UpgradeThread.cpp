@@ -30,7 +30,8 @@ void TUpgradeThread::Run() {
         // An error that escapes a step ends the session without a line, its outcome as it stood.
     }
     FReport.DurationMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
+            .count();
     if (!FReport.Log.empty()) {
         FReport.Key = FReport.Log.back().Key;
         FReport.Text = FReport.Log.back().Text;

@@ -93,9 +93,10 @@ bool PackageUsable(const TCliBatchOptions& o, std::string& error) {
 
 class TBatch {
   public:
-    TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out, const std::atomic<bool>* stop)
-        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FKinds(FirmwareKinds(o.Firmware)),
-          FDone(FCameras.size() * FKinds.size(), false) {
+    TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out,
+           const std::atomic<bool>* stop)
+        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop),
+          FKinds(FirmwareKinds(o.Firmware)), FDone(FCameras.size() * FKinds.size(), false) {
         FSettings = SettingsFor(o);
         FSettings.Stop = stop;
         for (const TCamera& c : FCameras)
@@ -140,7 +141,8 @@ class TBatch {
                 TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
                     if (FOptions.Json) return;
                     std::lock_guard g(FPrint);
-                    FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text << std::endl;
+                    FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text
+                         << std::endl;
                 });
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);
@@ -208,15 +210,19 @@ TBatchCommand::TBatchCommand(CLI::App& app) {
     auto* cameras = FCommand->add_option(
         "--cameras", o.CamerasFile,
         "CSV file of the cameras (header row: ip,port,series,user[,password]; - for standard input)");
-    auto* search = FCommand->add_flag("--from-search", o.FromSearch, "upgrade the cameras a LAN search finds");
+    auto* search =
+        FCommand->add_flag("--from-search", o.FromSearch, "upgrade the cameras a LAN search finds");
     cameras->excludes(search);
     FCommand->add_option("--series", o.Series, "with --from-search: the series to take, e.g. H,T")
         ->capture_default_str();
     FCommand->add_option("--rounds", o.Rounds, "with --from-search: search rounds, one a second")
         ->check(CLI::Range(0, 3600))
         ->capture_default_str();
-    FCommand->add_flag("--no-external", FNoExternal, "with --from-search: do not load the external search library");
-    FCommand->add_option("--jobs", o.Jobs, "sessions at once")->check(CLI::Range(1, 64))->capture_default_str();
+    FCommand->add_flag("--no-external", FNoExternal,
+                       "with --from-search: do not load the external search library");
+    FCommand->add_option("--jobs", o.Jobs, "sessions at once")
+        ->check(CLI::Range(1, 64))
+        ->capture_default_str();
     FCommand->add_option("--user", o.User, "account of cameras whose row names none")->capture_default_str();
     FCommand->add_option("--password-file", FPasswordFile,
                          "read the password of cameras whose row has none from the file's first line "

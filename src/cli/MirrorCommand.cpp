@@ -21,7 +21,8 @@ namespace {
 // A name from the operator or a list that becomes a file or folder of the mirror: nothing that
 // could leave it, hide as one of our partial files, or break a URL.
 bool SafeName(const std::string& n) {
-    if (n.empty() || n.size() > 255 || n[0] == '.' || n.find_first_of("/\\") != std::string::npos) return false;
+    if (n.empty() || n.size() > 255 || n[0] == '.' || n.find_first_of("/\\") != std::string::npos)
+        return false;
     for (unsigned char c : n)
         if (c < 0x20 || c == 0x7F) return false;
     return true;
@@ -29,7 +30,8 @@ bool SafeName(const std::string& n) {
 
 class TMirror {
   public:
-    TMirror(const TCliMirrorOptions& o, std::ostream& out) : FBase(FirmwareServerURL(o.FirmwareServer)), FOut(out) {
+    TMirror(const TCliMirrorOptions& o, std::ostream& out)
+        : FBase(FirmwareServerURL(o.FirmwareServer)), FOut(out) {
         if (FBase.empty()) FBase = FirmwareServerBase();
         if (FBase.back() != '/') FBase += '/';
         FTo = o.To.back() == '/' ? o.To : o.To + "/";
@@ -62,13 +64,14 @@ class TMirror {
     }
 
   private:
-    bool Package(const std::string& folder, const std::string& dir, const std::string& url, const std::string& name,
-                 const std::string& md5, const std::string& sha256) {
+    bool Package(const std::string& folder, const std::string& dir, const std::string& url,
+                 const std::string& name, const std::string& md5, const std::string& sha256) {
         std::string shown = folder + "/" + EscapeControls(ValidUtf8(name));
         if (!SafeName(name)) return Fail(shown, "a package name that cannot be a file name");
         std::string target = dir + name;
         auto matches = [&](const std::string& file) {
-            return TUpgradeOpt::CheckMD5(file, md5) && (sha256.empty() || TUpgradeOpt::CheckSHA256(file, sha256));
+            return TUpgradeOpt::CheckMD5(file, md5) &&
+                   (sha256.empty() || TUpgradeOpt::CheckSHA256(file, sha256));
         };
         if (IsPlainFile(target) && matches(target)) {
             FOut << shown << ": already here" << std::endl;
@@ -103,7 +106,8 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
     }
     for (const std::string& f : o.Folders)
         if (!SafeName(LowerCase(TrimText(f)))) {
-            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(ValidUtf8(f)) << "\" is no folder name" << std::endl;
+            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(ValidUtf8(f)) << "\" is no folder name"
+                      << std::endl;
             return 2;
         }
     TCliEnvironment environment(platform::IDNO, "");
@@ -123,7 +127,8 @@ TMirrorCommand::TMirrorCommand(CLI::App& app) {
         ->delimiter(',')
         ->capture_default_str();
     FCommand->add_option("--firmware-server", FOptions.FirmwareServer, "the firmware server to copy from");
-    FCommand->add_option("--cacert", FOptions.CaFile, "PEM file of the certificate authority of an https server")
+    FCommand
+        ->add_option("--cacert", FOptions.CaFile, "PEM file of the certificate authority of an https server")
         ->check(CLI::ExistingFile);
 }
 

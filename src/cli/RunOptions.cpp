@@ -27,15 +27,17 @@ TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
     auto* y = c.add_flag("--yes", FYes, "upgrade even when the camera already runs the newest version");
     auto* n = c.add_flag("--no", FNo, "do not upgrade a camera that already runs the newest version");
     y->excludes(n);
-    c.add_option("--lang", o.Lang, "language code of the texts (en, jp, ...); default from option.ini or the locale");
+    c.add_option("--lang", o.Lang,
+                 "language code of the texts (en, jp, ...); default from option.ini or the locale");
     c.add_option("--firmware-server", o.FirmwareServer,
                  "firmware server: a base URL (http://127.0.0.1:8080/FM/, https://...) or a local folder");
     c.add_option("--cacert", o.CaFile, "PEM file of the certificate authority of an https firmware server")
         ->check(CLI::ExistingFile);
     c.add_flag("--json", o.Json, "one JSON object per session on standard output instead of the log");
     c.add_flag("--check", o.Check, "compare the versions only: nothing is downloaded or uploaded");
-    c.add_option("--package", o.Package,
-                 "upgrade with this file (a ZIP as the server serves it, an image or a .pk2) instead of the server's");
+    c.add_option(
+        "--package", o.Package,
+        "upgrade with this file (a ZIP as the server serves it, an image or a .pk2) instead of the server's");
     c.add_option("--md5", o.MD5, "MD5 the --package file must have (32 hexadecimal digits)");
     c.add_option("--sha256", o.SHA256, "SHA-256 the --package file must have (64 hexadecimal digits)");
 }

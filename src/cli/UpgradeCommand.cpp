@@ -55,9 +55,11 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
     FCommand->add_option("--port", o.Port, "camera HTTP port")->capture_default_str();
     FCommand->add_option("--user", o.User, "camera account")->capture_default_str();
     auto* password = FCommand->add_option(
-        "--password", o.Password, "camera password (seen by other users: prefer --password-file or IPCAM_PASSWORD)");
+        "--password", o.Password,
+        "camera password (seen by other users: prefer --password-file or IPCAM_PASSWORD)");
     password->capture_default_str();
-    FCommand->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
+    FCommand
+        ->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
         ->excludes(password);
     FCommand->add_option("--series", FSeries, "camera series")
         ->check(CLI::IsMember({"E", "F", "H", "T", "C"}))

@@ -69,7 +69,8 @@ void FetchList(const std::string& url, const std::string& target) {
         WriteFileAtomically(target, list->Bytes, 0600);
         return;
     }
-    if (TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize) && ReadWholeFile(target, list->Bytes))
+    if (TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize) &&
+        ReadWholeFile(target, list->Bytes))
         list->Done = true;
 }
 
@@ -94,8 +95,8 @@ bool IsSafeServerFolder(const std::string& folder, const std::string& base) {
     // A local folder as the server decodes "%2F" back into "/": there the name must stay one
     // folder, or a camera could point the session at any file of this machine.
     bool local = base.rfind("file:", 0) == 0;
-    return !local || (folder.find_first_of("/\\") == std::string::npos && folder.find("..") == std::string::npos &&
-                      folder.find('%') == std::string::npos);
+    return !local || (folder.find_first_of("/\\") == std::string::npos &&
+                      folder.find("..") == std::string::npos && folder.find('%') == std::string::npos);
 }
 
 } // namespace
@@ -260,7 +261,9 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     std::string name = TrimText(FFirmwareFile);
     std::string imageName = GetImageFileName();
     std::string folder = LowerCase(GetServerFolder());
-    if (!IsSafePackageName(name) || !IsSafePackageName(imageName) || !IsSafeServerFolder(folder, ServerBase())) return 1;
+    if (!IsSafePackageName(name) || !IsSafePackageName(imageName) ||
+        !IsSafeServerFolder(folder, ServerBase()))
+        return 1;
     std::string temp = TTools::GetTempDir();
     std::string url = ServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
     std::string package = temp + name;

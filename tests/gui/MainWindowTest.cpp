@@ -332,7 +332,7 @@ TEST_F(Gui, UpgradeFromAFileChecksItsDigestBeforeAnyUpload) {
     EXPECT_TRUE(EndsWith(Log().back(), GetLangStr("IDS_IPCWORKING"))) << Log().join("\n").toStdString();
     EXPECT_EQ(f->SysVersion(), "48.3.1.8");
     EXPECT_EQ(f->AppVersion(), "3.1.2.5") << "one session of the kind chosen";
-    EXPECT_EQ(Find<QPushButton>("btnUpgrdFromFile")->text(), QString::fromStdString(
-        GetLangText("Form_frmUpgradeSoft", "btnUpgrdFromFile.Caption")));
+    EXPECT_EQ(Find<QPushButton>("btnUpgrdFromFile")->text(),
+              QString::fromStdString(GetLangText("Form_frmUpgradeSoft", "btnUpgrdFromFile.Caption")));
     unsetenv("IPCAM_FIRMWARE_SERVER");
 }

@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
         menu->popup(fileButton->mapToGlobal(QPoint(0, fileButton->height())));
         QTest::qWait(300);
         QRect area = window.frameGeometry();
-        QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
-                                                                    area.height());
+        QPixmap shot =
+            QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
         if (!shot.save(out + "/upgrade-from-file-menu.png")) rc = 1;
         menu->hide();
         window.findChild<QPlainTextEdit*>("Memo1")->clear();

@@ -71,8 +71,8 @@ class Batch : public TSandbox {
         std::string csv = "IP,Port,Series,User" + std::string(passwords.empty() ? "" : ",Password") + "\r\n";
         for (size_t i = 0; i < Sim->Cameras().size(); ++i) {
             const sim::TCameraConfig& c = Sim->Cameras()[i]->Config();
-            csv += c.Address + "," + std::to_string(Sim->Cameras()[i]->Port()) + "," + sim::SeriesName(c.Series) +
-                   ",admin";
+            csv += c.Address + "," + std::to_string(Sim->Cameras()[i]->Port()) + "," +
+                   sim::SeriesName(c.Series) + ",admin";
             if (!passwords.empty()) csv += "," + (passwords.count(i) ? passwords.at(i) : std::string());
             csv += "\r\n";
         }
@@ -98,8 +98,8 @@ class Batch : public TSandbox {
     }
     bool ValidJsonLines(const std::string& text) {
         WriteFile(Root + "out.json", text);
-        return Shell("python3 -c 'import json,sys\nfor l in sys.stdin: json.loads(l)\nprint(\"ok\")' < " + Root +
-                     "out.json") == "ok\n";
+        return Shell("python3 -c 'import json,sys\nfor l in sys.stdin: json.loads(l)\nprint(\"ok\")' < " +
+                     Root + "out.json") == "ok\n";
     }
 
     std::unique_ptr<sim::TSimulation> Sim;
@@ -112,8 +112,8 @@ class Batch : public TSandbox {
 
 TEST_F(Batch, ADozenCamerasOfEverySeriesEachPackageOnceAndFailuresBesideTheOthers) {
     std::vector<sim::TCameraConfig> cams = sim::ManyCameras("127.0.0.1", 12);
-    cams[2].Faults.UploadStatus = 500;     // H: the upload refused
-    cams[3].Faults.RebootForever = true;   // T: never back
+    cams[2].Faults.UploadStatus = 500;   // H: the upload refused
+    cams[3].Faults.RebootForever = true; // T: never back
     Start(cams);
     // F: a wrong password in its row
     TCliBatchOptions o = Options(List({{1, "wrong"}}));
@@ -128,8 +128,8 @@ TEST_F(Batch, ADozenCamerasOfEverySeriesEachPackageOnceAndFailuresBesideTheOther
         const std::string& l = lines[i];
         outcome[Field(l, "port") + " " + Field(l, "firmware")] = Field(l, "outcome");
         line[Field(l, "port") + " " + Field(l, "firmware")] = l;
-        for (const char* key : {"camera", "firmware", "outcome", "key", "text", "versionBefore", "versionOffered",
-                                "versionAfter", "durationMs", "log"})
+        for (const char* key : {"camera", "firmware", "outcome", "key", "text", "versionBefore",
+                                "versionOffered", "versionAfter", "durationMs", "log"})
             EXPECT_NE(Field(l, key), "<missing>") << key << " in " << l;
         if (Field(l, "outcome") == "upgraded") {
             EXPECT_EQ(Field(l, "versionAfter"), Field(l, "versionOffered")) << l;
@@ -196,7 +196,8 @@ TEST_F(Batch, CheckReportsVersionsAndDownloadsNothing) {
     EXPECT_NE(table[2].find("up-to-date"), std::string::npos) << table[2];
     EXPECT_NE(table[3].find("update-available  48.3.1.7   48.3.1.8"), std::string::npos) << table[3];
     // The log lines carry the camera before the designed text.
-    std::string first = Sim->Cameras()[0]->Config().Address + ":" + std::to_string(Sim->Cameras()[0]->Port()) + "  ";
+    std::string first =
+        Sim->Cameras()[0]->Config().Address + ":" + std::to_string(Sim->Cameras()[0]->Port()) + "  ";
     size_t carrying = 0;
     for (const std::string& l : lines)
         carrying += l.rfind(first, 0) == 0;
@@ -275,7 +276,8 @@ TEST_F(Batch, CtrlCOfTheProgramEndsTheRunAfterTheUploadUnderWay) {
     std::atomic<pid_t> child{-1};
     std::atomic<bool> sent{false};
     OnLine = [&](const std::string& line) {
-        if (line.find("upload of") != std::string::npos && child > 0 && !sent.exchange(true)) kill(child, SIGINT);
+        if (line.find("upload of") != std::string::npos && child > 0 && !sent.exchange(true))
+            kill(child, SIGINT);
     };
     int out[2];
     ASSERT_EQ(pipe(out), 0);
@@ -302,5 +304,6 @@ TEST_F(Batch, CtrlCOfTheProgramEndsTheRunAfterTheUploadUnderWay) {
     EXPECT_NE(text.find("stopped by Ctrl-C"), std::string::npos) << text;
     EXPECT_NE(text.find("\"upgraded\": 1,"), std::string::npos) << text;
     EXPECT_NE(text.find("\"cancelled\": 2,"), std::string::npos) << text;
-    EXPECT_EQ(Sim->Cameras()[0]->Upgrades() + Sim->Cameras()[1]->Upgrades() + Sim->Cameras()[2]->Upgrades(), 1);
+    EXPECT_EQ(Sim->Cameras()[0]->Upgrades() + Sim->Cameras()[1]->Upgrades() + Sim->Cameras()[2]->Upgrades(),
+              1);
 }

@@ -1,6 +1,6 @@
 #include "cli/CliApp.h"
-#include "upgrade/uIUpgradeOpt.h"
 #include "lang/Lang.h"
+#include "upgrade/uIUpgradeOpt.h"
 
 #include "SimDemo.h"
 #include "support/Sandbox.h"
@@ -276,7 +276,8 @@ class TTlsServer {
         Cert = folder + "tls-cert.pem";
         std::string key = folder + "tls-key.pem";
         Shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout " + key +
-              " -out " + Cert + " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null");
+              " -out " + Cert +
+              " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 2>/dev/null");
         int s = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -290,8 +291,8 @@ class TTlsServer {
         if (FPid == 0) {
             if (chdir(folder.c_str()) != 0) _exit(127);
             std::string accept = "127.0.0.1:" + std::to_string(Port);
-            execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert", Cert.c_str(),
-                   "-key", key.c_str(), "-WWW", static_cast<char*>(nullptr));
+            execlp("openssl", "openssl", "s_server", "-quiet", "-accept", accept.c_str(), "-cert",
+                   Cert.c_str(), "-key", key.c_str(), "-WWW", static_cast<char*>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 200 && !Listening(); ++i)

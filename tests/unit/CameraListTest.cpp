@@ -32,14 +32,16 @@ TEST(CameraList, ColumnsByTheirHeaderInAnyOrderWithDefaultsForEmptyCells) {
     EXPECT_EQ(rows[1].Camera.User, "admin");
     EXPECT_FALSE(rows[1].HasPassword);
     // The search's own CSV is such a list.
-    EXPECT_EQ(Parse("type,devType,series,name,ip,port,mac\r\nF,2,F,SIMCAM-F,127.0.0.1,39063,02\r\n").size(), 1u);
+    EXPECT_EQ(Parse("type,devType,series,name,ip,port,mac\r\nF,2,F,SIMCAM-F,127.0.0.1,39063,02\r\n").size(),
+              1u);
     EXPECT_TRUE(Parse("ip,series\n").empty());
 }
 
 TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
     std::string error;
-    for (std::string_view bad : {std::string_view(""), std::string_view("ip,port\n1.2.3.4,81\n"),
-                                 std::string_view("ip,series,ip\n"), std::string_view("ip,series\n\"1.2.3.4,H\n")}) {
+    for (std::string_view bad :
+         {std::string_view(""), std::string_view("ip,port\n1.2.3.4,81\n"), std::string_view("ip,series,ip\n"),
+          std::string_view("ip,series\n\"1.2.3.4,H\n")}) {
         Parse(bad, &error);
         EXPECT_FALSE(error.empty()) << bad;
     }

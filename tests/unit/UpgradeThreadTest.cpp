@@ -214,7 +214,8 @@ TEST_F(Session, PackageDigestAndUnpackFailures) {
 namespace {
 
 // The report of one session driven on this thread.
-TSessionReport Report(std::shared_ptr<TScriptedUpgrade> u, const std::function<void(TUpgradeThread&)>& set = {}) {
+TSessionReport Report(std::shared_ptr<TScriptedUpgrade> u,
+                      const std::function<void(TUpgradeThread&)>& set = {}) {
     u->Upgraded = false;
     TSessionReport report;
     auto thread = TUpgradeThread::Create(u, "", "");
