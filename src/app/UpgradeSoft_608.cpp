@@ -9,6 +9,7 @@
 #include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "transport/Tools.h"
+#include "upgrade/uIUpgradeOpt.h"
 #include "upgrade/uUpgradeFactory.h"
 
 #include <QAction>
@@ -349,8 +350,7 @@ void TfrmUpgradeSoft::UpgradeFromFile(int Kind) {
     std::optional<QString> digest = AskDigest ? AskDigest() : std::optional<QString>(QString());
     if (!digest) return;
     std::string d = TrimText(digest->toStdString());
-    bool hex = !d.empty() && d.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-    if (!d.empty() && !(hex && (d.size() == 32 || d.size() == 64))) {
+    if (!d.empty() && !TUpgradeOpt::IsHexDigest(d, 32) && !TUpgradeOpt::IsHexDigest(d, 64)) {
         platform::MessageBox(GetLangStr("IDS_DIGESTFORM"), GetLangStr("IDS_ERROR"), platform::MB_ICONERROR);
         return;
     }

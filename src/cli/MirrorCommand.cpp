@@ -18,16 +18,6 @@
 
 namespace {
 
-// A name from the operator or a list that becomes a file or folder of the mirror: nothing that
-// could leave it, hide as one of our partial files, or break a URL.
-bool SafeName(const std::string& n) {
-    if (n.empty() || n.size() > 255 || n[0] == '.' || n.find_first_of("/\\") != std::string::npos)
-        return false;
-    for (unsigned char c : n)
-        if (c < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
 class TMirror {
   public:
     TMirror(const TCliMirrorOptions& o, std::ostream& out)
@@ -67,7 +57,7 @@ class TMirror {
     bool Package(const std::string& folder, const std::string& dir, const std::string& url,
                  const std::string& name, const std::string& md5, const std::string& sha256) {
         std::string shown = folder + "/" + EscapeControls(ValidUtf8(name));
-        if (!SafeName(name)) return Fail(shown, "a package name that cannot be a file name");
+        if (!IsSafePackageName(name)) return Fail(shown, "a package name that cannot be a file name");
         std::string target = dir + name;
         auto matches = [&](const std::string& file) {
             return TUpgradeOpt::CheckMD5(file, md5) &&
@@ -105,7 +95,7 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
         return 2;
     }
     for (const std::string& f : o.Folders)
-        if (!SafeName(LowerCase(TrimText(f)))) {
+        if (!IsSafePackageName(LowerCase(TrimText(f)))) {
             std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(ValidUtf8(f)) << "\" is no folder name"
                       << std::endl;
             return 2;

@@ -9,17 +9,6 @@
 
 #include <cstdlib>
 
-namespace {
-
-bool IsHex(const std::string& s, size_t digits) {
-    if (s.size() != digits) return false;
-    for (char c : s)
-        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-    return true;
-}
-
-} // namespace
-
 TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
     c.add_option("--firmware", o.Firmware, "system, ui, or both (system, then UI after 1 s)")
         ->check(CLI::IsMember({"system", "ui", "both"}))
@@ -55,9 +44,9 @@ bool RunOptionsUsable(const TCliRunOptions& o, std::string& error) {
         error = "--package " + o.Package + ": no such file";
     else if (o.Package.empty() && (!o.MD5.empty() || !o.SHA256.empty()))
         error = "--md5 and --sha256 check a --package file";
-    else if (!o.MD5.empty() && !IsHex(o.MD5, 32))
+    else if (!o.MD5.empty() && !TUpgradeOpt::IsHexDigest(o.MD5, 32))
         error = "--md5 takes 32 hexadecimal digits";
-    else if (!o.SHA256.empty() && !IsHex(o.SHA256, 64))
+    else if (!o.SHA256.empty() && !TUpgradeOpt::IsHexDigest(o.SHA256, 64))
         error = "--sha256 takes 64 hexadecimal digits";
     return error.empty();
 }

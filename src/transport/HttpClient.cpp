@@ -97,6 +97,10 @@ std::string PercentEncodePath(std::string_view text) {
     return Encode(text, "/?");
 }
 
+std::string PercentEncodeFilePath(std::string_view text) {
+    return Encode(text, "?");
+}
+
 TEasy NewRequest(const std::string& url, char (&errorBuffer)[CURL_ERROR_SIZE], int64_t connectMs) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });

@@ -46,6 +46,8 @@ bool IsSafeTarget(std::string_view target);
 std::string PercentEncode(std::string_view text);
 // The same for one segment of a path, where '/' and '?' change the meaning too.
 std::string PercentEncodePath(std::string_view text);
+// A local path in a file:// URL: the folder separators stay, '?' is encoded too.
+std::string PercentEncodeFilePath(std::string_view text);
 
 // A fresh easy handle set up as every transfer here wants it: the URL, an error buffer, no
 // signals (safe on any thread), only http and https also after a redirection, the path sent as

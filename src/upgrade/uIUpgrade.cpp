@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -74,9 +73,8 @@ void FetchList(const std::string& url, const std::string& target) {
         list->Done = true;
 }
 
-// A package name from the firmware list becomes a local file name and part of a URL: anything
-// that could leave the temporary folder, take one of the program's own files or break the
-// request is refused.
+} // namespace
+
 bool IsSafePackageName(const std::string& name) {
     if (name.empty() || name.size() > kMaxNameBytes || name.find('/') != std::string::npos ||
         name.find('\\') != std::string::npos || name.find("..") != std::string::npos ||
@@ -86,6 +84,8 @@ bool IsSafePackageName(const std::string& name) {
         if (c < 0x20 || c == 0x7F) return false;
     return true;
 }
+
+namespace {
 
 // The server folder comes from the camera for UI firmware: one that would step out of the
 // firmware server's tree, or is no name at all, fetches nothing.
@@ -127,15 +127,7 @@ std::string FirmwareServerURL(const std::string& Given) {
         if (cwd) path = std::string(cwd) + "/" + path;
         std::free(cwd);
     }
-    // Every byte but the unreserved ones and the folder separators is encoded.
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string url = "file://";
-    for (unsigned char c : path)
-        if (std::isalnum(c) || (c && std::strchr("-._~/", c)))
-            url += static_cast<char>(c);
-        else
-            url += {'%', hex[c >> 4], hex[c & 15]};
-    return url;
+    return "file://" + http::PercentEncodeFilePath(path);
 }
 
 void ShareFirmwareLists(bool On) {
@@ -292,18 +284,20 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     return result;
 }
 
+bool TUpgradeObject::NewSessionDir() {
+    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
+    FSessionDir = TTools::GetTempDir() + ".session-XXXXXX";
+    if (mkdtemp(FSessionDir.data())) return true;
+    FSessionDir.clear();
+    return false;
+}
+
 bool TUpgradeObject::KeepOwnCopy(const std::string& Image) {
     // A second name for the same file, in a folder of this session: sessions running side by
     // side may replace the shared image while this one still uploads it.
-    std::string dir = TTools::GetTempDir() + ".session-XXXXXX";
-    if (!mkdtemp(dir.data())) return false;
-    std::string own = dir + "/" + Image.substr(Image.rfind('/') + 1);
-    if (link(Image.c_str(), own.c_str()) != 0) {
-        DeleteDir(dir, true);
-        return false;
-    }
-    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
-    FSessionDir = dir;
+    if (!NewSessionDir()) return false;
+    std::string own = FSessionDir + "/" + Image.substr(Image.rfind('/') + 1);
+    if (link(Image.c_str(), own.c_str()) != 0) return false;
     FImagePath = own;
     return true;
 }
@@ -328,14 +322,11 @@ int TUpgradeObject::PrepareLocalPackage(const std::string& File, const std::stri
     }
     std::string imageName = GetImageFileName();
     if (!IsSafePackageName(imageName)) return 3;
-    std::string dir = TTools::GetTempDir() + ".session-XXXXXX";
-    if (!mkdtemp(dir.data())) return 3;
-    if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
-    FSessionDir = dir;
+    if (!NewSessionDir()) return 3;
     // Unpacked one level down, so that only the image is taken from what the archive holds.
-    std::string scratch = dir + "/unpack/";
+    std::string scratch = FSessionDir + "/unpack/";
     if (mkdir(scratch.c_str(), 0700) != 0) return 3;
-    std::string image = dir + "/" + imageName;
+    std::string image = FSessionDir + "/" + imageName;
     if (!TUpgradeOpt::UnzipFile(File, scratch + imageName) || !IsPlainFile(scratch + imageName) ||
         rename((scratch + imageName).c_str(), image.c_str()) != 0)
         return 3;

@@ -18,6 +18,11 @@ std::string FirmwareServerURL(const std::string& Given);
 // tool asks the server afresh.
 void ShareFirmwareLists(bool On);
 
+// A package name from a firmware list becomes a local file name and part of a URL: anything
+// that could leave its folder, take one of the program's own files or break the request is
+// refused.
+bool IsSafePackageName(const std::string& name);
+
 // S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
 
@@ -104,6 +109,8 @@ class TUpgradeObject {
     std::string FSessionDir;
 
   private:
+    // Replaces the session's folder with a new, empty one; false when none could be made.
+    bool NewSessionDir();
     bool KeepOwnCopy(const std::string& Image);
 };
 

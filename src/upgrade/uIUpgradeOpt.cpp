@@ -193,6 +193,10 @@ bool TUpgradeOpt::CheckSHA256(const std::string& FileName, const std::string& Ex
     return FileSHA256(FileName) == LowerCase(Expected);
 }
 
+bool TUpgradeOpt::IsHexDigest(const std::string& Text, size_t Digits) {
+    return Text.size() == Digits && Text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
 void TUpgradeOpt::SetCaFile(const std::string& File) {
     std::lock_guard g(CaLock());
     CaFile() = File;

@@ -21,6 +21,8 @@ class TUpgradeOpt {
                              uint64_t MaxBytes = MaxPackageSize);
     static bool CheckMD5(const std::string& FileName, const std::string& Expected);
     static bool CheckSHA256(const std::string& FileName, const std::string& Expected);
+    // Whether Text is a digest of that many hexadecimal digits (32 MD5, 64 SHA-256).
+    static bool IsHexDigest(const std::string& Text, size_t Digits);
     // A private certificate authority for an https firmware server (PEM file); empty: the system's.
     static void SetCaFile(const std::string& File);
     // Unpacks Archive into the folder of Target. Never writes outside that folder; a damaged or
