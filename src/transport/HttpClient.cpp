@@ -176,6 +176,12 @@ std::string ErrorText(CURLcode code, const char* errorBuffer, const TStallGuard*
     return curl_easy_strerror(code);
 }
 
+void Direct(CURL* easy) {
+    // An empty proxy overrides the environment's; "*" keeps any later default from applying.
+    curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+}
+
 bool GetText(const std::string& URL, std::string& Body, int64_t TimeoutMs, const std::string& User,
              const std::string& Password, size_t MaxBytes) {
     if (URL.empty()) return false;
@@ -183,6 +189,7 @@ bool GetText(const std::string& URL, std::string& Body, int64_t TimeoutMs, const
     TEasy easy = NewRequest(URL, err, TimeoutMs);
     if (!easy) return false;
     CURL* c = easy.get();
+    Direct(c);
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxBytes));
     TStallGuard guard(c, platform::Timeout(TimeoutMs));

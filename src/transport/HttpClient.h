@@ -99,8 +99,14 @@ std::string ErrorText(CURLcode code, const char* errorBuffer, const TStallGuard*
 // The most a camera page may hold ; more is a failed request.
 inline constexpr size_t CameraPageLimit = 16 * 1024 * 1024;
 
-// A GET whose 2xx body, at most MaxBytes, becomes Body; no redirection is followed. Any error,
-// another status or a longer body gives false and leaves Body as it was.
+// Cameras are reached directly, never through a proxy: the proxy of the environment (http_proxy
+// and its kin) is there for the firmware server, and a camera request carries the camera's
+// account and password. Every camera request's handle goes through this.
+void Direct(CURL* easy);
+
+// A GET of a camera page whose 2xx body, at most MaxBytes, becomes Body; no redirection is
+// followed and no proxy is used. Any error, another status or a longer body gives false and
+// leaves Body as it was.
 bool GetText(const std::string& URL, std::string& Body, int64_t TimeoutMs, const std::string& User,
              const std::string& Password, size_t MaxBytes);
 

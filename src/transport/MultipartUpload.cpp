@@ -199,7 +199,7 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
     CURL* c = easy.get();
     int64_t readLimit = platform::Timeout(ReadMs);
     curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
-    curl_easy_setopt(c, CURLOPT_PROXY, "");
+    http::Direct(c);
     CURLcode rc = curl_easy_perform(c);
     if (rc != CURLE_OK) {
         result.Error = http::ErrorText(rc, err);

@@ -59,6 +59,7 @@ bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, con
     http::TEasy easy = http::NewRequest(URL, err, Timeout);
     if (!easy) return false;
     CURL* c = easy.get();
+    http::Direct(c);
     curl_easy_setopt(c, CURLOPT_USERAGENT, "MyIP");
     curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 15L);

@@ -23,6 +23,7 @@ class TTools {
     static constexpr int CSIDL_APPDATA = 26;
     static constexpr size_t HttpBodyLimit = 512000;
 
+    // A camera page; never through a proxy.
     static bool HttpGet(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
                         const std::string& Password);
     static std::string GetTempDir();
