@@ -1,5 +1,7 @@
 #include "SimCamera.h"
 
+#include "platform/DatagramReceiver.h"
+
 #include "SimSearch.h"
 #include "platform/Fd.h"
 
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
 
@@ -460,13 +463,23 @@ void TSimCamera::SearchResponder(platform::TFd s) {
     me.Address = FConfig.Address;
     me.HttpPort = Port();
     me.Name = std::string("SIMCAM-") + SeriesName(FConfig.Series);
+    // Each camera of the process has a MAC of its own: the series' letter, then its number.
+    static std::atomic<uint32_t> cameras{0};
+    uint32_t n = ++cameras;
+    const char* letter = SeriesName(FConfig.Series);
     unsigned char mac[6] = {0x02,
                             0x53,
-                            static_cast<unsigned char>(FConfig.Series == TSeries::T ? 0x54 : 0x49),
-                            static_cast<unsigned char>(FConfig.Address.back()),
-                            static_cast<unsigned char>(Port() >> 8),
-                            static_cast<unsigned char>(Port() & 0xFF)};
+                            static_cast<unsigned char>(letter[0]),
+                            static_cast<unsigned char>(n >> 16),
+                            static_cast<unsigned char>(n >> 8),
+                            static_cast<unsigned char>(n)};
     std::memcpy(me.Mac, mac, 6);
+    // Answers leave from the camera's own address, as a real camera's would: the sender of a
+    // reply is the address it names.
+    platform::TFd own(platform::OpenSocket(SOCK_DGRAM));
+    if (!own.Valid() || !platform::BindIPv4(own.Get(), FConfig.Address, 0)) own.Reset();
+    int replyFrom = own.Valid() ? own.Get() : s.Get();
+    platform::AskReceiveBuffer(s.Get(), 4 << 20);
     while (!FStop) {
         if (platform::WaitFd(s.Get(), POLLIN, 50) <= 0) continue;
         char buf[1024];
@@ -479,7 +492,7 @@ void TSimCamera::SearchResponder(platform::TFd s) {
         auto answers = WithSearchFaults(SearchAnswers(me, std::string_view(buf, static_cast<size_t>(n))),
                                         FConfig.Faults);
         for (const std::string& a : answers)
-            sendto(s.Get(), a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+            sendto(replyFrom, a.data(), a.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
         if (!answers.empty()) Log("search answered");
     }
 }

@@ -42,6 +42,9 @@ struct TDevInfo {
     // A block the search dialog releases with its row; shared so that a copy never frees it twice.
     std::shared_ptr<void> OwnedBlock;
     uint16_t AuxNumber = 0;
+    // The address the reply came from (the datagram's sender); empty when no datagram told it.
+    // A device whose IP equals its Source answered for itself.
+    std::string Source;
 
     // Every number 0, every text empty, no block.
     void Clear() { *this = TDevInfo{}; }
@@ -51,6 +54,7 @@ struct TDevInfo {
         DevType = -1;
     }
     bool Listable() const { return DevType != -1; }
+    bool AnsweredForItself() const { return !Source.empty() && Source == IP; }
 };
 
 // A MAC text as the list compares it: "-" and ":" removed, blanks turned into "0", upper case.

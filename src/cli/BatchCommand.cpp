@@ -1,9 +1,11 @@
 #include "BatchCommand.h"
 
 #include "CameraList.h"
+#include "CameraSelection.h"
 #include "CliCommon.h"
 #include "SearchCommand.h"
 #include "base/Text.h"
+#include "discovery/SR.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 #include "upgrade/uIUpgrade.h"
@@ -64,19 +66,16 @@ bool ReadCameraList(const TCliBatchOptions& o, std::istream& in, std::vector<TCa
     return true;
 }
 
+// The cameras of a search that a login may go to; the rows left out are named once, with why.
 std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
-    std::vector<TCamera> cameras;
-    for (const TDevInfo& d : SearchLan(o.Rounds, o.External)) {
-        const char* series = SeriesName(d.DevType);
-        if (!series || o.Series.find(series[0]) == std::string::npos) continue;
-        TCamera c;
-        c.IP = d.IP;
-        c.Port = std::to_string(d.HttpPort);
-        c.Series = series[0];
-        c.User = o.User;
-        c.Password = o.Password;
-        cameras.push_back(c);
-    }
+    std::vector<TLeftOut> leftOut;
+    std::vector<TCamera> cameras =
+        TrustedCameras(SearchLan(o.Rounds, o.External, std::cerr), o.Series, o.User, o.Password, leftOut);
+    for (const TLeftOut& l : leftOut)
+        std::cerr << "ipcam-upgrade-cli: left out: " << TypeLetter(l.Row.DevType) << " "
+                  << EscapeControls(ValidUtf8(l.Row.IP)) << ":" << l.Row.HttpPort << " from "
+                  << (l.Row.Source.empty() ? std::string("an unknown sender") : l.Row.Source) << ": " << l.Reason
+                  << std::endl;
     return cameras;
 }
 
@@ -194,6 +193,15 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;
     }
+    std::vector<std::string> merged;
+    cameras = OneSessionPerCamera(cameras, merged);
+    for (const std::string& m : merged)
+        std::cerr << "ipcam-upgrade-cli: " << m << std::endl;
+    if (o.FromSearch && cameras.size() > static_cast<size_t>(o.MaxCameras)) {
+        std::cerr << "ipcam-upgrade-cli: the search found " << cameras.size() << " cameras, more than --max-cameras "
+                  << o.MaxCameras << ": no session started" << std::endl;
+        return 1;
+    }
     if (!PackageUsable(o, error)) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 1;
@@ -217,6 +225,10 @@ TBatchCommand::TBatchCommand(CLI::App& app) {
         ->capture_default_str();
     FCommand->add_option("--rounds", o.Rounds, "with --from-search: search rounds, one a second")
         ->check(CLI::Range(0, 3600))
+        ->capture_default_str();
+    FCommand->add_option("--max-cameras", o.MaxCameras,
+                         "with --from-search: start nothing when the search finds more cameras than this")
+        ->check(CLI::Range(1, 100000))
         ->capture_default_str();
     FCommand->add_flag("--no-external", FNoExternal,
                        "with --from-search: do not load the external search library");

@@ -18,6 +18,7 @@ struct TCliBatchOptions : TCliRunOptions {
     bool FromSearch = false;
     std::string Series = "E,F,H,T,C"; // of the cameras a search finds
     int Rounds = 3;
+    int MaxCameras = 256; // sessions a search may start at most
     bool External = true;
     int Jobs = 4;
     std::string User = "admin";

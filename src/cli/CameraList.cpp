@@ -48,9 +48,9 @@ bool Blank(const std::vector<std::string>& fields) {
 bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::string& error) {
     rows.clear();
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3); // as spreadsheets save it
-    enum { Ip, Port, Series, User, Password, Columns };
-    static const char* const names[Columns] = {"ip", "port", "series", "user", "password"};
-    int column[Columns] = {-1, -1, -1, -1, -1};
+    enum { Ip, Port, Series, User, Password, Mac, Columns };
+    static const char* const names[Columns] = {"ip", "port", "series", "user", "password", "mac"};
+    int column[Columns] = {-1, -1, -1, -1, -1, -1};
     size_t pos = 0, line = 0;
     std::vector<std::string> fields;
     bool header = false;
@@ -104,6 +104,7 @@ bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::
         row.Camera.Series = static_cast<char>(std::toupper(static_cast<unsigned char>(series[0])));
         if (!field(Port).empty()) row.Camera.Port = field(Port);
         if (!field(User).empty()) row.Camera.User = field(User);
+        row.Camera.Mac = field(Mac);
         // A password is taken as it stands: blanks may belong to it.
         if (column[Password] >= 0 && static_cast<size_t>(column[Password]) < fields.size() &&
             !fields[static_cast<size_t>(column[Password])].empty()) {

@@ -1,5 +1,5 @@
 // The cameras of a batch as a CSV file: a header row naming the columns (ip, port, series,
-// user, password; in any order, letter case ignored, others ignored), then one camera a row.
+// user, password, mac; in any order, letter case ignored, others ignored), then one camera a row.
 #pragma once
 
 #include "Sessions.h"

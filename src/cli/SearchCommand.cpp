@@ -41,8 +41,9 @@ void PrintTable(const std::vector<TDevInfo>& rows, std::ostream& out) {
 }
 
 // The keys of one row in JSON and CSV: never a password or a DDNS secret.
-const char* const kKeys[] = {"type",     "devType", "series", "name",    "ip",   "port", "mac",
-                             "deviceId", "version", "mask",   "gateway", "dns1", "dns2", "dhcp"};
+// source: the address the reply came from.
+const char* const kKeys[] = {"type",    "devType", "series",  "name", "ip",   "port", "mac",   "deviceId",
+                             "version", "mask",    "gateway", "dns1", "dns2", "dhcp", "source"};
 
 std::vector<std::string> Values(const TDevInfo& r, bool json) {
     auto text = [json](const std::string& s) { return json ? JsonString(s) : CsvField(s); };
@@ -60,7 +61,8 @@ std::vector<std::string> Values(const TDevInfo& r, bool json) {
             text(r.Gateway),
             text(r.DNS1),
             text(r.DNS2),
-            std::to_string(r.DHCP)};
+            std::to_string(r.DHCP),
+            r.Source.empty() && json ? "null" : text(r.Source)};
 }
 
 void PrintJson(const std::vector<TDevInfo>& rows, std::ostream& out) {
@@ -90,12 +92,17 @@ void PrintCsv(const std::vector<TDevInfo>& rows, std::ostream& out) {
 
 } // namespace
 
-std::vector<TDevInfo> SearchLan(int rounds, bool external) {
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
+                                std::chrono::steady_clock::time_point* lastWait) {
     std::vector<TDevInfo> rows;
     {
         TLanSearch lan;
+        lan.Engine().OnFull = [&notes] {
+            notes << "ipcam-upgrade-cli: " << GetLangStr("IDS_SEARCHFULL") << std::endl;
+        };
         lan.Start();
-        if (external) lan.LoadExternal();
+        if (external && !lan.LoadExternal() && lan.ExternalUnknown())
+            notes << "ipcam-upgrade-cli: " << GetLangStr("IDS_NOEXTERNALPATH") << std::endl;
         // The timer's period, scaled, but never so short that answers cannot come in between.
         constexpr int64_t tick = 1000, tickFloor = 50;
         platform::Synchronize([&] {
@@ -107,6 +114,7 @@ std::vector<TDevInfo> SearchLan(int rounds, bool external) {
             platform::Synchronize([&] { lan.Engine().Tick(); });
         }
         platform::Sleep(tick, tickFloor); // late answers
+        if (lastWait) *lastWait = std::chrono::steady_clock::now();
         platform::Synchronize([&] {
             // The dialog's order: IP address ascending, part by part as numbers.
             for (size_t i = 0; i < lan.Engine().Count(); ++i)
@@ -117,10 +125,11 @@ std::vector<TDevInfo> SearchLan(int rounds, bool external) {
     return rows;
 }
 
-int RunSearch(const TCliSearchOptions& o, std::ostream& out) {
+int RunSearch(const TCliSearchOptions& o, std::ostream& out, std::ostream& notes,
+              std::chrono::steady_clock::time_point* lastWait) {
     TCliEnvironment environment(platform::IDNO, o.Lang);
     platform::SetSearchInterface(o.Interface);
-    std::vector<TDevInfo> rows = SearchLan(o.Rounds, o.External);
+    std::vector<TDevInfo> rows = SearchLan(o.Rounds, o.External, notes, lastWait);
     if (o.Format == "json")
         PrintJson(rows, out);
     else if (o.Format == "csv")
@@ -152,5 +161,5 @@ bool TSearchCommand::Parsed() const {
 int TSearchCommand::Run() {
     FOptions.Format = FJson ? "json" : FCsv ? "csv" : "table";
     FOptions.External = !FNoExternal;
-    return RunSearch(FOptions, std::cout);
+    return RunSearch(FOptions, std::cout, std::cerr);
 }

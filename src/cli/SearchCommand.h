@@ -3,6 +3,7 @@
 
 #include "base/DevInfo.h"
 
+#include <chrono>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -19,12 +20,17 @@ struct TCliSearchOptions {
     std::string Interface;
 };
 
-// The search dialog's Find and rounds ticks; the devices found, in the dialog's order.
-std::vector<TDevInfo> SearchLan(int rounds, bool external);
+// The search dialog's Find and rounds ticks; the devices found, in the dialog's order. What the
+// search has to say (a full list, no external library) goes to notes. lastWait, when given,
+// learns when the last wait ended.
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
+                                std::chrono::steady_clock::time_point* lastWait = nullptr);
 // The series letter of a device type; null for a device of no series of ours.
 const char* SeriesName(int type);
 
-int RunSearch(const TCliSearchOptions& options, std::ostream& out);
+// The rows go to out, the search's notes to notes.
+int RunSearch(const TCliSearchOptions& options, std::ostream& out, std::ostream& notes,
+              std::chrono::steady_clock::time_point* lastWait = nullptr);
 
 class TSearchCommand {
   public:

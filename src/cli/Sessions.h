@@ -16,6 +16,7 @@ struct TCamera {
     char Series = 'H';
     std::string User = "admin";
     std::string Password = "530274";
+    std::string Mac; // when known: the same camera under two addresses is still one camera
     // "ip:port", as log lines and tables name the camera.
     std::string Name() const { return IP + ":" + Port; }
 };

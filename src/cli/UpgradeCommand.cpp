@@ -26,7 +26,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
     TCliEnvironment environment(o.Answer, o.Lang);
     TSessionSettings settings = SettingsFor(o);
     if (!o.Json) settings.Progress = TerminalProgressBar();
-    TCamera camera{o.IP, o.Port, o.Series, o.User, o.Password};
+    TCamera camera{o.IP, o.Port, o.Series, o.User, o.Password, ""};
     auto log = [&](const std::string& text) {
         if (o.Json) return;
         ClearProgressLine();

@@ -70,6 +70,8 @@ void TDeviceSearch::OnDatagram(const std::string& data, const std::string& fromI
     FGate.Sender = fromIP + ":" + std::to_string(fromPort);
     TFindRow find = [this](const std::string& mac) { return FindRowByMac(mac); };
     if (!ParseReply(data, record, find, FGate, probe::BinaryPort)) return;
+    // Set after parsing: a DDNS reply starts from a copy of the listed row, whose sender it is not.
+    record.Source = fromIP;
     OnFound(record);
 }
 
@@ -92,6 +94,9 @@ bool TDeviceSearch::AddOrUpdateDevice(const TDevInfo& record) {
     auto it = FByKey.find(KeyOf(record));
     if (it != FByKey.end()) {
         TDevInfo& row = it->second->Info;
+        // A camera that answered for itself keeps its row against replies that name an address
+        // they were not sent from, whatever MAC they claim.
+        if (row.AnsweredForItself() && !record.AnsweredForItself()) return false;
         int countdown = row.DevType == 1 ? LongRowLife : RowLife;
         row.Countdown = countdown;
         if (row.IP == record.IP && row.DevName == record.DevName && row.HttpPort == record.HttpPort &&
@@ -103,6 +108,11 @@ bool TDeviceSearch::AddOrUpdateDevice(const TDevInfo& record) {
         row.Countdown = countdown;
         Resort();
         Changed();
+        return false;
+    }
+    if (FRows.size() >= MaxRows) {
+        if (!FToldFull && OnFull) OnFull();
+        FToldFull = true;
         return false;
     }
     auto row = std::make_unique<TRow>();
@@ -120,6 +130,7 @@ void TDeviceSearch::ClearDeviceList() {
     FByKey.clear();
     FSelected = nullptr;
     FOperatorChose = false;
+    FToldFull = false;
     UpdateDeviceCount();
     Changed();
 }

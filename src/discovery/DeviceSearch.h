@@ -32,7 +32,8 @@ class TDeviceSearch {
     static constexpr int RowLife = 10;
     static constexpr int LongRowLife = 30;  // types 1 and 8 on first listing
     static constexpr int ExternalType = 4;  // rows that never expire
-    static constexpr int MaxFollowUps = 64; // per kind and round
+    static constexpr int MaxFollowUps = 256; // per kind and round
+    static constexpr size_t MaxRows = 4096;  // new devices beyond are not listed
 
     explicit TDeviceSearch(ISearchNetwork& network);
     TDeviceSearch(const TDeviceSearch&) = delete;
@@ -76,6 +77,8 @@ class TDeviceSearch {
     bool Ok(TResult& result) const;
 
     std::function<void()> OnRowsChanged;
+    // Called once when a device is left out because the list is full (again after a clear).
+    std::function<void()> OnFull;
 
   private:
     struct TRow {
@@ -114,4 +117,5 @@ class TDeviceSearch {
     int FSortColumn = ColIP;
     bool FAscending = true;
     int FRound = 0;
+    bool FToldFull = false;
 };

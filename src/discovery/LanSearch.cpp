@@ -24,10 +24,13 @@ void TLanSearch::Start() {
 void TLanSearch::Shutdown() {
     if (FDown) return;
     FDown = true;
+    // Every listener is woken first and they all end together: no one waits for another's poll.
     for (TUdpListener& l : FListeners)
-        l.Deactivate();
+        l.Stop();
     if (auto z = ZoltSeries()) z->StopSearches();
     FExternal.reset(); // returns when no callback of the library runs or can start
+    for (TUdpListener& l : FListeners)
+        l.Join();
     FEngine.ClearDeviceList();
 }
 

@@ -29,6 +29,8 @@ class TLanSearch : public ISearchNetwork {
 
     // Loads the external search library (909/ beside the program); false when it is not there.
     bool LoadExternal(const std::string& path = TFind_Hisi::LibraryPath());
+    // The last LoadExternal had no absolute path to load from (the program's folder unknown).
+    bool ExternalUnknown() const { return FExternal && FExternal->PathUnknown(); }
 
     IDatagramPort& Listener(int n) override { return FListeners[static_cast<size_t>(n - 1)]; }
     void SearchLibrary() override;

@@ -10,7 +10,10 @@
 TFind_Hisi::TFind_Hisi() : TFind_Hisi(LibraryPath()) {}
 
 TFind_Hisi::TFind_Hisi(const std::string& path) {
-    FModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // dlopen of "" would hand back the program itself, and of a relative name a file of the
+    // working folder.
+    FPathUnknown = path.empty() || path[0] != '/';
+    if (!FPathUnknown) FModule = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
 TFind_Hisi::~TFind_Hisi() {
@@ -21,9 +24,14 @@ TFind_Hisi::~TFind_Hisi() {
 }
 
 std::string TFind_Hisi::LibraryPath() {
+    return LibraryPath(platform::ExeDir());
+}
+
+std::string TFind_Hisi::LibraryPath(const std::string& exeDir) {
+    if (exeDir.empty() || exeDir[0] != '/') return {};
     // Beside the program in a build folder; installed, in the package's private library folder.
-    std::string beside = platform::ExeDir() + "909/DVSNETClient.so";
-    std::string installed = platform::ExeDir() + IPCAM_PRIVATE_FROM_BIN + "909/DVSNETClient.so";
+    std::string beside = exeDir + "909/DVSNETClient.so";
+    std::string installed = exeDir + IPCAM_PRIVATE_FROM_BIN + "909/DVSNETClient.so";
     return FileExists(beside) || !FileExists(installed) ? beside : installed;
 }
 

@@ -13,7 +13,8 @@ class TFind_Hisi {
     using TNotify = std::function<void(const TDevInfo& record)>;
 
     // Loads GetAppPath + "909/DVSNETClient.so" (or path); a failed load is not reported, and
-    // every later operation then does nothing.
+    // every later operation then does nothing. Only an absolute path is loaded: a relative one
+    // would be looked up from the working folder, where anyone may have planted a library.
     TFind_Hisi();
     explicit TFind_Hisi(const std::string& path);
     // Stops the library's search (it returns only when no callback runs or can start), then unloads.
@@ -22,8 +23,12 @@ class TFind_Hisi {
     TFind_Hisi& operator=(const TFind_Hisi&) = delete;
 
     bool Loaded() const { return FModule != nullptr; }
+    // The path was not absolute (the program's folder unknown): nothing was loaded.
+    bool PathUnknown() const { return FPathUnknown; }
     void SetNotification(TNotify notify) { FNotify = std::move(notify); }
     bool Search();
+    // The library in the program's folder exeDir; empty when that folder is unknown.
+    static std::string LibraryPath(const std::string& exeDir);
     static std::string LibraryPath();
 
   private:
@@ -32,6 +37,7 @@ class TFind_Hisi {
                       const char* auxText, const char* dns, intptr_t auxWord, intptr_t auxValue,
                       intptr_t dhcp, void* context);
     void* FModule = nullptr;
+    bool FPathUnknown = false;
     TNotify FNotify;
     std::atomic<bool> FLive{true};
 };

@@ -57,6 +57,24 @@ int TTools_Net::CompareDotted(const std::string& a, const std::string& b) {
     return 0;
 }
 
+bool TTools_Net::IsDottedIPv4(const std::string& text) {
+    int parts = 0;
+    size_t i = 0;
+    while (parts < 4) {
+        size_t start = i;
+        int value = 0;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3)
+            value = value * 10 + (text[i++] - '0');
+        size_t digits = i - start;
+        if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
+        if (++parts < 4) {
+            if (i >= text.size() || text[i] != '.') return false;
+            ++i;
+        }
+    }
+    return i == text.size();
+}
+
 bool TTools_Net::HttpGetText(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
                              const std::string& Password) {
     try {

@@ -1,11 +1,13 @@
-// A UDP listener: one socket bound on all local addresses, broadcast on, and a receive thread
-// that hands every datagram (at most 1024 bytes) to the main thread through platform::Synchronize.
+// A UDP listener: one socket bound on all local addresses, broadcast on, drained into a queue of
+// its own, whose datagrams (at most 1024 bytes each) go to the main thread in batches through
+// platform::Synchronize.
 #pragma once
 
-#include "platform/Fd.h"
+#include "platform/DatagramReceiver.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -30,16 +32,21 @@ class TUdpListener : public IDatagramPort {
     TReceive OnReceive;
     // Binds port on all local addresses and starts receiving; false when the port is taken.
     bool Activate(int port);
-    void Deactivate();
-    bool Active() const { return FSocket.Valid(); }
+    // Stop, then Join: a search stops all its listeners first, then waits for them together.
+    void Stop();
+    void Join();
+    void Deactivate() {
+        Stop();
+        Join();
+    }
+    bool Active() const { return FActive; }
     int Port() const { return FPort; }
     // Sends from the listener's own socket (the replies then come back to it).
     bool SendTo(const std::string& data, const std::string& ip, int port) override;
 
   private:
-    void Run();
-    platform::TFd FSocket;
+    std::unique_ptr<platform::TDatagramReceiver> FReceiver;
     int FPort = 0;
+    bool FActive = false;
     std::atomic<bool> FStop{false};
-    std::thread FThread;
 };

@@ -1,6 +1,7 @@
 #include "SR_Zolt.h"
 
 #include "platform/Broadcast.h"
+#include "platform/DatagramReceiver.h"
 #include "platform/Fd.h"
 
 #include <arpa/inet.h>
@@ -279,38 +280,36 @@ bool ParseZoltReply(std::string_view d, TDevInfo& r) {
 }
 
 struct TTZoltSeries::TRecvThread {
-    platform::TFd Socket;
+    // The socket is drained into a queue of its own and the answers go to the main thread in
+    // batches: a slow hand-over never leaves the kernel to drop the answers of a large site.
+    platform::TDatagramReceiver Receiver;
     TOnDeviceFound OnFound;
     std::atomic<bool> Stop{false};
-    std::atomic<bool> Done{false};
-    std::thread Thread;
 
-    void Run() {
-        using TClock = std::chrono::steady_clock;
-        auto end = TClock::now() + std::chrono::milliseconds(platform::Scaled(ReceiverLife));
-        char buf[1024];
-        TDevInfo record;
-        int idle = 0, handled = 0;
-        while (idle < MaxIdleWaits && handled < MaxReplies && !Stop && TClock::now() < end) {
-            int ready = platform::WaitFd(Socket.Get(), POLLIN, platform::Scaled(IdleWait));
-            if (ready < 0) break;
-            if (ready == 0) {
-                ++idle;
-                continue;
+    bool Start(platform::TFd socket) {
+        platform::TDatagramReceiver::TLimits limits;
+        limits.IdleWaitMs = platform::Scaled(IdleWait);
+        limits.MaxIdleWaits = MaxIdleWaits;
+        limits.LifeMs = platform::Scaled(ReceiverLife);
+        limits.MaxDatagrams = MaxReplies;
+        return Receiver.Start(std::move(socket), [this](std::vector<platform::TDatagram>& batch) {
+            std::vector<TDevInfo> found;
+            for (const platform::TDatagram& d : batch) {
+                TDevInfo record;
+                if (!ParseZoltReply(d.Data, record)) continue;
+                record.Source = d.FromIP;
+                found.push_back(std::move(record));
             }
-            // A datagram longer than the buffer is discarded whole, never read cut.
-            ssize_t n = platform::RecvSome(Socket.Get(), buf, sizeof buf, MSG_TRUNC);
-            if (n <= 0 || static_cast<size_t>(n) > sizeof buf) continue;
-            ++handled;
-            if (!ParseZoltReply(std::string_view(buf, static_cast<size_t>(n)), record) || !OnFound) continue;
+            if (found.empty() || !OnFound) return;
             platform::Synchronize(
                 [&] {
-                    if (!Stop) OnFound(&record);
+                    for (const TDevInfo& r : found) {
+                        if (Stop) return;
+                        OnFound(&r);
+                    }
                 },
                 &Stop);
-        }
-        Socket.Reset();
-        Done = true;
+        }, limits);
     }
 };
 
@@ -326,10 +325,12 @@ void TTZoltSeries::StopSearches() {
         std::lock_guard g(FReceiversLock);
         receivers.swap(FReceivers);
     }
-    for (auto& r : receivers)
+    for (auto& r : receivers) {
         r->Stop = true;
+        r->Receiver.RequestStop();
+    }
     for (auto& r : receivers)
-        if (r->Thread.joinable()) r->Thread.join();
+        r->Receiver.Join();
 }
 
 bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnDeviceFound OnFound) {
@@ -337,8 +338,8 @@ bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnD
         // Receivers that ended are joined here, so that none is ever left behind.
         std::lock_guard g(FReceiversLock);
         for (auto it = FReceivers.begin(); it != FReceivers.end();) {
-            if ((*it)->Done) {
-                (*it)->Thread.join();
+            if ((*it)->Receiver.Done()) {
+                (*it)->Receiver.Join(); // closes its socket: port 3565 is free again
                 it = FReceivers.erase(it);
             } else {
                 ++it;
@@ -347,6 +348,8 @@ bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnD
     }
     platform::TFd s(platform::OpenSocket(SOCK_DGRAM, false, true));
     if (!s.Valid()) return false;
+    // Before the request goes out: the answers of a large site come in one burst.
+    platform::AskReceiveBuffer(s.Get(), platform::TDatagramReceiver::ReceiveBuffer);
     in_addr local{};
     std::string bindTo = inet_pton(AF_INET, LocalAddress.c_str(), &local) == 1 ? LocalAddress : "";
     if (!platform::BindIPv4(s.Get(), bindTo, SearchPort)) return false;
@@ -359,15 +362,9 @@ bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnD
         sendto(s.Get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
     }
     auto r = std::make_unique<TRecvThread>();
-    r->Socket = std::move(s);
     r->OnFound = std::move(OnFound);
-    TRecvThread* raw = r.get();
     std::lock_guard g(FReceiversLock);
-    try {
-        raw->Thread = std::thread([raw] { raw->Run(); });
-    } catch (const std::system_error&) {
-        return false;
-    }
+    if (!r->Start(std::move(s))) return false;
     FReceivers.push_back(std::move(r));
     return true;
 }

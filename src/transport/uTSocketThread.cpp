@@ -1,5 +1,7 @@
 #include "uTSocketThread.h"
 
+#include "platform/DatagramReceiver.h"
+
 #include "Tools.h"
 #include "base/MessageText.h"
 #include "base/Progress.h"
@@ -430,6 +432,7 @@ int TSocketThread::SearchCameras(TCtpSearchList& List, const std::string& Wanted
     platform::TFd socket(platform::OpenSocket(SOCK_DGRAM, true, true));
     if (!socket.Valid()) return 0;
     int s = socket.Get();
+    platform::AskReceiveBuffer(s, platform::TDatagramReceiver::ReceiveBuffer);
     // A port already taken is no failure: the system then picks the source port.
     (void)platform::BindIPv4(s, "", CtpSearchPort);
     int count = 0;
@@ -457,10 +460,20 @@ int TSocketThread::SearchCameras(TCtpSearchList& List, const std::string& Wanted
             int64_t wait = std::min<int64_t>(silence, left.count());
             if (platform::WaitFd(s, POLLIN, wait) <= 0) break;
             char buf[512];
-            ssize_t n = platform::RecvSome(s, buf, sizeof buf, 0);
-            if (n < 0) break;
+            sockaddr_in from{};
+            socklen_t fromLen = sizeof from;
+            ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
             TCtpSearchRecord r;
             if (!ParseCtpSearchReply(std::string(buf, static_cast<size_t>(n)), r)) continue;
+            // Only a camera speaks for itself: a reply naming another host's address is not that
+            // host's version.
+            char sender[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
+            if (r.IP != sender) continue;
             bool found = !Wanted.empty() && r.IP == Wanted && List.count(r.IP) == 0;
             List.emplace(r.IP, r);
             ++count;

@@ -46,7 +46,8 @@ TEST_F(LanSearch, EverySeriesIsFoundWithItsSeriesAndTheJsonIsValid) {
     o.Format = "json";
     o.Rounds = 20; // every tick probes again: a loaded machine gets its chances
     std::ostringstream out;
-    ASSERT_EQ(RunSearch(o, out), 0);
+    std::ostringstream notes;
+    ASSERT_EQ(RunSearch(o, out, notes), 0);
     std::string json = out.str();
     for (auto& cam : sim.Cameras()) {
         std::string port = "\"port\": " + std::to_string(cam->Port());

@@ -165,12 +165,76 @@ TEST_F(Search, BinaryFollowUpsAreBoundedPerRound) {
     for (int i = 0; i < 3; ++i)
         S.OnDatagram(offer, "127.0.0.9", 6801); // the same offer again: one follow-up
     EXPECT_EQ(Net.Ports[5].Sent.size(), 1u);
-    for (int i = 0; i < 200; ++i)
-        S.OnDatagram(offer, "127.0.0." + std::to_string(i), 6801);
-    EXPECT_LE(Net.Ports[5].Sent.size(), static_cast<size_t>(TDeviceSearch::MaxFollowUps));
+    // 200 cameras of one dialect each get their follow-up in one round; past the bound, none.
+    for (int i = 0; i < 199; ++i)
+        S.OnDatagram(offer, "127.0.1." + std::to_string(i), 6801);
+    EXPECT_EQ(Net.Ports[5].Sent.size(), 200u);
+    for (int i = 0; i < 100; ++i)
+        S.OnDatagram(offer, "127.0.2." + std::to_string(i), 6801);
+    EXPECT_EQ(Net.Ports[5].Sent.size(), static_cast<size_t>(TDeviceSearch::MaxFollowUps));
     S.Tick(); // a new round: the probe and new follow-ups again
     size_t before = Net.Ports[5].Sent.size();
     S.OnDatagram(offer, "127.0.0.9", 6801);
     EXPECT_EQ(Net.Ports[5].Sent.size(), before + 1);
     EXPECT_EQ(S.Count(), 0u) << "offers list nothing";
+}
+
+TEST_F(Search, ACameraThatAnsweredForItselfKeepsItsRowWhateverMacAStrangerClaims) {
+    TDevInfo real = Device(2, "MAC1", "10.0.0.7", 81, "real");
+    real.Source = "10.0.0.7";
+    S.OnFound(real);
+    // The same MAC from another sender, naming another camera: ignored, the row stays the real one.
+    TDevInfo stranger = Device(2, "MAC1", "10.0.0.99", 80, "stranger");
+    stranger.Source = "10.0.0.50";
+    S.OnFound(stranger);
+    ASSERT_EQ(S.Count(), 1u);
+    EXPECT_EQ(S.Row(0).IP, "10.0.0.7");
+    EXPECT_EQ(S.Row(0).Source, "10.0.0.7");
+    // A camera that moves answers for itself from its new address: its row follows, as designed.
+    TDevInfo moved = Device(2, "MAC1", "10.0.0.8", 81, "real");
+    moved.Source = "10.0.0.8";
+    S.OnFound(moved);
+    EXPECT_EQ(S.Row(0).IP, "10.0.0.8");
+    // A row that no sender vouched for is replaced by the camera's own answer.
+    TDevInfo told = Device(2, "MAC2", "10.0.0.20", 81, "told");
+    told.Source = "10.0.0.1";
+    S.OnFound(told);
+    TDevInfo itself = Device(2, "MAC2", "10.0.0.21", 81, "itself");
+    itself.Source = "10.0.0.21";
+    S.OnFound(itself);
+    EXPECT_EQ(Ips(S), (std::vector<std::string>{"10.0.0.8", "10.0.0.21"}));
+}
+
+TEST_F(Search, TheListHoldsAtMost4096DevicesAndSaysSoOnce) {
+    int told = 0;
+    S.OnFull = [&] { ++told; };
+    for (int i = 0; i < 5000; ++i)
+        S.OnFound(Device(2, "M" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), 81));
+    EXPECT_EQ(S.Count(), TDeviceSearch::MaxRows);
+    EXPECT_EQ(told, 1);
+    // Known devices are still refreshed; after a Find the list fills again and may say so again.
+    TDevInfo known = Device(2, "M0", "10.0.0.0", 82);
+    S.OnFound(known);
+    EXPECT_EQ(S.FindRowByMac("M0")->HttpPort, 82);
+    S.Find();
+    for (int i = 0; i < 4097; ++i)
+        S.OnFound(Device(2, "N" + std::to_string(i), "10.1.0.1", 81));
+    EXPECT_EQ(told, 2);
+}
+
+TEST_F(Search, ADatagramsSenderIsKeptAndADdnsReplyFromAStrangerTouchesNothing) {
+    // An information reply of the binary dialect, sent from 127.0.0.9 and naming 127.0.0.9.
+    std::string info(160, '\0');
+    info.replace(0, 8, std::string("\x10\x10\x12\x8F\0\0\x98\0", 8));
+    info.replace(8, 9, "127.0.0.9");
+    info[88] = 0x51;
+    info.replace(96, 6, "\x01\x02\x03\x04\x05\x06");
+    S.OnDatagram(info, "127.0.0.9", 6801);
+    ASSERT_EQ(S.Count(), 1u);
+    EXPECT_EQ(S.Row(0).Source, "127.0.0.9");
+    EXPECT_TRUE(S.Row(0).AnsweredForItself());
+    // The same information from a stranger: it names an address it was not sent from.
+    S.OnDatagram(info, "127.0.0.66", 6801);
+    ASSERT_EQ(S.Count(), 1u);
+    EXPECT_EQ(S.Row(0).Source, "127.0.0.9");
 }

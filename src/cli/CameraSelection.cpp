@@ -1,0 +1,86 @@
+#include "CameraSelection.h"
+
+#include "SearchCommand.h"
+#include "app/UpgradeInput.h"
+#include "base/Text.h"
+#include "discovery/Tools_Net.h"
+#include "transport/Tools.h"
+
+#include <map>
+
+std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std::string& wanted,
+                                    const std::string& user, const std::string& password,
+                                    std::vector<TLeftOut>& leftOut) {
+    std::vector<TCamera> cameras;
+    for (const TDevInfo& d : rows) {
+        const char* series = SeriesName(d.DevType);
+        std::string reason;
+        if (!series)
+            reason = "no series of this tool";
+        else if (wanted.find(series[0]) == std::string::npos)
+            continue;
+        else if (!TTools_Net::IsDottedIPv4(d.IP))
+            reason = "its address is no dotted IPv4 address";
+        else if (d.Source.empty())
+            reason = "its sender is unknown";
+        else if (d.IP != d.Source)
+            reason = "it names an address it was not sent from";
+        else if (d.HttpPort < 1)
+            reason = "its port is outside 1 to 65535";
+        if (!reason.empty()) {
+            leftOut.push_back({d, reason});
+            continue;
+        }
+        TCamera c;
+        c.IP = d.IP;
+        c.Port = std::to_string(d.HttpPort);
+        c.Series = series[0];
+        c.User = user;
+        c.Password = password;
+        c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
+        cameras.push_back(c);
+    }
+    return cameras;
+}
+
+namespace {
+
+// A MAC that tells a camera apart: twelve hexadecimal digits, not all zero.
+std::string MacKey(const std::string& mac) {
+    std::string m = NormalizeMac(TrimText(mac));
+    if (m.size() != 12 || m.find_first_not_of("0123456789ABCDEF") != std::string::npos ||
+        m == "000000000000")
+        return {};
+    return m;
+}
+
+} // namespace
+
+std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras, std::vector<std::string>& merged) {
+    std::vector<TCamera> out;
+    std::map<std::string, size_t> byAddress, byMac;
+    for (const TCamera& c : cameras) {
+        std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
+        std::string mac = MacKey(c.Mac);
+        const size_t none = out.size();
+        size_t same = none;
+        const char* why = "the same address and port";
+        if (auto a = byAddress.find(address); a != byAddress.end()) {
+            same = a->second;
+        } else if (auto m = mac.empty() ? byMac.end() : byMac.find(mac); m != byMac.end()) {
+            same = m->second;
+            why = "the same MAC";
+        }
+        if (same != none) {
+            const TCamera& kept = out[same];
+            std::string keptName = EscapeControls(ValidUtf8(kept.Name()));
+            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName + " (" +
+                             kept.Series + ") are one camera (" + why + "): one session, as " + keptName);
+            continue;
+        }
+        byAddress[address] = out.size();
+        if (!mac.empty()) byMac[mac] = out.size();
+        out.push_back(c);
+    }
+    return out;
+}

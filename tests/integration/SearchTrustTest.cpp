@@ -1,0 +1,256 @@
+// What a batch believes of the search on a LAN with strangers on it: spoofed replies, a stranger
+// claiming a real camera's MAC, host names and junk, one camera named twice, too many cameras;
+// and the search's own receivers under load.
+#include "cli/BatchCommand.h"
+#include "cli/SearchCommand.h"
+#include "discovery/SR.h"
+#include "discovery/UdpListener.h"
+#include "lang/Lang.h"
+#include "transport/SR_Zolt.h"
+
+#include "SimDemo.h"
+#include "SimSearch.h"
+#include "support/Sandbox.h"
+#include "support/SimSupport.h"
+#include "support/TestHttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <set>
+#include <sstream>
+#include <thread>
+
+using namespace testsupport;
+
+namespace {
+
+// A host on the LAN that answers every MO_I and CTP search with what it is told to, from
+// 127.0.0.1 whatever its replies name.
+class TSpoofer {
+  public:
+    TSpoofer() {
+        for (int port : {10000, 7999}) {
+            platform::TFd s(platform::OpenSocket(SOCK_DGRAM, true));
+            EXPECT_TRUE(platform::BindIPv4(s.Get(), "127.255.255.255", port));
+            FListen.push_back(std::move(s));
+        }
+        FReply = platform::TFd(platform::OpenSocket(SOCK_DGRAM));
+        EXPECT_TRUE(platform::BindIPv4(FReply.Get(), "127.0.0.1", 0));
+    }
+    ~TSpoofer() {
+        FStop = true;
+        if (FThread.joinable()) FThread.join();
+    }
+    void Start() {
+        FThread = std::thread([this] { Run(); });
+    }
+    std::vector<std::string> MoiReplies, CtpReplies;
+
+  private:
+    void Run() {
+        pollfd p[2] = {{FListen[0].Get(), POLLIN, 0}, {FListen[1].Get(), POLLIN, 0}};
+        while (!FStop) {
+            if (poll(p, 2, 20) <= 0) continue;
+            for (int i = 0; i < 2; ++i) {
+                if (!(p[i].revents & POLLIN)) continue;
+                char buf[2048];
+                sockaddr_in from{};
+                socklen_t len = sizeof from;
+                ssize_t n = recvfrom(p[i].fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+                if (n <= 0) continue;
+                for (const std::string& r : i == 0 ? MoiReplies : CtpReplies)
+                    sendto(FReply.Get(), r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+            }
+        }
+    }
+    std::vector<platform::TFd> FListen;
+    platform::TFd FReply;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+std::string MoiReplyNaming(const std::string& address, int port, const std::string& macHex) {
+    sim::TSearchIdentity id;
+    id.Series = sim::TSeries::F;
+    id.Address = address;
+    id.HttpPort = port;
+    id.Name = "STRANGER";
+    id.SysVersion = "48.2.0.10";
+    id.AppVersion = "2.4.8.6";
+    for (size_t i = 0; i < 6 && macHex.size() == 12; ++i)
+        id.Mac[i] = static_cast<unsigned char>(std::stoi(macHex.substr(2 * i, 2), nullptr, 16));
+    return sim::SearchAnswers(id, MoiProbe()).at(0);
+}
+
+class SearchTrust : public TSandbox {
+  protected:
+    void SetUp() override {
+        TSandbox::SetUp();
+        setenv("LANG", "C", 1);
+        unsetenv("LC_ALL");
+    }
+    void TearDown() override {
+        Sim.reset();
+        SetLangDir("");
+        TSandbox::TearDown();
+    }
+    void Start(std::vector<sim::TCameraConfig> cameras) {
+        for (auto& c : cameras)
+            c.RebootMs = 1000;
+        Sim = std::make_unique<sim::TSimulation>(Root + "fm", cameras, "127.0.0.1", 0, true);
+    }
+    TCliBatchOptions Options() {
+        TCliBatchOptions o;
+        o.FromSearch = true;
+        o.Rounds = 3;
+        o.External = false;
+        o.FirmwareServer = Sim->Firmware().BaseURL();
+        o.Lang = "en";
+        o.Json = true;
+        return o;
+    }
+    // The batch's exit status; its report goes to out, what it says on the side to notes.
+    int Run(const TCliBatchOptions& o, std::string& out, std::string& notes) {
+        std::ostringstream s;
+        std::istringstream in;
+        testing::internal::CaptureStderr();
+        int rc = RunBatch(o, in, s);
+        notes = testing::internal::GetCapturedStderr();
+        out = s.str();
+        return rc;
+    }
+    std::unique_ptr<sim::TSimulation> Sim;
+};
+
+} // namespace
+
+TEST_F(SearchTrust, SpoofedRepliesGetNoLoginAndAStolenMacDivertsNothing) {
+    Start(DemoOf({sim::TSeries::F}));
+    const sim::TSimCamera& real = *Sim->Cameras()[0];
+    // The real camera's MAC, as a stranger on the LAN would see it in the camera's own replies.
+    std::ostringstream json, notes;
+    TCliSearchOptions so;
+    so.Format = "json";
+    so.External = false;
+    ASSERT_EQ(RunSearch(so, json, notes), 0);
+    size_t at = json.str().find("\"mac\": \"");
+    ASSERT_NE(at, std::string::npos) << json.str();
+    std::string mac = json.str().substr(at + 8, 12);
+    EXPECT_NE(json.str().find("\"source\": \"127.0.0.1\""), std::string::npos) << json.str();
+
+    TTestHttpServer named("127.0.0.5"), thief("127.0.0.6"), host("127.0.0.7");
+    TSpoofer spoofer;
+    spoofer.MoiReplies = {MoiReplyNaming("127.0.0.5", named.Port(), "0253AA000001"),
+                          MoiReplyNaming("127.0.0.6", thief.Port(), mac),
+                          MoiReplyNaming("0.0.0.0", 0, "")};
+    spoofer.CtpReplies = {"REPLY\r\n-ip localhost\r\n-portctp " + std::to_string(host.Port()) +
+                              "\r\n-mac 02:53:AA:00:00:02\r\n",
+                          "REPLY"};
+    spoofer.Start();
+    TCliBatchOptions o = Options();
+    o.Check = true;
+    o.Firmware = "system";
+    std::string out, said;
+    EXPECT_EQ(Run(o, out, said), 0) << out << said;
+    // One session, the real camera's; nothing reached the hosts the strangers named.
+    EXPECT_NE(out.find("\"sessions\": 1,"), std::string::npos) << out;
+    EXPECT_NE(out.find("{\"camera\": {\"ip\": \"127.0.0.1\", \"port\": " + std::to_string(real.Port())),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(named.RequestCount() + thief.RequestCount() + host.RequestCount(), 0u);
+    EXPECT_NE(said.find("left out: F 127.0.0.5:" + std::to_string(named.Port()) +
+                        " from 127.0.0.1: it names an address it was not sent from"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("left out: E localhost:" + std::to_string(host.Port()) +
+                        " from 127.0.0.1: its address is no dotted IPv4 address"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("127.0.0.6"), std::string::npos) << "the stolen MAC never even made a row: " << said;
+    // Each left-out row is named once, however many rounds repeated it.
+    EXPECT_EQ(said.find("127.0.0.5"), said.rfind("127.0.0.5")) << said;
+}
+
+TEST_F(SearchTrust, ACameraNamedTwiceIsUpgradedOnce) {
+    Start(DemoOf({sim::TSeries::F}));
+    const sim::TSimCamera& cam = *Sim->Cameras()[0];
+    std::string port = std::to_string(cam.Port());
+    WriteFile(Root + "twice.csv", "ip,port,series\r\n127.0.0.1," + port + ",F\r\n127.0.0.1," + port + ",F\r\n");
+    TCliBatchOptions o = Options();
+    o.FromSearch = false;
+    o.CamerasFile = Root + "twice.csv";
+    o.Firmware = "system";
+    o.Jobs = 2;
+    std::string out, said;
+    EXPECT_EQ(Run(o, out, said), 0) << out << said;
+    EXPECT_EQ(cam.Upgrades(), 1);
+    EXPECT_NE(out.find("\"sessions\": 1,"), std::string::npos) << out;
+    EXPECT_NE(said.find("are one camera (the same address and port)"), std::string::npos) << said;
+}
+
+TEST_F(SearchTrust, ASearchFindingMoreCamerasThanAllowedStartsNothing) {
+    Start(sim::ManyCameras("127.0.0.1", 3));
+    TCliBatchOptions o = Options();
+    o.MaxCameras = 2;
+    std::string out, said;
+    EXPECT_EQ(Run(o, out, said), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(said.find("the search found 3 cameras, more than --max-cameras 2: no session started"),
+              std::string::npos)
+        << said;
+    for (const auto& c : Sim->Cameras())
+        EXPECT_EQ(c->Upgrades(), 0);
+}
+
+TEST_F(SearchTrust, EverySimulatedCameraAnswersForItselfWithAMacOfItsOwn) {
+    Start(sim::ManyCameras("127.0.0.1", 25));
+    std::ostringstream notes;
+    CreateZoltSeries(); // as the command line's start does
+    std::vector<TDevInfo> rows = SearchLan(3, false, notes);
+    ReleaseZoltSeries();
+    std::set<std::string> macs, names;
+    for (const TDevInfo& r : rows) {
+        if (!SeriesName(r.DevType)) continue;
+        EXPECT_TRUE(r.AnsweredForItself()) << r.IP << " from " << r.Source;
+        macs.insert(r.MACHex);
+        names.insert(r.IP + ":" + std::to_string(r.HttpPort));
+    }
+    EXPECT_EQ(names.size(), 25u);
+    EXPECT_EQ(macs.size(), 25u);
+}
+
+TEST(SearchListener, LosesNothingWhileItsHandOverWaits) {
+    TUdpListener listener;
+    std::atomic<int> got{0};
+    listener.OnReceive = [&](const std::string&, const std::string& from, int) {
+        if (from == "127.0.0.1") ++got;
+    };
+    int port = 0;
+    for (int p = 30000; p < 31000 && !port; ++p)
+        if (listener.Activate(p)) port = p;
+    ASSERT_NE(port, 0);
+    platform::TFd tx(platform::OpenSocket(SOCK_DGRAM));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    constexpr int kBurst = 3000;
+    std::string answer(300, 'a');
+    // The main thread is busy (the hand-over cannot run) while a large site answers.
+    platform::Synchronize([&] {
+        for (int i = 0; i < kBurst; ++i) {
+            sendto(tx.Get(), answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            if (i % 100 == 99) platform::Sleep(5, 5);
+        }
+    });
+    for (int i = 0; i < 400 && got < kBurst; ++i)
+        platform::Sleep(10, 10);
+    EXPECT_EQ(got.load(), kBurst);
+    listener.Deactivate();
+}

@@ -1,0 +1,93 @@
+// Which search rows a batch may send a login to, and one session per camera.
+#include "cli/CameraSelection.h"
+#include "discovery/Tools_Net.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TDevInfo Row(int type, const std::string& ip, int port, const std::string& source, const std::string& mac = "") {
+    TDevInfo d;
+    d.DevType = type;
+    d.IP = ip;
+    d.HttpPort = static_cast<uint16_t>(port);
+    d.Source = source;
+    d.MAC = mac;
+    d.MACHex = NormalizeMac(mac);
+    return d;
+}
+
+TCamera Camera(const std::string& ip, const std::string& port, char series, const std::string& mac = "") {
+    TCamera c;
+    c.IP = ip;
+    c.Port = port;
+    c.Series = series;
+    c.Mac = mac;
+    return c;
+}
+
+} // namespace
+
+TEST(DottedIPv4, OnlyFourDecimalNumbersUpTo255) {
+    for (const char* good : {"0.0.0.0", "127.0.0.1", "192.168.1.255", "10.20.30.40"})
+        EXPECT_TRUE(TTools_Net::IsDottedIPv4(good)) << good;
+    for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.", ".127.0.0.1", "127.0.0.256", "127.0.0.01",
+                            "127.0.0.1 ", " 127.0.0.1", "127..0.1", "0x7f.0.0.1", "127.0.0.1:80", "1234.0.0.1",
+                            "127.0.0.-1", "127.0.0.1\n", "2130706433"})
+        EXPECT_FALSE(TTools_Net::IsDottedIPv4(bad)) << bad;
+}
+
+TEST(TrustedCameras, OnlyRowsThatAnsweredForThemselvesWithAUsablePortAndSeries) {
+    std::vector<TDevInfo> rows = {
+        Row(2, "127.0.0.1", 8081, "127.0.0.1", "02:53:46:00:00:01"), // F, answered for itself
+        Row(2, "127.0.0.5", 8082, "127.0.0.1"),                      // names another host
+        Row(5, "localhost", 81, "127.0.0.1"),                        // a host name
+        Row(5, "", 0, "127.0.0.1"),                                  // a junk reply
+        Row(8, "127.0.0.2", 0, "127.0.0.2"),                         // port 0
+        Row(4, "127.0.0.3", 80, ""),                                 // the external library's: no series
+        Row(8, "127.0.0.4", 81, ""),                                 // no sender known
+        Row(10, "127.0.0.6", 81, "127.0.0.6"),                       // C, but only E,F,H are wanted
+        Row(8, "127.0.0.7", 82, "127.0.0.7", "0102030405aa"),        // H, answered for itself
+    };
+    std::vector<TLeftOut> leftOut;
+    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut);
+    ASSERT_EQ(cams.size(), 2u);
+    EXPECT_EQ(cams[0].Name(), "127.0.0.1:8081");
+    EXPECT_EQ(cams[0].Series, 'F');
+    EXPECT_EQ(cams[0].User, "op");
+    EXPECT_EQ(cams[0].Password, "pw");
+    EXPECT_EQ(cams[0].Mac, "025346000001");
+    EXPECT_EQ(cams[1].Name(), "127.0.0.7:82");
+    EXPECT_EQ(cams[1].Mac, "0102030405AA");
+    std::vector<std::string> why;
+    for (const TLeftOut& l : leftOut)
+        why.push_back(l.Row.IP + " " + l.Reason);
+    EXPECT_EQ(why, (std::vector<std::string>{"127.0.0.5 it names an address it was not sent from",
+                                             "localhost its address is no dotted IPv4 address",
+                                             " its address is no dotted IPv4 address",
+                                             "127.0.0.2 its port is outside 1 to 65535",
+                                             "127.0.0.3 no series of this tool",
+                                             "127.0.0.4 its sender is unknown"}));
+}
+
+TEST(OneSessionPerCamera, TheSameAddressAndPortOrTheSameMacIsOneSession) {
+    std::vector<TCamera> cams = {
+        Camera("127.0.0.1", "8081", 'F', "02:53:46:00:00:01"),
+        Camera(" 127.0.0.1", "08081", 'H'),                    // the same address and port, written otherwise
+        Camera("127.0.0.1", "8082", 'H', "025346000001"),      // the same MAC in another form
+        Camera("127.0.0.1", "8083", 'H', "000000000000"),      // a MAC that tells nothing
+        Camera("127.0.0.1", "8084", 'H', "00:00:00:00:00:00"), // ... is never a key
+        Camera("127.0.0.2", "8081", 'T'),                      // another address: another camera
+    };
+    std::vector<std::string> merged;
+    std::vector<TCamera> one = OneSessionPerCamera(cams, merged);
+    std::vector<std::string> names;
+    for (const TCamera& c : one)
+        names.push_back(c.Name());
+    EXPECT_EQ(names, (std::vector<std::string>{"127.0.0.1:8081", "127.0.0.1:8083", "127.0.0.1:8084",
+                                               "127.0.0.2:8081"}));
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[0], " 127.0.0.1:08081 (H) and 127.0.0.1:8081 (F) are one camera (the same address and "
+                         "port): one session, as 127.0.0.1:8081");
+    EXPECT_NE(merged[1].find("(the same MAC)"), std::string::npos) << merged[1];
+}
