@@ -17,8 +17,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Four cameras of the demo's series and an H camera that refuses every upload.
-"$sim" --cameras 4 --camera series=H,fault=upload-500,reboot-ms=1000 --seconds 300 > "$work/sim.out" &
+# Four cameras of the demo's series and an H camera that refuses every upload, all with a password
+# that appears nowhere else.
+secret="vault-$$-$RANDOM-pw"
+cams=""
+for s in E F H T; do cams="$cams --camera series=$s,password=$secret"; done
+# shellcheck disable=SC2086
+"$sim" $cams --camera series=H,fault=upload-500,reboot-ms=1000,password=$secret --seconds 300 > "$work/sim.out" &
 sim_pid=$!
 for _ in $(seq 100); do grep -q '^ready' "$work/sim.out" && break; sleep 0.1; done
 grep -q '^ready' "$work/sim.out" || { echo "the simulator did not start"; exit 1; }
@@ -32,7 +37,7 @@ printf '[camera_sites]\nthis-site ansible_connection=local ansible_python_interp
   > "$work/inventory.ini"
 cat > "$work/vars.json" <<JSON
 {"ipcam_cli": "$cli", "ipcam_cameras": "$work/cameras.csv", "ipcam_firmware_server": "$firmware",
- "ipcam_firmware": "system", "ipcam_password": "530274",
+ "ipcam_firmware": "system", "ipcam_password": "$secret",
  "ipcam_environment": {"IPCAM_BROADCAST_ADDR": "$IPCAM_BROADCAST_ADDR", "IPCAM_TIME_SCALE": "$IPCAM_TIME_SCALE",
                        "LANG": "C"}}
 JSON
@@ -56,7 +61,44 @@ for line in open(sys.argv[1]):
 PY
 }
 
+# Every process's command line and environment, read while the role runs: the password must be
+# in none of them (but the simulator's, whose cameras know it). The watcher reads the password from a file, so its own arguments hold nothing.
+printf '%s' "$secret" > "$work/secret"
+/usr/bin/python3 - "$work/secret" "$work/watch.out" "$work/watch.stop" "$sim_pid" <<'PY' &
+import os, sys, time
+secret = open(sys.argv[1], 'rb').read()
+seen_batch = False
+leaks = set()
+while not os.path.exists(sys.argv[3]):
+    for pid in os.listdir('/proc'):
+        # The simulated cameras know their password; everything else must not show it.
+        if not pid.isdigit() or int(pid) in (os.getpid(), int(sys.argv[4])):
+            continue
+        for part in ('cmdline', 'environ'):
+            try:
+                data = open('/proc/%s/%s' % (pid, part), 'rb').read()
+            except OSError:
+                continue
+            if secret in data:
+                leaks.add('%s %s: %s' % (pid, part, data.replace(b'\0', b' ')[:300].decode('utf-8', 'replace')))
+            if part == 'cmdline' and b'ipcam-upgrade-cli\0batch' in data:
+                seen_batch = True
+    time.sleep(0.02)
+with open(sys.argv[2], 'w') as out:
+    out.write('batch seen\n' if seen_batch else 'batch never seen\n')
+    for leak in sorted(leaks):
+        out.write('leak ' + leak + '\n')
+PY
+watch_pid=$!
+
 play "$work/upgrade.out"
+touch "$work/watch.stop"
+wait "$watch_pid"
+[ "$(cat "$work/watch.out")" = "batch seen" ] || { echo "password watch:"; cat "$work/watch.out"; exit 1; }
+if ls -d "$work"/tmp/ipcam-password.* "$work"/ipcam-password.* 2>/dev/null | grep -q .; then
+  echo "the password file was left behind"; exit 1
+fi
+grep -q "$secret" "$work/upgrade.out" && { echo "the password is in the play's output"; exit 1; }
 got=$(verdicts "$work/upgrade.out" | sort | tr '\n' ' ')
 want="E changed F changed H changed H failed T changed "
 [ "$got" = "$want" ] || { echo "upgrade: got '$got', want '$want'"; cat "$work/upgrade.out"; exit 1; }
@@ -65,4 +107,10 @@ play "$work/check.out" -e ipcam_check=true
 got=$(verdicts "$work/check.out" | sort | tr '\n' ' ')
 want="E ok F ok H ok H ok T ok "
 [ "$got" = "$want" ] || { echo "check: got '$got', want '$want'"; cat "$work/check.out"; exit 1; }
+
+# ansible-playbook --check, an administrator's first dry run: batch --check, every camera reported.
+play "$work/dry.out" --check
+got=$(verdicts "$work/dry.out" | sort | tr '\n' ' ')
+[ "$got" = "$want" ] || { echo "--check: got '$got', want '$want'"; cat "$work/dry.out"; exit 1; }
+grep -q '"update-available"' "$work/dry.out" || { echo "--check compared no versions"; cat "$work/dry.out"; exit 1; }
 echo "ansible role: every camera reported"
