@@ -115,6 +115,7 @@ std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
         }
         platform::Sleep(tick, tickFloor); // late answers
         if (lastWait) *lastWait = std::chrono::steady_clock::now();
+        lan.StopReceiving();
         platform::Synchronize([&] {
             // The dialog's order: IP address ascending, part by part as numbers.
             for (size_t i = 0; i < lan.Engine().Count(); ++i)

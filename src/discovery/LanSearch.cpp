@@ -22,6 +22,13 @@ void TLanSearch::Start() {
 }
 
 void TLanSearch::Shutdown() {
+    StopReceiving();
+    if (FCleared) return;
+    FCleared = true;
+    FEngine.ClearDeviceList();
+}
+
+void TLanSearch::StopReceiving() {
     if (FDown) return;
     FDown = true;
     // Every listener is woken first and they all end together: no one waits for another's poll.
@@ -31,7 +38,6 @@ void TLanSearch::Shutdown() {
     FExternal.reset(); // returns when no callback of the library runs or can start
     for (TUdpListener& l : FListeners)
         l.Join();
-    FEngine.ClearDeviceList();
 }
 
 void TLanSearch::SearchLibrary() {

@@ -24,6 +24,9 @@ class TLanSearch : public ISearchNetwork {
     // Stops everything that could still call into the engine; safe to call again. Never from
     // inside a hand-over.
     void Shutdown();
+    // The first half of Shutdown: nothing calls into the engine any more, its rows stay. Taking
+    // the rows after this never waits for a hand-over that is still busy with a late burst.
+    void StopReceiving();
     TDeviceSearch& Engine() { return FEngine; }
     int ListenerPort(int n) const { return FListeners[static_cast<size_t>(n - 1)].Port(); }
 
@@ -41,4 +44,5 @@ class TLanSearch : public ISearchNetwork {
     TDeviceSearch FEngine;
     std::unique_ptr<TFind_Hisi> FExternal;
     std::atomic<bool> FDown{false};
+    bool FCleared = false;
 };
