@@ -45,10 +45,13 @@ bool ReadCameraList(const TCliBatchOptions& o, std::istream& in, std::vector<TCa
         }
     }
     std::vector<TCameraRow> rows;
-    if (!ParseCameraList(text, rows, error)) {
+    std::vector<std::string> skipped;
+    if (!ParseCameraList(text, rows, error, &skipped)) {
         error = o.CamerasFile + ": " + error;
         return false;
     }
+    for (const std::string& line : skipped)
+        std::cerr << "ipcam-upgrade-cli: " << o.CamerasFile << ": " << line << std::endl;
     bool passwords = false;
     for (TCameraRow& r : rows) {
         passwords = passwords || r.HasPassword;
