@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "app/UpgradeInput.h"
+#include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
 #include "upgrade/uUpgradeFactory.h"
@@ -41,8 +42,8 @@ std::string Optional(const std::optional<std::string>& v) {
     return v ? JsonString(*v) : "null";
 }
 
-const char* const kOutcomes[] = {"upgraded",         "up-to-date", "no-upgrade-offered",
-                                 "update-available", "cancelled",  "failed"};
+const char* const kOutcomes[] = {"upgraded",  "reinstalled", "unchanged", "up-to-date", "no-upgrade-offered",
+                                 "update-available", "cancelled", "failed"};
 
 } // namespace
 
@@ -86,7 +87,7 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
 }
 
 bool EndedWell(const TSessionReport& r) {
-    return r.Outcome == "upgraded" || r.Outcome == "up-to-date" || r.Outcome == "no-upgrade-offered" ||
+    return r.Outcome == "upgraded" || r.Outcome == "reinstalled" || r.Outcome == "up-to-date" || r.Outcome == "no-upgrade-offered" ||
            r.Outcome == "update-available";
 }
 
@@ -138,6 +139,10 @@ void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream&
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    if (FileExists(path) && !IsPrivateFile(path)) {
+        error = "other users can read the password file " + path + ": make it private (chmod 600)";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     std::string line;
     if (!in || (!std::getline(in, line) && !in.eof())) {
