@@ -58,8 +58,8 @@ uint32_t NextCodePoint(std::string_view s, size_t& i) {
 }
 
 bool IsHiddenControl(uint32_t c) {
-    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
-           c == 0x2028 || c == 0x2029;
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
 }
 
 std::string EscapeControls(std::string_view text) {

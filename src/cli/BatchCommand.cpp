@@ -144,8 +144,7 @@ class TBatch {
                 TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
                     if (FOptions.Json) return;
                     std::lock_guard g(FPrint);
-                    FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text
-                         << std::endl;
+                    FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
                 });
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);

@@ -98,13 +98,13 @@ bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::
         }
         std::string series = field(Series);
         if (series.empty()) {
-            if (skipped) skipped->push_back(where + EscapeControls(row.Camera.IP) + " has no series: skipped");
+            if (skipped)
+                skipped->push_back(where + EscapeControls(row.Camera.IP) + " has no series: skipped");
             continue;
         }
         if (series.size() != 1 || std::string("EFHTC").find(static_cast<char>(std::toupper(
                                       static_cast<unsigned char>(series[0])))) == std::string::npos) {
-            error =
-                where + "the series \"" + EscapeControls(series) + "\" is none of E, F, H, T, C";
+            error = where + "the series \"" + EscapeControls(series) + "\" is none of E, F, H, T, C";
             return false;
         }
         row.Camera.Series = static_cast<char>(std::toupper(static_cast<unsigned char>(series[0])));

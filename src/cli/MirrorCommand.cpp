@@ -117,8 +117,7 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
     }
     for (const std::string& f : o.Folders)
         if (!IsSafePackageName(LowerCase(TrimText(f)))) {
-            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(f) << "\" is no folder name"
-                      << std::endl;
+            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(f) << "\" is no folder name" << std::endl;
             return 2;
         }
     TCliEnvironment environment(platform::IDNO, "");

@@ -237,7 +237,8 @@ bool VersionNumber(std::string v, long& n) {
     errno = 0;
     n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
     // Each part is a 32-bit integer, as the camera's own reader takes it; more does not fit.
-    return !v.empty() && end && *end == '\0' && errno != ERANGE && n != -1 && n >= INT32_MIN && n <= INT32_MAX;
+    return !v.empty() && end && *end == '\0' && errno != ERANGE && n != -1 && n >= INT32_MIN &&
+           n <= INT32_MAX;
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "uIUpgrade.h"
 
 #include "ImageCache.h"
-#include "lang/IniFile.h"
 #include "base/Files.h"
+#include "lang/IniFile.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
@@ -334,7 +334,8 @@ constexpr const char kSessionPrefix[] = ".session-";
 // until it has locked it, and exclusively by whoever removes folders left behind, so that a
 // folder being made is never taken for a left-over one.
 platform::TFd LockSessionFolders(const std::string& temp, int how) {
-    platform::TFd fd(open((temp + ".sessions.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    platform::TFd fd(
+        open((temp + ".sessions.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     while (fd.Valid() && flock(fd.Get(), how) != 0)
         if (errno != EINTR) fd.Reset();
     return fd;

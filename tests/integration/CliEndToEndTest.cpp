@@ -57,6 +57,17 @@ class CliEndToEnd : public TSandbox {
                                                  "127.0.0.1", 0, true);
     }
     TCliUpgradeOptions For(sim::TSimCamera& cam) { return OptionsFor(*Sim, cam); }
+    // The F camera of a fresh simulation, upgraded once: it runs the newest system firmware.
+    sim::TSimCamera& AtNewestSystem() {
+        Start();
+        sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
+        auto o = For(f);
+        o.Firmware = "system";
+        int rc = -1;
+        Run(o, rc);
+        EXPECT_EQ(rc, 0);
+        return f;
+    }
     // The log lines without their time stamps (everything up to the stamp's ':' after the time).
     std::vector<std::string> Run(const TCliUpgradeOptions& o, int& rc) {
         std::ostringstream out;
@@ -123,13 +134,10 @@ TEST_F(CliEndToEnd, WrongPasswordStopsAtOnceWithoutAskingTheFirmwareServer) {
 }
 
 TEST_F(CliEndToEnd, NewestVersionAlreadyWithNo) {
-    Start();
-    sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
+    sim::TSimCamera& f = AtNewestSystem();
     auto o = For(f);
     o.Firmware = "system";
     int rc = -1;
-    Run(o, rc); // now at the newest version
-    ASSERT_EQ(rc, 0);
     o.Answer = 7;
     auto lines = Run(o, rc);
     ASSERT_EQ(lines.size(), 4u);
@@ -402,7 +410,8 @@ TEST_F(CliEndToEnd, ALocalPackageTheCameraDidNotTakeIsUnchangedAndAFlashOfItsVer
     EXPECT_EQ(rc, 1);
     EXPECT_NE(json.find("\"outcome\": \"unchanged\", \"key\": \"IDS_OLDVERSIONBACK\""), std::string::npos)
         << json;
-    EXPECT_NE(json.find("\"versionOffered\": null, \"versionAfter\": \"48.2.0.10\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"versionOffered\": null, \"versionAfter\": \"48.2.0.10\""), std::string::npos)
+        << json;
     EXPECT_EQ(f.Upgrades(), 1);
 
     // A camera that takes it: upgraded, judged by the version it reports.
@@ -416,20 +425,13 @@ TEST_F(CliEndToEnd, ALocalPackageTheCameraDidNotTakeIsUnchangedAndAFlashOfItsVer
     EXPECT_EQ(rc, 0);
     EXPECT_NE(json.find("\"outcome\": \"upgraded\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"versionAfter\": \"48.2.0.12\""), std::string::npos) << json;
-
 }
 
 TEST_F(CliEndToEnd, ReinstallFlashesTheRunningVersionAgainAndSaysSo) {
-    Start();
-    sim::TSimCamera& f = *Sim->Find(sim::TSeries::F);
-    auto o = For(f);
-    o.Firmware = "system";
-    int rc = -1;
-    Run(o, rc); // now at the newest version
-    ASSERT_EQ(rc, 0);
-    std::string cli = std::string(IPCAM_CLI_PATH) + " upgrade --ip 127.0.0.1 --port " + std::to_string(f.Port()) +
-                      " --series F --firmware system --json --lang en --firmware-server " +
-                      Sim->Firmware().BaseURL();
+    sim::TSimCamera& f = AtNewestSystem();
+    std::string cli =
+        std::string(IPCAM_CLI_PATH) + " upgrade --ip 127.0.0.1 --port " + std::to_string(f.Port()) +
+        " --series F --firmware system --json --lang en --firmware-server " + Sim->Firmware().BaseURL();
     std::string json = Shell(cli + " --reinstall");
     EXPECT_NE(json.find("\"outcome\": \"reinstalled\", \"key\": \"IDS_IPCWORKING\""), std::string::npos)
         << json;
@@ -470,7 +472,8 @@ TEST(CliProgram, APasswordFileOthersCanReadIsRefusedAsACameraListWithPasswordsIs
     std::string cli = std::string(IPCAM_CLI_PATH);
     for (const char* mode : {"644", "640", "604"}) {
         Shell("chmod " + std::string(mode) + " " + file);
-        for (const char* command : {" upgrade --ip 127.0.0.1 --port 1 --firmware system", " batch --cameras -"}) {
+        for (const char* command :
+             {" upgrade --ip 127.0.0.1 --port 1 --firmware system", " batch --cameras -"}) {
             std::string run = cli + command + " --password-file " + file + " </dev/null";
             EXPECT_EQ(WEXITSTATUS(system((run + " >/dev/null 2>&1").c_str())), 2) << mode << command;
             EXPECT_NE(Shell(run + " 2>&1 >/dev/null").find("other users can read the password file " + file),
@@ -480,10 +483,11 @@ TEST(CliProgram, APasswordFileOthersCanReadIsRefusedAsACameraListWithPasswordsIs
     }
     Shell("chmod 600 " + file);
     // Private: taken, and the session goes on to find no camera there.
-    EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system --password-file " +
-                                  file + " >/dev/null 2>&1")
-                                     .c_str())),
-              1);
+    EXPECT_EQ(
+        WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system --password-file " +
+                            file + " >/dev/null 2>&1")
+                               .c_str())),
+        1);
     Shell("rm -r " + std::string(dir));
 }
 
@@ -491,8 +495,9 @@ TEST_F(CliEndToEnd, AnHttpsFirmwareServerNeverRedirectsToHttp) {
     Start();
     std::string site = Root + "tls/";
     ASSERT_TRUE(ForceDir(site + "fm/system"));
-    WriteFile(site + "fm/system/firmware.txt", "HTTP/1.0 302 Found\r\nLocation: " + Sim->Firmware().BaseURL() +
-                                                   "system/firmware.txt\r\nContent-Length: 0\r\n\r\n");
+    WriteFile(site + "fm/system/firmware.txt",
+              "HTTP/1.0 302 Found\r\nLocation: " + Sim->Firmware().BaseURL() +
+                  "system/firmware.txt\r\nContent-Length: 0\r\n\r\n");
     TTlsServer tls(site, "-HTTP");
     ASSERT_TRUE(tls.Listening());
     auto o = For(*Sim->Find(sim::TSeries::H));
@@ -643,8 +648,8 @@ TEST_F(CliEndToEnd, SessionFoldersOfADeadProcessAreRemovedAndThoseOfALiveOneKept
     sim::TSimCamera& f = *Sim->Cameras()[0];
     // A real run that holds its session folder while its upload waits for an answer.
     std::string port = std::to_string(f.Port()), server = Sim->Firmware().BaseURL();
-    std::vector<const char*> argv = {IPCAM_CLI_PATH, "upgrade",  "--ip",     "127.0.0.1",    "--port",
-                                     port.c_str(),   "--series", "F",        "--firmware",   "system",
+    std::vector<const char*> argv = {IPCAM_CLI_PATH,      "upgrade",      "--ip", "127.0.0.1",  "--port",
+                                     port.c_str(),        "--series",     "F",    "--firmware", "system",
                                      "--firmware-server", server.c_str(), nullptr};
     std::vector<std::string> env = {"IPCAM_TIME_SCALE=1"}; // its upload waits as long as a real one
     for (char** e = environ; *e; ++e)

@@ -356,6 +356,7 @@ TEST_F(Upload, TheFormCarriesTheBaseNameWithNothingThatCouldChangeThePartHead) {
     std::string msg;
     ASSERT_TRUE(u.DoUpgrade(msg)) << msg;
     TCapture c = Capture();
-    EXPECT_EQ(c.Body, Form(c.Boundary, "F_; name=_evil.bin___X-Injected: 1_.bin", "application/octet-stream", image));
+    EXPECT_EQ(c.Body,
+              Form(c.Boundary, "F_; name=_evil.bin___X-Injected: 1_.bin", "application/octet-stream", image));
     EXPECT_EQ(c.Body.find(Temp), std::string::npos) << "the local folder stays here";
 }

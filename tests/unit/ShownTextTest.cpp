@@ -24,7 +24,8 @@ TEST(ShownText, C1ControlsBidiOverridesAndBadUtf8FollowOneRule) {
     for (const char* cp : {"\xE2\x80\xAA", "\xE2\x80\xAD", "\xE2\x81\xA6", "\xE2\x81\xA9", "\xE2\x80\xA8"})
         EXPECT_EQ(EscapeControls(cp).substr(0, 2), "\\u") << cp;
     EXPECT_EQ(EscapeControls("\xE2\x80\xA9\xE2\x81\xAA"), "\\u2029\xE2\x81\xAA") << "isolates end at U+2069";
-    EXPECT_EQ(EscapeControls(std::string("a\x1B[2J\x07\r\n\t\\\x7F", 11)), "a\\x1B[2J\\x07\\r\\n\\t\\\\\\x7F");
+    EXPECT_EQ(EscapeControls(std::string("a\x1B[2J\x07\r\n\t\\\x7F", 11)),
+              "a\\x1B[2J\\x07\\r\\n\\t\\\\\\x7F");
     // Invalid UTF-8 is U+FFFD in the log as in the table and JSON; Japanese stays as it is.
     EXPECT_EQ(EscapeControls("v\xFF\xC0\xAF"), "v\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(EscapeControls("\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9"), "\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9");

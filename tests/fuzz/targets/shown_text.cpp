@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string shown = EscapeControls(in);
     if (!IsValidUtf8(shown) || HoldsHidden(shown)) std::abort();
     std::string json = JsonString(in);
-    if (!IsValidUtf8(json) || HoldsHidden(json) || json.size() < 2 || json.front() != '"' || json.back() != '"')
+    if (!IsValidUtf8(json) || HoldsHidden(json) || json.size() < 2 || json.front() != '"' ||
+        json.back() != '"')
         std::abort();
     std::string csv = CsvField(in);
     if (!IsValidUtf8(csv) || HoldsHidden(csv.substr(0, csv.find_first_of("\r\n")))) std::abort();
