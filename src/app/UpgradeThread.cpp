@@ -67,6 +67,7 @@ void TUpgradeThread::Execute() {
     progress::TScope reporting(OnProgress);
     TUpgradeObject& U = *FUpgrade;
     FReport.Outcome = "failed";
+    FReinstall = false;
     if (Stopped()) return;
     switch (U.Login()) {
     case 0:
@@ -90,7 +91,14 @@ void TUpgradeThread::Execute() {
     if (Stopped()) return;
     LogKey("IDS_UPGRADING");
     std::string message;
-    if (!U.DoUpgrade(message)) {
+    bool uploaded = false;
+    try {
+        uploaded = U.DoUpgrade(message);
+    } catch (const std::exception& e) {
+        // An image that cannot be opened or read: the upload failed, and says why.
+        message = GetLangStr("IDS_UPGRADEFAIL") + EscapeControls(e.what());
+    }
+    if (!uploaded) {
         FLastKey = "IDS_UPGRADEFAIL";
         Log(message);
         return;
@@ -110,7 +118,6 @@ void TUpgradeThread::Execute() {
         return;
     }
     LogKey("IDS_IPCWORKING");
-    FReport.Outcome = "upgraded";
     CheckVersionAfter(U);
 }
 
@@ -132,6 +139,7 @@ bool TUpgradeThread::FetchPackage(TUpgradeObject& U) {
         FReport.Outcome = same ? "up-to-date" : refused ? "no-upgrade-offered" : "update-available";
         return false;
     }
+    FReinstall = same;
     if (same) {
         int answer = platform::MessageBox(GetLangStr("IDS_ISUPDATEFIRM"), GetLangStr("IDS_INFORMATION"),
                                           platform::MB_YESNO | platform::MB_ICONQUESTION);
@@ -166,14 +174,28 @@ bool TUpgradeThread::TakeLocalPackage(TUpgradeObject& U) {
 }
 
 void TUpgradeThread::CheckVersionAfter(TUpgradeObject& U) {
-    // Only a camera that reported its version before and was offered one can be judged; the
-    // others keep the outcome of the probe.
-    if (!FReport.VersionBefore || !FReport.VersionOffered) return;
-    if (!U.ReadCurrentVersion() || TrimText(U.GetCurVersion()).empty()) return;
+    // Only a camera that reported its version before can be judged; the others keep the outcome
+    // of the probe.
+    FReport.Outcome = "upgraded";
+    if (!FReport.VersionBefore) return;
+    if (!U.ReadCurrentVersion() || TrimText(U.GetCurVersion()).empty()) {
+        LogKey("IDS_VERSIONERROR");
+        FReport.Outcome = "failed";
+        return;
+    }
     FReport.VersionAfter = TrimText(U.GetCurVersion());
-    if (U.IsSameVersion(U.GetNewVersion())) return;
+    if (FReport.VersionOffered) {
+        if (U.IsSameVersion(U.GetNewVersion())) {
+            if (FReinstall) FReport.Outcome = "reinstalled";
+            return;
+        }
+        FReport.Outcome = "failed";
+    } else {
+        // A local package names no version: the camera must run another one than before.
+        if (LowerCase(*FReport.VersionAfter) != LowerCase(*FReport.VersionBefore)) return;
+        FReport.Outcome = "unchanged";
+    }
     LogKey("IDS_OLDVERSIONBACK", U.GetCurVersion());
-    FReport.Outcome = "failed";
 }
 
 std::string LogTimeStamp() {

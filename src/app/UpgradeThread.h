@@ -23,8 +23,10 @@ struct TSessionReport {
         std::chrono::system_clock::time_point Time;
         std::string Key, Text;
     };
-    // "upgraded", "up-to-date", "no-upgrade-offered", "update-available" (a check only),
-    // "cancelled" (stopped before its upload) or "failed".
+    // "upgraded", "reinstalled" (the version it ran, flashed again), "unchanged" (a local
+    // package after which the camera runs the version it ran before), "up-to-date",
+    // "no-upgrade-offered", "update-available" (a check only), "cancelled" (stopped before its
+    // upload) or "failed".
     std::string Outcome = "failed";
     std::string Key, Text; // of the last line
     std::optional<std::string> VersionBefore, VersionOffered, VersionAfter;
@@ -98,4 +100,6 @@ class TUpgradeThread {
     std::string FLogText;
     std::string FLastKey;
     TSessionReport FReport;
+    // The camera ran the offered version already and the operator said yes.
+    bool FReinstall = false;
 };

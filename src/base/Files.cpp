@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <random>
 
@@ -91,6 +92,38 @@ bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsi
     ok = fd.Reset() == 0 && ok;
     if (ok && rename(tmp.c_str(), Path.c_str()) == 0) return true;
     unlink(tmp.c_str());
+    return false;
+}
+
+unsigned UmaskFileMode() {
+    // Read where the kernel shows it (Linux 4.7 and later): setting the umask to learn it would
+    // change it for every thread for a moment.
+    std::string status;
+    if (ReadWholeFile("/proc/self/status", status))
+        if (size_t at = status.find("\nUmask:"); at != std::string::npos)
+            return 0666u & ~static_cast<unsigned>(std::strtoul(status.c_str() + at + 7, nullptr, 8));
+    mode_t mask = umask(022);
+    umask(mask);
+    return 0666u & ~static_cast<unsigned>(mask);
+}
+
+bool IsTrustedFolder(const std::string& Dir, std::string& why) {
+    std::string d = Dir;
+    while (d.size() > 1 && d.back() == '/')
+        d.pop_back();
+    struct stat st {};
+    if (lstat(d.c_str(), &st) != 0)
+        why = "cannot be read";
+    else if (S_ISLNK(st.st_mode))
+        why = "is a link";
+    else if (!S_ISDIR(st.st_mode))
+        why = "is no folder";
+    else if (st.st_uid != 0 && st.st_uid != geteuid())
+        why = "belongs to another user";
+    else if ((st.st_mode & 022) != 0)
+        why = "other users can write to it";
+    else
+        return true;
     return false;
 }
 

@@ -15,6 +15,13 @@ bool ReadWholeFile(const std::string& Path, std::string& Content);
 // Writes under a temporary name beside Path, then renames it onto Path: a failed write never
 // leaves half a file.
 bool WriteFileAtomically(const std::string& Path, std::string_view Content, unsigned Mode = 0644);
+// The mode a new file gets from the process's umask when it asks for 0666: files that others
+// are meant to read (a mirror served by a web server) follow the operator's umask.
+unsigned UmaskFileMode();
+// Whether a folder can be trusted with files others will take as they are (a mirror, a folder
+// served as firmware server): not a link, owned by this user or root, and writable by no one
+// else (as ssh judges its files). False with why set ("is a link", ...) otherwise.
+bool IsTrustedFolder(const std::string& Dir, std::string& why);
 // Creates Dir and every folder above it that is missing; whether Dir exists now.
 bool ForceDir(const std::string& Dir);
 // Empties Dir (and removes it when RemoveSelf) without ever following a link: a link is removed

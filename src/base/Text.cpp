@@ -46,17 +46,36 @@ std::string TrimText(const std::string& s) {
     return s.substr(b, e - b);
 }
 
+uint32_t NextCodePoint(std::string_view s, size_t& i) {
+    static constexpr unsigned char lead[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    size_t n = SequenceLength(s, i);
+    if (n == 0) return static_cast<unsigned char>(s[i++]); // not UTF-8 after all: one byte
+    uint32_t cp = static_cast<unsigned char>(s[i]) & lead[n];
+    for (size_t k = 1; k < n; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += n;
+    return cp;
+}
+
+bool IsHiddenControl(uint32_t c) {
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
+}
+
 std::string EscapeControls(std::string_view text) {
     static constexpr char hex[] = "0123456789ABCDEF";
+    std::string valid = ValidUtf8(text);
     std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c != 0x7F && c != '\\') {
-            out += static_cast<char>(c);
+    out.reserve(valid.size());
+    for (size_t i = 0; i < valid.size();) {
+        size_t at = i;
+        uint32_t cp = NextCodePoint(valid, i);
+        if (!IsHiddenControl(cp) && cp != '\\') {
+            out.append(valid, at, i - at);
             continue;
         }
         out += '\\';
-        switch (c) {
+        switch (cp) {
         case '\\':
             out += '\\';
             break;
@@ -70,9 +89,15 @@ std::string EscapeControls(std::string_view text) {
             out += 't';
             break;
         default:
-            out += 'x';
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            if (cp < 0x80) {
+                out += 'x';
+            } else {
+                out += "u";
+                out += hex[(cp >> 12) & 15];
+                out += hex[(cp >> 8) & 15];
+            }
+            out += hex[(cp >> 4) & 15];
+            out += hex[cp & 15];
         }
     }
     return out;

@@ -47,10 +47,13 @@ bool ReadCameraList(const TCliBatchOptions& o, std::istream& in, std::vector<TCa
         }
     }
     std::vector<TCameraRow> rows;
-    if (!ParseCameraList(text, rows, error)) {
+    std::vector<std::string> skipped;
+    if (!ParseCameraList(text, rows, error, &skipped)) {
         error = o.CamerasFile + ": " + error;
         return false;
     }
+    for (const std::string& line : skipped)
+        std::cerr << "ipcam-upgrade-cli: " << o.CamerasFile << ": " << line << std::endl;
     bool passwords = false;
     for (TCameraRow& r : rows) {
         passwords = passwords || r.HasPassword;
@@ -140,8 +143,7 @@ class TBatch {
                 TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
                     if (FOptions.Json) return;
                     std::lock_guard g(FPrint);
-                    FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text
-                         << std::endl;
+                    FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
                 });
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);

@@ -45,8 +45,10 @@ bool Blank(const std::vector<std::string>& fields) {
 
 } // namespace
 
-bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::string& error) {
+bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::string& error,
+                     std::vector<std::string>* skipped) {
     rows.clear();
+    if (skipped) skipped->clear();
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3); // as spreadsheets save it
     enum { Ip, Port, Series, User, Password, Mac, Columns };
     static const char* const names[Columns] = {"ip", "port", "series", "user", "password", "mac"};
@@ -91,14 +93,18 @@ bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::
         std::string where = "line " + std::to_string(line) + ": ";
         row.Camera.IP = field(Ip);
         if (!IsCameraAddress(row.Camera.IP)) {
-            error = where + "\"" + EscapeControls(ValidUtf8(row.Camera.IP)) + "\" is no camera address";
+            error = where + "\"" + EscapeControls(row.Camera.IP) + "\" is no camera address";
             return false;
         }
         std::string series = field(Series);
+        if (series.empty()) {
+            if (skipped)
+                skipped->push_back(where + EscapeControls(row.Camera.IP) + " has no series: skipped");
+            continue;
+        }
         if (series.size() != 1 || std::string("EFHTC").find(static_cast<char>(std::toupper(
                                       static_cast<unsigned char>(series[0])))) == std::string::npos) {
-            error =
-                where + "the series \"" + EscapeControls(ValidUtf8(series)) + "\" is none of E, F, H, T, C";
+            error = where + "the series \"" + EscapeControls(series) + "\" is none of E, F, H, T, C";
             return false;
         }
         row.Camera.Series = static_cast<char>(std::toupper(static_cast<unsigned char>(series[0])));

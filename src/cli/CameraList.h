@@ -13,5 +13,7 @@ struct TCameraRow {
 };
 
 // False with error set (naming the line) for a file that is no such list; a file without a
-// camera is a valid, empty list. Bounded: 100 000 rows of 64 KiB at most.
-bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::string& error);
+// camera is a valid, empty list. A row without a series (a camera the search found but no
+// series upgrades) is left out, with one line for skipped. Bounded: 100 000 rows of 64 KiB at most.
+bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::string& error,
+                     std::vector<std::string>* skipped = nullptr);

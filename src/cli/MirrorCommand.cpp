@@ -1,6 +1,7 @@
 #include "MirrorCommand.h"
 
 #include "CliCommon.h"
+#include "base/Files.h"
 #include "base/Text.h"
 #include "lang/IniFile.h"
 #include "platform/Platform.h"
@@ -27,9 +28,26 @@ class TMirror {
         FTo = o.To.back() == '/' ? o.To : o.To + "/";
     }
 
+    // The target folder itself: refused before anything is fetched.
+    bool Usable() {
+        std::string why;
+        return IsTrustedFolder(FTo, why) || Fail(FTo, why);
+    }
+
     bool Folder(const std::string& folder) {
-        std::string dir = FTo + folder + "/";
+        try {
+            return FolderFrom(folder);
+        } catch (const std::exception& e) {
+            return Fail(folder, e.what());
+        }
+    }
+
+  private:
+    bool FolderFrom(const std::string& folder) {
+        std::string dir = FTo + folder + "/", why;
         if (!ForceDir(dir)) return Fail(folder, "cannot create " + dir);
+        // Whoever could change the folder could send every package elsewhere, or swap one.
+        if (!IsTrustedFolder(dir, why)) return Fail(dir, why);
         std::string list = dir + ".firmware.txt.part";
         std::string url = FBase + http::PercentEncodePath(folder) + "/";
         if (!TUpgradeOpt::DownloadFile(url + "firmware.txt", list, TUpgradeOpt::MaxListSize)) {
@@ -43,9 +61,13 @@ class TMirror {
             for (const char* key : {"SysFile", "AppFile"}) {
                 std::string name = TrimText(ini.ReadString(section, key, ""));
                 if (name.empty() || !done.insert(LowerCase(name)).second) continue;
-                ok = Package(folder, dir, url, name, TrimText(ini.ReadString(section, "MD5", "")),
-                             TrimText(ini.ReadString(section, "SHA256", ""))) &&
-                     ok;
+                try {
+                    ok = Package(folder, dir, url, name, TrimText(ini.ReadString(section, "MD5", "")),
+                                 TrimText(ini.ReadString(section, "SHA256", ""))) &&
+                         ok;
+                } catch (const std::exception& e) {
+                    ok = Fail(folder + "/" + EscapeControls(name), e.what());
+                }
             }
         // The list comes last: the mirror never names a package it does not hold.
         if (rename(list.c_str(), (dir + "firmware.txt").c_str()) != 0) return Fail(folder, "list not kept");
@@ -53,10 +75,9 @@ class TMirror {
         return ok;
     }
 
-  private:
     bool Package(const std::string& folder, const std::string& dir, const std::string& url,
                  const std::string& name, const std::string& md5, const std::string& sha256) {
-        std::string shown = folder + "/" + EscapeControls(ValidUtf8(name));
+        std::string shown = folder + "/" + EscapeControls(name);
         if (!IsSafePackageName(name)) return Fail(shown, "a package name that cannot be a file name");
         std::string target = dir + name;
         auto matches = [&](const std::string& file) {
@@ -96,13 +117,14 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
     }
     for (const std::string& f : o.Folders)
         if (!IsSafePackageName(LowerCase(TrimText(f)))) {
-            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(ValidUtf8(f)) << "\" is no folder name"
-                      << std::endl;
+            std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(f) << "\" is no folder name" << std::endl;
             return 2;
         }
     TCliEnvironment environment(platform::IDNO, "");
     TUpgradeOpt::SetCaFile(o.CaFile);
     TMirror mirror(o, out);
+    ForceDir(o.To);
+    if (!mirror.Usable()) return 1;
     bool ok = true;
     for (const std::string& f : o.Folders)
         ok = mirror.Folder(LowerCase(TrimText(f))) && ok;

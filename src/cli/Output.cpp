@@ -9,8 +9,10 @@ std::string JsonString(std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
     std::string valid = ValidUtf8(text);
     std::string out = "\"";
-    for (unsigned char c : valid) {
-        switch (c) {
+    for (size_t i = 0; i < valid.size();) {
+        size_t at = i;
+        uint32_t cp = NextCodePoint(valid, i);
+        switch (cp) {
         case '"':
             out += "\\\"";
             break;
@@ -27,12 +29,13 @@ std::string JsonString(std::string_view text) {
             out += "\\t";
             break;
         default:
-            if (c < 0x20 || c == 0x7F) {
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 15];
+            // The code points the table escapes go as JSON escapes; everything else as it is.
+            if (IsHiddenControl(cp)) {
+                out += "\\u";
+                for (int shift : {12, 8, 4, 0})
+                    out += hex[(cp >> shift) & 15];
             } else {
-                out += static_cast<char>(c);
+                out.append(valid, at, i - at);
             }
         }
     }
@@ -40,10 +43,14 @@ std::string JsonString(std::string_view text) {
 }
 
 std::string CsvField(std::string_view text) {
-    std::string valid = ValidUtf8(text);
-    if (valid.find_first_of(",\"\r\n") == std::string::npos) return valid;
+    // Shown as the table shows it; a cell a spreadsheet would take for a formula gets a leading
+    // apostrophe, which spreadsheets read as "text follows".
+    std::string shown = EscapeControls(text);
+    if (!shown.empty() && std::string_view("=+-@\t\r").find(shown[0]) != std::string_view::npos)
+        shown.insert(0, 1, '\'');
+    if (shown.find_first_of(",\"\r\n") == std::string::npos) return shown;
     std::string out = "\"";
-    for (char c : valid) {
+    for (char c : shown) {
         if (c == '"') out += '"';
         out += c;
     }

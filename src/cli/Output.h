@@ -1,5 +1,6 @@
 // Machine-readable output of the command line: JSON strings that are always valid UTF-8 with
-// control characters escaped, and RFC 4180 CSV fields.
+// control characters escaped (the code points EscapeControls escapes, as JSON escapes), and
+// RFC 4180 CSV fields of text shown as the table shows it, never starting a formula.
 #pragma once
 
 #include <iosfwd>

@@ -16,6 +16,9 @@ TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
     auto* y = c.add_flag("--yes", FYes, "upgrade even when the camera already runs the newest version");
     auto* n = c.add_flag("--no", FNo, "do not upgrade a camera that already runs the newest version");
     y->excludes(n);
+    c.add_flag("--reinstall", FReinstall,
+               "flash the offered firmware even when the camera runs it already (the same as --yes)")
+        ->excludes(n);
     c.add_option("--lang", o.Lang,
                  "language code of the texts (en, jp, ...); default from option.ini or the locale");
     c.add_option("--firmware-server", o.FirmwareServer,
@@ -32,7 +35,7 @@ TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
 }
 
 void TRunOptionFlags::Apply(TCliRunOptions& o) const {
-    o.Answer = FYes ? platform::IDYES : FNo ? platform::IDNO : 0;
+    o.Answer = FYes || FReinstall ? platform::IDYES : FNo ? platform::IDNO : 0;
 }
 
 bool RunOptionsUsable(const TCliRunOptions& o, std::string& error) {

@@ -27,7 +27,7 @@ class TRunOptionFlags {
     void Apply(TCliRunOptions& o) const;
 
   private:
-    bool FYes = false, FNo = false;
+    bool FYes = false, FNo = false, FReinstall = false;
 };
 
 // False with error set for options that do not go together or a digest of the wrong form.

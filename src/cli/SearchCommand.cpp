@@ -25,7 +25,7 @@ namespace {
 
 // A text from the network as one table cell.
 std::string Shown(const std::string& text) {
-    return EscapeControls(ValidUtf8(text));
+    return EscapeControls(text);
 }
 
 void PrintTable(const std::vector<TDevInfo>& rows, std::ostream& out) {

@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "app/UpgradeInput.h"
+#include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
 #include "upgrade/uUpgradeFactory.h"
@@ -41,8 +42,8 @@ std::string Optional(const std::optional<std::string>& v) {
     return v ? JsonString(*v) : "null";
 }
 
-const char* const kOutcomes[] = {"upgraded",         "up-to-date", "no-upgrade-offered",
-                                 "update-available", "cancelled",  "failed"};
+const char* const kOutcomes[] = {"upgraded",           "reinstalled",      "unchanged", "up-to-date",
+                                 "no-upgrade-offered", "update-available", "cancelled", "failed"};
 
 } // namespace
 
@@ -86,8 +87,8 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
 }
 
 bool EndedWell(const TSessionReport& r) {
-    return r.Outcome == "upgraded" || r.Outcome == "up-to-date" || r.Outcome == "no-upgrade-offered" ||
-           r.Outcome == "update-available";
+    return r.Outcome == "upgraded" || r.Outcome == "reinstalled" || r.Outcome == "up-to-date" ||
+           r.Outcome == "no-upgrade-offered" || r.Outcome == "update-available";
 }
 
 std::string SessionJson(const TSessionResult& s) {
@@ -125,19 +126,23 @@ std::string SummaryJson(const std::vector<TSessionResult>& results) {
 void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream& out) {
     std::vector<std::vector<std::string>> cells = {
         {"Camera", "Series", "Firmware", "Outcome", "Before", "Offered", "After", "Time"}};
-    auto shown = [](const std::optional<std::string>& v) { return v ? EscapeControls(ValidUtf8(*v)) : "-"; };
+    auto shown = [](const std::optional<std::string>& v) { return v ? EscapeControls(*v) : "-"; };
     for (const TSessionResult& s : results) {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%.1f s", static_cast<double>(s.Report.DurationMs) / 1000);
-        cells.push_back({EscapeControls(ValidUtf8(s.Camera.Name())), std::string(1, s.Camera.Series),
-                         s.Firmware, s.Report.Outcome, shown(s.Report.VersionBefore),
-                         shown(s.Report.VersionOffered), shown(s.Report.VersionAfter), secs});
+        cells.push_back({EscapeControls(s.Camera.Name()), std::string(1, s.Camera.Series), s.Firmware,
+                         s.Report.Outcome, shown(s.Report.VersionBefore), shown(s.Report.VersionOffered),
+                         shown(s.Report.VersionAfter), secs});
     }
     PrintColumns(cells, out);
     out.flush();
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    if (FileExists(path) && !IsPrivateFile(path)) {
+        error = "other users can read the password file " + path + ": make it private (chmod 600)";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     std::string line;
     if (!in || (!std::getline(in, line) && !in.eof())) {

@@ -192,7 +192,10 @@ namespace {
 template <class TLines> bool FindKey(std::string_view key, const TLines& lines, std::string& value) {
     for (std::string_view line : lines)
         if (line.substr(0, key.size()) == key) {
-            value.assign(line.size() > key.size() + 1 ? line.substr(key.size() + 1) : std::string_view());
+            std::string_view v =
+                line.size() > key.size() + 1 ? line.substr(key.size() + 1) : std::string_view();
+            // A text ends at its first zero byte: what a C reader would not show is not kept.
+            value.assign(v.substr(0, v.find('\0')));
             return true;
         }
     return false;

@@ -1,6 +1,7 @@
 #include "HttpClient.h"
 
 #include "Base64.h"
+#include "base/Text.h"
 #include "platform/Platform.h"
 
 #include <mutex>
@@ -113,7 +114,9 @@ TEasy NewRequest(const std::string& url, char (&errorBuffer)[CURL_ERROR_SIZE], i
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // What began protected stays protected: a redirect never leaves https for http.
+    bool secure = LowerCase(url.substr(0, 8)) == "https://";
+    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(connectMs)));
     return easy;

@@ -28,9 +28,18 @@ TMultipartBody::TMultipartBody(const std::string& FilePath, const std::string& F
     fstat(FFd.Get(), &st);
     FFileSize = static_cast<uint64_t>(st.st_size);
     FHead = "--" + FBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-            FormFileName + "\"\r\nContent-Type: " + PartContentType +
+            FormName(FormFileName) + "\"\r\nContent-Type: " + PartContentType +
             "\r\nContent-Transfer-Encoding: binary\r\n\r\n";
     FTail = "\r\n--" + FBoundary + "--\r\n";
+}
+
+std::string TMultipartBody::FormName(const std::string& Path) {
+    // The camera needs a name, not where this machine keeps the file; a quote, a backslash or a
+    // line end would end the parameter or the head line.
+    std::string name = Path.substr(Path.rfind('/') + 1);
+    for (char& c : name)
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '_';
+    return name;
 }
 
 std::string TMultipartBody::MakeBoundary() {

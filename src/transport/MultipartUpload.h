@@ -23,6 +23,9 @@ class TMultipartBody {
     // The boundary from the local time: eight hyphens, then month, day, two-digit year, hour,
     // minute, second and milliseconds without separators.
     static std::string MakeBoundary();
+    // The file name the form carries for a path: its base name with quotes, backslashes and
+    // control bytes replaced by "_".
+    static std::string FormName(const std::string& Path);
     // Fills buf with the next bytes of the body; 0 at its end. Sets failed when the file read fails.
     size_t Read(char* buf, size_t n, bool& failed);
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 
 #include "HttpClient.h"
 #include "MultipartUpload.h"
@@ -236,7 +237,9 @@ bool VersionNumber(std::string v, long& n) {
     char* end = nullptr;
     errno = 0;
     n = v.empty() ? 0 : std::strtol(v.c_str(), &end, 10);
-    return !v.empty() && end && *end == '\0' && errno != ERANGE && n != -1;
+    // Each part is a 32-bit integer, as the camera's own reader takes it; more does not fit.
+    return !v.empty() && end && *end == '\0' && errno != ERANGE && n != -1 && n >= INT32_MIN &&
+           n <= INT32_MAX;
 }
 
 } // namespace

@@ -88,6 +88,7 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
     if (which < 0) return;
     size_t blank = line.find(' ');
     std::string value = blank == std::string::npos ? line : line.substr(blank + 1);
+    value.resize(std::min(value.size(), value.find('\0'))); // a text ends at its first zero byte
     switch (which) {
     case 0:
         r.DevName = Cut(value, 50);

@@ -1,23 +1,30 @@
 #include "uIUpgrade.h"
 
 #include "ImageCache.h"
+#include "base/Files.h"
 #include "lang/IniFile.h"
 #include "platform/Fd.h"
+#include "platform/Platform.h"
 #include "transport/HttpClient.h"
 #include "transport/Tools.h"
 #include "uIUpgradeOpt.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -31,6 +38,10 @@ std::string& OptionServer() {
 }
 
 constexpr size_t kMaxNameBytes = 255;
+// Every name made from a package name must fit the file system's 255 bytes too: the longest is
+// a cache record's temporary name (".verified.tmp" with a process number and a random number,
+// 31 bytes more); a mirror's partial download takes 19 more.
+constexpr size_t kMaxPackageNameBytes = kMaxNameBytes - 31;
 
 std::atomic<bool> gShareLists{false};
 
@@ -76,7 +87,7 @@ void FetchList(const std::string& url, const std::string& target) {
 } // namespace
 
 bool IsSafePackageName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxNameBytes || name.find('/') != std::string::npos ||
+    if (name.empty() || name.size() > kMaxPackageNameBytes || name.find('/') != std::string::npos ||
         name.find('\\') != std::string::npos || name.find("..") != std::string::npos ||
         imagecache::IsOwnFileName(name))
         return false;
@@ -97,6 +108,31 @@ bool IsSafeServerFolder(const std::string& folder, const std::string& base) {
     bool local = base.rfind("file:", 0) == 0;
     return !local || (folder.find_first_of("/\\") == std::string::npos &&
                       folder.find("..") == std::string::npos && folder.find('%') == std::string::npos);
+}
+
+// A local folder as firmware server is trusted only as a mirror is: its files are uploaded to
+// cameras as they are. Each folder from the base down to the list's is checked; the reason goes
+// to a message box, and the list is then not read.
+bool LocalServerTrusted(const std::string& base, const std::string& folder) {
+    if (base.rfind("file://", 0) != 0) return true;
+    std::string path;
+    for (size_t i = 7; i < base.size(); ++i) {
+        if (base[i] == '%' && i + 2 < base.size() && std::isxdigit(static_cast<unsigned char>(base[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(base[i + 2]))) {
+            path += static_cast<char>(std::stoi(base.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += base[i];
+        }
+    }
+    std::string why;
+    for (const std::string& dir : {path, path + folder})
+        if (!IsTrustedFolder(dir, why)) {
+            platform::MessageBox("The firmware folder " + dir + ": " + why + " (not used)", "",
+                                 platform::MB_ICONERROR);
+            return false;
+        }
+    return true;
 }
 
 } // namespace
@@ -217,7 +253,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     std::string section = GetSectionName();
     if (section.empty()) return;
     std::string folder = LowerCase(GetServerFolder());
-    if (!IsSafeServerFolder(folder, ServerBase())) return;
+    if (!IsSafeServerFolder(folder, ServerBase()) || !LocalServerTrusted(ServerBase(), folder)) return;
     std::string temp, mine;
     try {
         temp = TTools::GetTempDir();
@@ -265,7 +301,13 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     int result = 0;
     if (!imagecache::IsVerified(FImagePath, MD5, folder, FSHA256)) {
         imagecache::Forget(FImagePath);
-        if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
+        try {
+            if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
+        } catch (const std::exception& e) {
+            // A file that cannot be made is a failed download, with its line.
+            platform::MessageBox(e.what(), "", platform::MB_ICONERROR);
+            return 1;
+        }
         if (!TUpgradeOpt::CheckMD5(package, MD5)) return 2;
         if (!FSHA256.empty() && !TUpgradeOpt::CheckSHA256(package, FSHA256)) return 2;
         // Everything the archive holds lands in a scratch folder of this image alone; only the
@@ -284,10 +326,61 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     return result;
 }
 
+namespace {
+
+constexpr const char kSessionPrefix[] = ".session-";
+
+// The work folder's lock of session folders: held shared by a session from making its folder
+// until it has locked it, and exclusively by whoever removes folders left behind, so that a
+// folder being made is never taken for a left-over one.
+platform::TFd LockSessionFolders(const std::string& temp, int how) {
+    platform::TFd fd(
+        open((temp + ".sessions.lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    while (fd.Valid() && flock(fd.Get(), how) != 0)
+        if (errno != EINTR) fd.Reset();
+    return fd;
+}
+
+struct TDirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// Session folders whose lock is free belong to no living session (a process ended by a second
+// Ctrl-C or a crash): they and the hard links to whole images they hold are removed.
+void RemoveLeftSessionFolders(const std::string& temp) {
+    platform::TFd all = LockSessionFolders(temp, LOCK_EX);
+    if (!all.Valid()) return;
+    std::vector<std::string> left;
+    {
+        std::unique_ptr<DIR, TDirCloser> dir(opendir(temp.c_str()));
+        if (!dir) return;
+        while (dirent* e = readdir(dir.get())) {
+            if (std::strncmp(e->d_name, kSessionPrefix, sizeof kSessionPrefix - 1) != 0) continue;
+            platform::TFd folder(
+                openat(dirfd(dir.get()), e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (folder.Valid() && flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) left.push_back(e->d_name);
+        }
+    }
+    for (const std::string& name : left)
+        DeleteDir(temp + name, true);
+}
+
+} // namespace
+
 bool TUpgradeObject::NewSessionDir() {
     if (!FSessionDir.empty()) DeleteDir(FSessionDir, true);
-    FSessionDir = TTools::GetTempDir() + ".session-XXXXXX";
-    if (mkdtemp(FSessionDir.data())) return true;
+    FSessionLock.Reset();
+    std::string temp = TTools::GetTempDir();
+    RemoveLeftSessionFolders(temp);
+    platform::TFd making = LockSessionFolders(temp, LOCK_SH);
+    FSessionDir = temp + kSessionPrefix + "XXXXXX";
+    if (making.Valid() && mkdtemp(FSessionDir.data())) {
+        // Locked for as long as this object lives; the kernel lets go when the process dies.
+        FSessionLock.Reset(open(FSessionDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (FSessionLock.Valid() && flock(FSessionLock.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+        FSessionLock.Reset();
+        DeleteDir(FSessionDir, true);
+    }
     FSessionDir.clear();
     return false;
 }
@@ -302,8 +395,13 @@ bool TUpgradeObject::KeepOwnCopy(const std::string& Image) {
     return true;
 }
 
-int TUpgradeObject::PrepareLocalPackage(const std::string& File, const std::string& MD5,
+int TUpgradeObject::PrepareLocalPackage(const std::string& Given, const std::string& MD5,
                                         const std::string& SHA256) {
+    // The operator may name the file through a link: it is resolved once, and the file itself is
+    // read, checked and uploaded (the upload opens nothing through a link).
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(Given.c_str(), nullptr), &std::free);
+    if (!real) return 1;
+    const std::string File = real.get();
     char head[4] = {};
     {
         platform::TFd in(open(File.c_str(), O_RDONLY | O_CLOEXEC));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Fd.h"
 #include "transport/Tools.h"
 
 #include <string>
@@ -105,8 +106,10 @@ class TUpgradeObject {
     std::string FFirmwareServer;
     std::string FSHA256;
     // A folder of this session alone that holds its image, so that another session replacing
-    // the shared image cannot change what this one uploads; removed with the object.
+    // the shared image cannot change what this one uploads; removed with the object, and locked
+    // while it lives, so that a folder left by a process that died is known as such.
     std::string FSessionDir;
+    platform::TFd FSessionLock;
 
   private:
     // Replaces the session's folder with a new, empty one; false when none could be made.

@@ -1,5 +1,6 @@
 #include "uIUpgradeOpt.h"
 
+#include "base/Files.h"
 #include "base/Progress.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
@@ -102,6 +103,9 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
     std::string temp = folder + "." + base + ".part-XXXXXX";
     platform::TFd out(mkostemp(temp.data(), O_CLOEXEC));
     if (!out.Valid())
+        throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
+    // mkostemp makes it private; a mirror is meant to be served, so the umask decides.
+    if (fchmod(out.Get(), UmaskFileMode()) != 0)
         throw std::runtime_error("Cannot create file \"" + Target + "\". " + std::strerror(errno));
     std::string error;
     char err[CURL_ERROR_SIZE];

@@ -73,7 +73,7 @@ TEST_F(Upload, FSystemRequestByteForByte) {
     TCapture c = Capture();
     std::string host = "127.0.0.1:" + std::to_string(Srv.Port());
     EXPECT_TRUE(std::regex_match(c.Boundary, std::regex("--------[0-9]{15}")));
-    std::string form = Form(c.Boundary, Temp + "image.bin", "application/octet-stream", image);
+    std::string form = Form(c.Boundary, "image.bin", "application/octet-stream", image);
     EXPECT_EQ(c.Lines, (std::vector<std::string>{
                            "POST /upgrade_firmware.cgi?user=admin&pwd=530274&next_url=reboot.htm HTTP/1.0",
                            "Connection: keep-alive",
@@ -104,7 +104,7 @@ TEST_F(Upload, HRequestsByteForByte) {
     std::string msg;
     ASSERT_TRUE(ui.DoUpgrade(msg)) << msg;
     TCapture c = Capture();
-    std::string form = Form(c.Boundary, Temp + "image.bin", "application/x-zip-compressed", image);
+    std::string form = Form(c.Boundary, "image.bin", "application/x-zip-compressed", image);
     EXPECT_EQ(
         c.Lines,
         (std::vector<std::string>{
@@ -343,4 +343,20 @@ TEST_F(Upload, PortEightyRawCapture) {
     EXPECT_EQ(RequestLine(raw), "POST /cgi-bin/upgrade_htmls.cgi?next_url=reboot.htm HTTP/1.0");
     EXPECT_EQ(HeaderOf(raw, "Host"), "127.0.0.45");
     EXPECT_EQ(HeaderOf(raw, "Authorization"), "Basic YWRtaW46");
+}
+
+TEST_F(Upload, TheFormCarriesTheBaseNameWithNothingThatCouldChangeThePartHead) {
+    TWithImage<TFSYSUpgrade> u;
+    std::string image = kSysSig + std::string(100, '\x07');
+    Aim(u, image);
+    std::string hostile = Temp + "F\"; name=\"evil.bin\\\r\nX-Injected: 1\x7F.bin";
+    WriteFile(hostile, image);
+    u.SetImage(hostile);
+    Srv.On("/upgrade_firmware.cgi", Answer(200, "ok"));
+    std::string msg;
+    ASSERT_TRUE(u.DoUpgrade(msg)) << msg;
+    TCapture c = Capture();
+    EXPECT_EQ(c.Body,
+              Form(c.Boundary, "F_; name=_evil.bin___X-Injected: 1_.bin", "application/octet-stream", image));
+    EXPECT_EQ(c.Body.find(Temp), std::string::npos) << "the local folder stays here";
 }

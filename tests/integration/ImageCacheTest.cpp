@@ -150,7 +150,8 @@ TEST_F(Cache, AnArchiveWritesNothingButTheImage) {
     ASSERT_FALSE(names.empty());
     EXPECT_EQ(names[0].rfind(".session-", 0), 0u) << "the session's own name for its image";
     names.erase(names.begin());
-    EXPECT_EQ(names, (std::vector<std::string>{program, "pkg.bin", "pkg.bin.lock", "pkg.bin.verified"}));
+    EXPECT_EQ(names, (std::vector<std::string>{".sessions.lock", program, "pkg.bin", "pkg.bin.lock",
+                                               "pkg.bin.verified"}));
 
     // A refused archive leaves nothing behind either.
     entries = {{"pkg2.bin", "image"}, {"junk", std::string(1 << 20, 'j')}, {"../escape", "x"}};

@@ -116,8 +116,7 @@ TEST_F(Zolt, UploadAddressOfEachSeries) {
     EXPECT_EQ(RequestLine(raw), "POST /upgrade_firmware.cgi?loginuse=admin&loginpas= HTTP/1.0");
     EXPECT_EQ(HeaderOf(raw, "Host"), "127.0.0.41:8600");
     EXPECT_EQ(HeaderOf(raw, "Authorization"), "");
-    EXPECT_NE(BodyOf(raw).find("filename=\"" + Temp +
-                               "img.bin\"\r\nContent-Type: application/x-zip-compressed\r\n"),
+    EXPECT_NE(BodyOf(raw).find("filename=\"img.bin\"\r\nContent-Type: application/x-zip-compressed\r\n"),
               std::string::npos);
     TWithImage<TTUIUpgrade> tui;
     Aim(tui, camera);

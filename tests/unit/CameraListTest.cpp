@@ -52,3 +52,22 @@ TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
     Parse("ip,series\n" + std::string(70000, 'a') + "\n", &error);
     EXPECT_NE(error.find("too long"), std::string::npos);
 }
+
+TEST(CameraList, RowsWithoutASeriesAreSkippedWithALineEach) {
+    // A search that found a standard camera lists it without a series.
+    std::string csv = "type,devType,series,name,ip,port,mac\r\n"
+                      "F,2,F,SIMCAM-F,127.0.0.1,39063,02\r\n"
+                      "W,12,,Front Door,192.168.1.64,8000,aa\r\n"
+                      "H,8,H,SIMCAM-H,127.0.0.2,39064,03\r\n"
+                      "W,12, ,Back Door,192.168.1.65,8000,bb\r\n";
+    std::vector<TCameraRow> rows;
+    std::vector<std::string> skipped;
+    std::string error;
+    ASSERT_TRUE(ParseCameraList(csv, rows, error, &skipped)) << error;
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].Camera.IP, "127.0.0.2");
+    EXPECT_EQ(skipped, (std::vector<std::string>{"line 3: 192.168.1.64 has no series: skipped",
+                                                 "line 5: 192.168.1.65 has no series: skipped"}));
+    // A series that is there but none of the known ones is still refused.
+    EXPECT_FALSE(ParseCameraList("ip,series\n127.0.0.1,Q\n", rows, error, &skipped));
+}

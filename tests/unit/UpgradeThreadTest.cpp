@@ -1,4 +1,5 @@
 #include "app/UpgradeThread.h"
+#include "cli/Sessions.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "upgrade/ImageCache.h"
@@ -24,7 +25,9 @@ class TScriptedUpgrade : public TSysUpgradeObject {
     bool UploadOk = true;
     std::string UploadMessage = "Upgrade failed:HTTP/1.0 500 Internal Server Error";
     bool ThrowInVersion = false;
+    bool ThrowInUpload = false;
     bool KeepsOldVersion = false; // comes back from the reboot with the version it had
+    bool VersionAfterOk = true;   // its version can be read after the reboot
     bool Upgraded = false;
     int Logins = 0;
 
@@ -36,7 +39,7 @@ class TScriptedUpgrade : public TSysUpgradeObject {
     bool ReadCurrentVersion() override {
         if (ThrowInVersion) throw std::runtime_error("boom");
         FCurVersion = Upgraded && !KeepsOldVersion ? Newest : Current;
-        return VersionOk;
+        return VersionOk && (!Upgraded || VersionAfterOk);
     }
     void GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version) override {
         MD5 = Md5;
@@ -44,6 +47,7 @@ class TScriptedUpgrade : public TSysUpgradeObject {
         Version = Newest;
     }
     bool DoUpgrade(std::string& Message) override {
+        if (ThrowInUpload) throw std::runtime_error("Cannot open file \"x\". No such file or directory");
         if (!UploadOk) Message = UploadMessage;
         Upgraded = UploadOk;
         return UploadOk;
@@ -270,4 +274,60 @@ TEST_F(Session, ACheckStopsAtTheComparisonAndAStopBeforeTheUpload) {
     EXPECT_EQ(r.Outcome, "cancelled");
     EXPECT_TRUE(r.Log.empty());
     EXPECT_EQ(Upgrade->Logins, logins);
+}
+
+TEST_F(Session, AFlashOfTheRunningVersionIsAReinstallAndAnUnreadableVersionAfterIsAFailure) {
+    Upgrade->Newest = "1.0.0.1";
+    Boxes->Answer(platform::IDYES);
+    TSessionReport r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "reinstalled");
+    EXPECT_EQ(r.VersionAfter, "1.0.0.1");
+    EXPECT_EQ(r.Key, "IDS_IPCWORKING");
+
+    Upgrade->Newest = "1.0.0.2";
+    Upgrade->VersionAfterOk = false;
+    r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "failed");
+    EXPECT_EQ(r.Key, "IDS_VERSIONERROR");
+    EXPECT_FALSE(r.VersionAfter.has_value());
+}
+
+TEST_F(Session, ALocalPackageIsJudgedByTheVersionReadAgainAfterTheReboot) {
+    testsupport::WriteFile(Temp + "mine.bin", "an image of the operator's");
+    auto local = [&](TUpgradeThread& t) { t.LocalPackage = Temp + "mine.bin"; };
+    TSessionReport r = Report(Upgrade, local);
+    EXPECT_EQ(r.Outcome, "upgraded");
+    EXPECT_FALSE(r.VersionOffered.has_value());
+    EXPECT_EQ(r.VersionAfter, "1.0.0.2");
+
+    // The camera did not take the package: the same version is not an upgrade.
+    Upgrade->KeepsOldVersion = true;
+    r = Report(Upgrade, local);
+    EXPECT_EQ(r.Outcome, "unchanged");
+    EXPECT_EQ(r.Key, "IDS_OLDVERSIONBACK");
+    EXPECT_EQ(r.Text, T("IDS_OLDVERSIONBACK", "1.0.0.1"));
+    EXPECT_EQ(r.VersionAfter, "1.0.0.1");
+    EXPECT_FALSE(EndedWell(r));
+
+    Upgrade->KeepsOldVersion = false;
+    Upgrade->VersionAfterOk = false;
+    r = Report(Upgrade, local);
+    EXPECT_EQ(r.Outcome, "failed");
+    EXPECT_EQ(r.Key, "IDS_VERSIONERROR");
+
+    // A camera that never comes back keeps its designed line.
+    Upgrade->VersionAfterOk = true;
+    Upgrade->LoginResults = {0, 2};
+    Upgrade->Logins = 0;
+    r = Report(Upgrade, local);
+    EXPECT_EQ(r.Outcome, "failed");
+    EXPECT_EQ(r.Key, "IDS_IPCNOTWORK");
+}
+
+TEST_F(Session, AnUploadThatCannotOpenItsImageEndsWithTheFailureLine) {
+    Upgrade->ThrowInUpload = true;
+    TSessionReport r = Report(Upgrade);
+    EXPECT_EQ(r.Outcome, "failed");
+    EXPECT_EQ(r.Key, "IDS_UPGRADEFAIL");
+    EXPECT_EQ(r.Text, T("IDS_UPGRADEFAIL", "Cannot open file \"x\". No such file or directory"));
 }
