@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <sstream>
 
 using namespace testsupport;
@@ -57,6 +58,13 @@ class CliEndToEnd : public TSandbox {
                                                  "127.0.0.1", 0, true);
     }
     TCliUpgradeOptions For(sim::TSimCamera& cam) { return OptionsFor(*Sim, cam); }
+    // One camera of a series with the faults set, alone in a fresh simulation.
+    sim::TSimCamera& StartOne(sim::TSeries series, const std::function<void(sim::TCameraFaults&)>& fault) {
+        std::vector<sim::TCameraConfig> cams = DemoOf({series});
+        fault(cams[0].Faults);
+        Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
+        return *Sim->Cameras()[0];
+    }
     // The F camera of a fresh simulation, upgraded once: it runs the newest system firmware.
     sim::TSimCamera& AtNewestSystem() {
         Start();
@@ -396,10 +404,7 @@ std::string JsonLine(const TCliUpgradeOptions& o, int& rc) {
 } // namespace
 
 TEST_F(CliEndToEnd, ALocalPackageTheCameraDidNotTakeIsUnchangedAndAFlashOfItsVersionIsAReinstall) {
-    std::vector<sim::TCameraConfig> cams = DemoOf({sim::TSeries::F});
-    cams[0].Faults.RebootOldVersion = true;
-    Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
-    sim::TSimCamera& f = *Sim->Cameras()[0];
+    sim::TSimCamera& f = StartOne(sim::TSeries::F, [](sim::TCameraFaults& x) { x.RebootOldVersion = true; });
     auto o = For(f);
     o.Firmware = "system";
     o.Package = Root + "F-sys.bin";
@@ -642,10 +647,7 @@ std::vector<std::string> SessionFolders(const std::string& temp) {
 } // namespace
 
 TEST_F(CliEndToEnd, SessionFoldersOfADeadProcessAreRemovedAndThoseOfALiveOneKept) {
-    std::vector<sim::TCameraConfig> cams = DemoOf({sim::TSeries::F});
-    cams[0].Faults.UploadHang = true;
-    Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
-    sim::TSimCamera& f = *Sim->Cameras()[0];
+    sim::TSimCamera& f = StartOne(sim::TSeries::F, [](sim::TCameraFaults& x) { x.UploadHang = true; });
     // A real run that holds its session folder while its upload waits for an answer.
     std::string port = std::to_string(f.Port()), server = Sim->Firmware().BaseURL();
     std::vector<const char*> argv = {IPCAM_CLI_PATH,      "upgrade",      "--ip", "127.0.0.1",  "--port",
