@@ -5,6 +5,7 @@
 #include "UpgradeThread.h"
 #include "base/Files.h"
 #include "discovery/Adv_Main.h"
+#include "discovery/SR.h"
 #include "gui/SingleInstance.h"
 #include "lang/Charset.h"
 #include "lang/Lang.h"
@@ -17,6 +18,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QInputDialog>
 #include <QLabel>
@@ -192,8 +194,10 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
         return text;
     };
     AskSaveFileName = [this] {
-        return QFileDialog::getSaveFileName(this, QString(), QString(),
-                                            lang::QtFilter(SaveDialog1->property("filter").toString()));
+        std::unique_ptr<QFileDialog> dialog = MakeSaveDialog();
+        return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()
+                   ? dialog->selectedFiles().first()
+                   : QString();
     };
     FormCreate();
 }
@@ -320,6 +324,7 @@ bool TfrmUpgradeSoft::Check(const TInput& in) {
                        : std::string(key) == "IDS_NOPORT"    ? edPort
                                                              : nullptr;
     if (focus) focus->setFocus();
+    if (!focus) ShowSeriesList(true);
     return false;
 }
 
@@ -327,12 +332,16 @@ void TfrmUpgradeSoft::btnUpgrdSysByIPClick() {
     if (Upgrading()) return;
     // The chain uses the values checked at its start; the inputs stay read-only until it ends.
     FChainInput = ReadInput();
+    if (!Check(FChainInput)) {
+        // The UI firmware's check still follows a second later and logs its line again, but
+        // nothing is busy meanwhile: no session runs.
+        QTimer::singleShot(static_cast<int>(platform::Scaled(1000)), this, [this, failed = FChainInput] {
+            if (!Upgrading()) Check(failed);
+        });
+        return;
+    }
     FChainPending = true;
-    SetBusy(true);
-    if (Check(FChainInput))
-        StartSession(FChainInput, 1);
-    else
-        SessionFinished();
+    StartSession(FChainInput, 1);
 }
 
 void TfrmUpgradeSoft::btnUpgrdUIByIPClick() {
@@ -360,8 +369,14 @@ void TfrmUpgradeSoft::UpgradeFromFile(int Kind) {
     StartSession(in, Kind);
 }
 
+void TfrmUpgradeSoft::ShowSeriesList(bool show) {
+    lblIPCType->setVisible(show);
+    cmbMType->setVisible(show);
+}
+
 void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     FUpgrading = true;
+    FPackageTransfer = false;
     SetBusy(true);
     Memo1->setFocus();
     platform::SetBusyCursor(true);
@@ -378,7 +393,11 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     thread->LocalPackage = std::exchange(FPackage, std::string());
     thread->PackageMD5 = std::exchange(FPackageMD5, std::string());
     thread->PackageSHA256 = std::exchange(FPackageSHA256, std::string());
-    thread->OnLog = [this](const std::string& text) { AddLog(text); };
+    thread->OnLog = [this](const std::string& text) {
+        // The bar follows the package only: the firmware list before it is no download to watch.
+        if (text == GetLangStr("IDS_DOWNLOADING")) FPackageTransfer = true;
+        AddLog(text);
+    };
     thread->OnFinished = [this] { SessionFinished(); };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
     QPointer<TfrmUpgradeSoft> self(this);
@@ -395,9 +414,10 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
 
 void TfrmUpgradeSoft::ShowProgress(int stage, int64_t done, int64_t total) {
     if (!FUpgrading) return;
-    static const char* names[] = {"%p% download", "%p% upload", "%p% records", "reboot"};
+    if (stage == static_cast<int>(progress::TStage::Download) && !FPackageTransfer) return;
+    static const char* keys[] = {"IDS_PROGDOWNLOAD", "IDS_PROGUPLOAD", "IDS_PROGRECORDS", "IDS_PROGREBOOT"};
     pbProgress->show();
-    pbProgress->setFormat(names[stage]);
+    pbProgress->setFormat(Q(GetLangStr(keys[stage])));
     if (total <= 0) {
         pbProgress->setRange(0, 0); // indeterminate: the reboot wait
         return;
@@ -436,6 +456,15 @@ void TfrmUpgradeSoft::AddLog(const std::string& Text) {
     Memo1->appendPlainText(Q(LogTimeStamp() + Text));
 }
 
+std::unique_ptr<QFileDialog> TfrmUpgradeSoft::MakeSaveDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this);
+    dialog->setObjectName("SaveDialog1");
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix("txt");
+    dialog->setNameFilters(lang::QtFilter(SaveDialog1->property("filter").toString()).split(";;"));
+    return dialog;
+}
+
 void TfrmUpgradeSoft::N1Click() {
     Memo1->clear();
 }
@@ -444,12 +473,15 @@ void TfrmUpgradeSoft::N2Click() {
     if (Memo1->document()->isEmpty()) return;
     QString file = AskSaveFileName ? AskSaveFileName() : QString();
     if (file.isEmpty()) return;
+    // The designed default extension: a name without one gets ".txt".
+    if (!QFileInfo(file).fileName().contains('.')) file += ".txt";
     std::string text = Memo1->toPlainText().toStdString(), out;
     for (char c : text)
         out += c == '\n' ? std::string("\r\n") : std::string(1, c);
     if (!out.empty()) out += "\r\n";
     if (!WriteFileAtomically(file.toStdString(), out))
-        platform::MessageBox("Cannot write file \"" + file.toStdString() + "\".", "", platform::MB_ICONERROR);
+        platform::MessageBox(GetLangStr("IDS_SAVELOGERR") + file.toStdString(), GetLangStr("IDS_ERROR"),
+                             platform::MB_ICONERROR);
 }
 
 void TfrmUpgradeSoft::btnFindCamClick() {
@@ -464,6 +496,12 @@ void TfrmUpgradeSoft::btnFindCamClick() {
         edIP->setText(Q(FSearchDialog->szIP));
         edPort->setText(QString::number(FSearchDialog->nPort));
         cmbMType->setCurrentIndex(FSearchDialog->nTYpe);
+        // A type without a series: the operator chooses it in the series list, which shows for that.
+        bool unknown = FSearchDialog->nTYpe < 0;
+        ShowSeriesList(unknown);
+        if (unknown)
+            AddLog(GetLangStr("IDS_NOSERIESTYPE") + TypeLetter(FSearchDialog->nDevType) + " (" +
+                   std::to_string(FSearchDialog->nDevType) + ")");
     }
     FSearchDialog->hide();
 }

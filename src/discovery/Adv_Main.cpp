@@ -65,10 +65,22 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     connect(btnCancel, &QPushButton::clicked, this, [this] { reject(); });
     connect(ListView->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { Engine().ColumnClick(column); });
-    // The keyboard and the mouse choose the same way: the current row is the operator's choice.
-    connect(ListView, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (!FRefreshing) Engine().Select(item ? ListView->indexOfTopLevelItem(item) : -1);
+    // The keyboard and the mouse choose the same way: the row shown as selected is the operator's
+    // choice, and a click beside the rows that clears the highlight leaves none.
+    connect(ListView, &QTreeWidget::itemSelectionChanged, this, [this] {
+        if (FRefreshing) return;
+        QList<QTreeWidgetItem*> chosen = ListView->selectedItems();
+        Engine().Select(chosen.isEmpty() ? -1 : ListView->indexOfTopLevelItem(chosen.first()));
     });
+    // Enter on a selected row and a double click on a row do what OK does; no button takes Enter,
+    // so that Enter never searches again and loses the choice.
+    connect(ListView, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
+        if (item && item->isSelected()) spbExportClick();
+    });
+    for (QPushButton* b : {btnFind, btnOK, btnCancel}) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
     connect(Timer1, &QTimer::timeout, this, [this] { Engine().Tick(); });
     Engine().OnRowsChanged = [this] { Refresh(); };
 
@@ -112,6 +124,7 @@ void TfrmAdv_Main::spbExportClick() {
     szIP = r.szIP;
     nPort = r.nPort;
     nTYpe = r.nTYpe;
+    nDevType = chosen ? Engine().Row(static_cast<size_t>(Engine().Selected())).DevType : -1;
     if (chosen)
         accept();
     else

@@ -33,6 +33,8 @@ class TfrmAdv_Main : public QDialog, public lang::TTranslatable {
     std::string szIP;
     int nPort = 0;
     int nTYpe = -1;
+    // Not designed: the device type of the camera chosen, so that a type without a series can be named.
+    int nDevType = -1;
     bool isClose = false;
 
     void btnFindClick();
