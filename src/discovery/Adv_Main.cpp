@@ -2,6 +2,7 @@
 
 #include "SR.h"
 #include "base/Text.h"
+#include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 
@@ -154,7 +155,7 @@ void TfrmAdv_Main::Refresh() {
         if (!item) item = new QTreeWidgetItem(ListView);
         for (int c = 0; c < 4; ++c)
             item->setText(
-                c, QString::fromStdString(EscapeControls(ValidUtf8(TDeviceSearch::Cell(e.Row(i), c)))));
+                c, QString::fromStdString(EscapeControls(CameraText(TDeviceSearch::Cell(e.Row(i), c)))));
     }
     int selected = e.Selected();
     ListView->setCurrentItem(selected >= 0 ? ListView->topLevelItem(selected) : nullptr);

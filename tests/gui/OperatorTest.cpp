@@ -245,3 +245,11 @@ TEST_F(Operator, TheProgressBarFollowsThePackageNotTheFirmwareList) {
     platform::SetMessageBoxHook(nullptr);
     unsetenv("IPCAM_FIRMWARE_SERVER");
 }
+
+TEST_F(Operator, ANameInGbkShowsInTheListAsTheCameraMeantIt) {
+    Add("gbk", 5, "10.1.1.7", 87, "\xCD\xF8\xC2\xE7\xC9\xE3\xCF\xF1\xBB\xFA");
+    Add("ctl", 5, "10.1.1.8", 88, "a\r\nb");
+    ASSERT_NE(RowOfPort(87), nullptr);
+    EXPECT_EQ(RowOfPort(87)->text(1).toStdString(), "网络摄像机");
+    EXPECT_EQ(RowOfPort(88)->text(1).toStdString(), "a\\r\\nb") << "decoded first, then escaped";
+}
