@@ -6,6 +6,7 @@
 #include "base/Files.h"
 #include "discovery/Adv_Main.h"
 #include "discovery/SR.h"
+#include "gui/QtTranslations.h"
 #include "gui/SingleInstance.h"
 #include "lang/Charset.h"
 #include "lang/Lang.h"
@@ -303,6 +304,7 @@ void TfrmUpgradeSoft::cmbLanChange() {
         FillLanguageList();
         cmbMType->setCurrentIndex(series);
     }
+    gui::LoadQtTranslations(CurLang());
     TOptionFile options("option.ini");
     options.WriteOption("Global", "lan", CurLang());
     UpdateStatusBar();

@@ -11,7 +11,10 @@
 #include "support/Sandbox.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -252,4 +255,33 @@ TEST_F(Operator, ANameInGbkShowsInTheListAsTheCameraMeantIt) {
     ASSERT_NE(RowOfPort(87), nullptr);
     EXPECT_EQ(RowOfPort(87)->text(1).toStdString(), "网络摄像机");
     EXPECT_EQ(RowOfPort(88)->text(1).toStdString(), "a\\r\\nb") << "decoded first, then escaped";
+}
+
+TEST_F(Operator, JapaneseShowsTheLogMenuProgressAndQtsOwnTextsInJapanese) {
+    auto* lan = Find<QComboBox>("cmbLan");
+    auto choose = [&](const std::string& code) {
+        for (int i = 0; i < lan->count() && CurLang() != code; ++i) {
+            lan->setCurrentIndex(i);
+            Window->cmbLanChange();
+        }
+        ASSERT_EQ(CurLang(), code);
+    };
+    auto yes = [] {
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.button(QMessageBox::Yes)->text().toStdString();
+    };
+    choose("jp");
+    EXPECT_EQ(Find<QAction>("N2")->text().toStdString(), "ログを保存");
+    EXPECT_EQ(Find<QAction>("N1")->text().toStdString(), "ログを消去");
+    EXPECT_EQ(GetLangStr("IDS_PROGDOWNLOAD"), "ダウンロード %p%");
+    EXPECT_NE(yes(), "&Yes");
+    EXPECT_NE(yes().find("はい"), std::string::npos) << yes();
+    std::unique_ptr<QFileDialog> save = Window->MakeSaveDialog();
+    save->setOption(QFileDialog::DontUseNativeDialog);
+    auto* cancel = save->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel);
+    EXPECT_EQ(cancel->text().toStdString(), "キャンセル");
+    choose("en");
+    EXPECT_EQ(Find<QAction>("N2")->text().toStdString(), "Save log");
+    EXPECT_EQ(yes(), "&Yes");
 }
