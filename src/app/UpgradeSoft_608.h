@@ -66,6 +66,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     struct TInput {
@@ -78,6 +79,9 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void SetLabelFonts(const std::string& code);
     void UpdateStatusBar();
     void CutAtQQ();
+    void PlaceDropCap();
+    QSize FitToContent();
+    void GrowWhileScrolled(int passes);
     TInput ReadInput() const;
     // The checks of one button press; logs the failing one's line.
     bool Check(const TInput& in);
@@ -91,6 +95,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     std::unique_ptr<TfrmStrRes> FStrRes;
     QObject* FRaiseServer = nullptr;
     bool FCreated = false;
+    bool FPlaced = false; // sized and centred at the first show
     std::vector<std::string> FLangFiles;
     bool FUpgrading = false;
     bool FChainPending = false; // the UI session of the system button is still to come
