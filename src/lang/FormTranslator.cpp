@@ -48,7 +48,7 @@ void ApplyLangFont(const std::string& code, QFont& font) {
 void InstallFontSubstitutions() {
     // The design's faces, with installed fonts that carry Latin and CJK glyphs.
     QFont::insertSubstitutions("Tahoma", {"DejaVu Sans", "Noto Sans CJK JP", "Noto Sans CJK SC"});
-    QFont::insertSubstitutions(QString::fromUtf8("宋体"), {"Noto Sans CJK SC", "DejaVu Sans"});
+    QFont::insertSubstitutions(QString::fromUtf8("宋体"), {"DejaVu Sans", "Noto Sans CJK SC"});
     QFont::insertSubstitutions("PMingLiU", {"Noto Sans CJK TC", "DejaVu Sans"});
 }
 

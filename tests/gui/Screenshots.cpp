@@ -87,6 +87,10 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     gui::InstallPlatformHooks();
     lang::InstallFontSubstitutions();
+    // The cameras start before the window, whose search then finds them all.
+    auto sim = std::make_unique<sim::TSimulation>(root, sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true,
+                                                   nullptr, 1 << 20);
+    setenv("IPCAM_FIRMWARE_SERVER", sim->Firmware().BaseURL().c_str(), 1);
     {
         TfrmUpgradeSoft window;
         window.show();
@@ -98,20 +102,13 @@ int main(int argc, char** argv) {
         QTest::qWait(300);
         Save(&window, out + "/main-start.png");
 
-        // The dialog before any camera runs: the empty list with its note.
         TfrmAdv_Main* dialog = window.SearchDialog();
-        dialog->show();
-        Save(dialog, out + "/search-empty.png");
-        dialog->hide();
-
-        sim::TSimulation sim(root, sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 1 << 20);
-        setenv("IPCAM_FIRMWARE_SERVER", sim.Firmware().BaseURL().c_str(), 1);
         dialog->show();
         Wait([&] { return dialog->findChild<QTreeWidget*>("ListView")->topLevelItemCount() >= 5; }, 10000);
         SaveScreen({&window, dialog}, out + "/search-cameras.png");
         dialog->hide();
 
-        sim::TSimCamera* h = sim.Find(sim::TSeries::H);
+        sim::TSimCamera* h = sim->Find(sim::TSeries::H);
         window.findChild<QLineEdit*>("edIP")->setText("127.0.0.1");
         window.findChild<QLineEdit*>("edPort")->setText(QString::number(h->Port()));
         window.findChild<QPushButton*>("btnUpgrdSysByIP")->click();
@@ -170,6 +167,14 @@ int main(int argc, char** argv) {
         window.findChild<QAction*>("FileSys")->trigger();
         Wait([&] { return !window.Upgrading(); }, 60000);
         Save(&window, out + "/from-file.png");
+
+        // No camera answers any more: Find empties the list, which shows its note.
+        sim.reset();
+        dialog->show();
+        dialog->btnFindClick();
+        Wait([&] { return dialog->findChild<QTreeWidget*>("ListView")->topLevelItemCount() == 0; }, 5000);
+        Save(dialog, out + "/search-empty.png");
+        dialog->hide();
     }
     gui::RemovePlatformHooks();
     ReleaseZoltSeries();
