@@ -6,6 +6,7 @@
 #include "lang/Lang.h"
 #include "transport/SR_Zolt.h"
 
+#include "GuiSandbox.h"
 #include "support/Sandbox.h"
 
 #include <QComboBox>
@@ -85,17 +86,8 @@ std::string Clipped(QWidget* top) {
     return faults;
 }
 
-class Layout : public TSandbox {
+class Layout : public TGuiSandbox {
   protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        CreateZoltSeries();
-    }
-    void TearDown() override {
-        Window.reset();
-        ReleaseZoltSeries();
-        TSandbox::TearDown();
-    }
     void Choose(const std::string& code) {
         auto* lan = Window->findChild<QComboBox*>("cmbLan");
         for (int i = 0; i < lan->count() && CurLang() != code; ++i) {
@@ -105,7 +97,6 @@ class Layout : public TSandbox {
         ASSERT_EQ(CurLang(), code);
         QTest::qWait(100);
     }
-    std::unique_ptr<TfrmUpgradeSoft> Window;
 };
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "transport/SR_Zolt.h"
 
 #include "SimDemo.h"
+#include "GuiSandbox.h"
 #include "support/Sandbox.h"
 
 #include <QApplication>
@@ -34,31 +35,15 @@ using namespace testsupport;
 
 namespace {
 
-class Operator : public TSandbox {
+class Operator : public TGuiSandbox {
   protected:
     void SetUp() override {
-        TSandbox::SetUp();
-        CreateZoltSeries();
-        Window = std::make_unique<TfrmUpgradeSoft>();
-        Window->show();
+        TGuiSandbox::SetUp();
+        Open();
         Dialog = Window->SearchDialog();
         List = Dialog->findChild<QTreeWidget*>("ListView");
         // Rows fed here never expire while a test looks at them.
         Dialog->findChild<QTimer*>("Timer1")->stop();
-    }
-    void TearDown() override {
-        Window.reset();
-        ReleaseZoltSeries();
-        TSandbox::TearDown();
-    }
-    template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
-    QStringList Log() { return Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts); }
-    bool Wait(const std::function<bool()>& done, int ms = 30000) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms)
-            QTest::qWait(10);
-        return done();
     }
     void Add(const std::string& mac, int type, const std::string& ip, int port, const std::string& name = "cam") {
         TDevInfo d;
@@ -85,7 +70,6 @@ class Operator : public TSandbox {
         });
         Window->btnFindCamClick();
     }
-    std::unique_ptr<TfrmUpgradeSoft> Window;
     TfrmAdv_Main* Dialog = nullptr;
     QTreeWidget* List = nullptr;
 };
