@@ -36,10 +36,10 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
-#include <QStyle>
-#include <QVBoxLayout>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <arpa/inet.h>
 
@@ -393,7 +393,8 @@ void TfrmUpgradeSoft::showEvent(QShowEvent* event) {
     QSize size = FitToContent();
     if (QScreen* s = screen()) {
         QSize frame = frameGeometry().size() - geometry().size();
-        move(s->availableGeometry().center() - QPoint(size.width() + frame.width(), size.height() + frame.height()) / 2);
+        move(s->availableGeometry().center() -
+             QPoint(size.width() + frame.width(), size.height() + frame.height()) / 2);
     }
 }
 
@@ -402,7 +403,8 @@ QSize TfrmUpgradeSoft::FitToContent() {
     // larger than the screen: the content scrolls then, and the window can be made smaller.
     auto* content = findChild<QWidget*>("Content");
     content->layout()->activate();
-    int w = std::max({kWidth, width(), content->minimumSizeHint().width(), StatusBar1->minimumSizeHint().width()});
+    int w = std::max(
+        {kWidth, width(), content->minimumSizeHint().width(), StatusBar1->minimumSizeHint().width()});
     QLayout* l = content->layout();
     int h = (l->hasHeightForWidth() ? l->totalHeightForWidth(w) : content->sizeHint().height()) +
             StatusBar1->sizeHint().height();
@@ -426,7 +428,8 @@ void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
     QScreen* s = screen();
     if (!scroll || !s || passes <= 0) return;
     QSize room = s->availableGeometry().size() - (frameGeometry().size() - geometry().size());
-    QSize want = size() + QSize(scroll->horizontalScrollBar()->maximum(), scroll->verticalScrollBar()->maximum());
+    QSize want =
+        size() + QSize(scroll->horizontalScrollBar()->maximum(), scroll->verticalScrollBar()->maximum());
     want = want.boundedTo(room).expandedTo(size());
     if (want == size()) return;
     resize(want);

@@ -8,18 +8,18 @@
 
 #include <QCloseEvent>
 
-#include <algorithm>
-#include <QGroupBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QScreen>
-#include <QStyle>
-#include <QVBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QVBoxLayout>
+#include <algorithm>
 
 TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make_unique<TLanSearch>()) {
     setWindowTitle(QString::fromUtf8("选择摄像机"));
@@ -135,8 +135,10 @@ void TfrmAdv_Main::showEvent(QShowEvent* event) {
         QPoint at = over.center() - QPoint(frameGeometry().width(), frameGeometry().height()) / 2;
         if (QScreen* s = Over->screen()) {
             QRect avail = s->availableGeometry();
-            at.setX(std::clamp(at.x(), avail.left(), std::max(avail.left(), avail.right() - frameGeometry().width())));
-            at.setY(std::clamp(at.y(), avail.top(), std::max(avail.top(), avail.bottom() - frameGeometry().height())));
+            at.setX(std::clamp(at.x(), avail.left(),
+                               std::max(avail.left(), avail.right() - frameGeometry().width())));
+            at.setY(std::clamp(at.y(), avail.top(),
+                               std::max(avail.top(), avail.bottom() - frameGeometry().height())));
         }
         move(at);
     }

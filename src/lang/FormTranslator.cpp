@@ -6,14 +6,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QFontMetrics>
 #include <QMenu>
 #include <QPushButton>
-#include <QStyle>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QWidget>
 

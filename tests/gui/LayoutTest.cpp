@@ -32,7 +32,8 @@ namespace {
 std::string Clipped(QWidget* top) {
     std::string faults;
     auto fault = [&](QWidget* w, const QString& text, QSize need, QSize have) {
-        faults += (w->objectName().isEmpty() ? std::string(w->metaObject()->className()) : w->objectName().toStdString()) +
+        faults += (w->objectName().isEmpty() ? std::string(w->metaObject()->className())
+                                             : w->objectName().toStdString()) +
                   " \"" + text.left(30).toStdString() + "\" needs " + std::to_string(need.width()) + "x" +
                   std::to_string(need.height()) + ", has " + std::to_string(have.width()) + "x" +
                   std::to_string(have.height()) + "\n";
@@ -44,7 +45,8 @@ std::string Clipped(QWidget* top) {
         QRect need = l->wordWrap() ? fm.boundingRect(QRect(0, 0, box.width(), 100000),
                                                      Qt::TextWordWrap | int(l->alignment()), l->text())
                                    : QRect(0, 0, fm.horizontalAdvance(l->text()), fm.height());
-        if (need.width() > box.width() || need.height() > box.height()) fault(l, l->text(), need.size(), box.size());
+        if (need.width() > box.width() || need.height() > box.height())
+            fault(l, l->text(), need.size(), box.size());
     }
     for (QPushButton* b : top->findChildren<QPushButton*>()) {
         if (!b->isVisibleTo(top) || b->text().isEmpty()) continue;
@@ -65,8 +67,8 @@ std::string Clipped(QWidget* top) {
         // The shown item beside the arrow: the combo's own hint for its current text.
         QStyleOptionComboBox o;
         o.initFrom(c);
-        QSize need = c->style()->sizeFromContents(QStyle::CT_ComboBox, &o,
-                                                  QSize(fm.horizontalAdvance(c->currentText()), fm.height()), c);
+        QSize need = c->style()->sizeFromContents(
+            QStyle::CT_ComboBox, &o, QSize(fm.horizontalAdvance(c->currentText()), fm.height()), c);
         if (c->width() < need.width()) fault(c, c->currentText(), need, c->size());
     }
     for (QTreeWidget* t : top->findChildren<QTreeWidget*>()) {
@@ -159,7 +161,8 @@ TEST_F(Layout, AWindowTallerThanTheScreenScrollsAndCanBeMadeSmaller) {
     Window->show();
     QTest::qWait(100);
     QRect screen = Window->screen()->availableGeometry();
-    EXPECT_LE((Window->frameGeometry().center() - screen.center()).manhattanLength(), 2) << "centred at start";
+    EXPECT_LE((Window->frameGeometry().center() - screen.center()).manhattanLength(), 2)
+        << "centred at start";
     EXPECT_LE(Window->height(), screen.height());
     EXPECT_LE(Window->minimumSizeHint().height(), 200);
     Window->resize(Window->width(), 300);

@@ -10,8 +10,8 @@
 #include "transport/Tools.h"
 #include "upgrade/uIUpgradeOpt.h"
 
-#include "SimDemo.h"
 #include "GuiSandbox.h"
+#include "SimDemo.h"
 #include "support/Sandbox.h"
 
 #include <QAccessible>

@@ -7,19 +7,19 @@
 #include "lang/Lang.h"
 #include "transport/SR_Zolt.h"
 
-#include "SimDemo.h"
 #include "GuiSandbox.h"
+#include "SimDemo.h"
 #include "support/Sandbox.h"
 
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QMessageBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -45,7 +45,8 @@ class Operator : public TGuiSandbox {
         // Rows fed here never expire while a test looks at them.
         Dialog->findChild<QTimer*>("Timer1")->stop();
     }
-    void Add(const std::string& mac, int type, const std::string& ip, int port, const std::string& name = "cam") {
+    void Add(const std::string& mac, int type, const std::string& ip, int port,
+             const std::string& name = "cam") {
         TDevInfo d;
         d.DevType = type;
         d.MAC = mac;
@@ -181,7 +182,8 @@ TEST_F(Operator, BadInputMakesNothingBusy) {
     EXPECT_TRUE(Boxes->Shown().empty()) << Boxes->Shown()[0].Text;
     ASSERT_TRUE(Wait([&] { return Log().size() == 2; }));
     for (const QString& line : Log())
-        EXPECT_TRUE(line.endsWith(QString::fromStdString(GetLangStr("IDS_NOLOGINUSER")))) << line.toStdString();
+        EXPECT_TRUE(line.endsWith(QString::fromStdString(GetLangStr("IDS_NOLOGINUSER"))))
+            << line.toStdString();
     EXPECT_TRUE(Window->close());
 }
 
@@ -226,7 +228,8 @@ TEST_F(Operator, TheProgressBarFollowsThePackageNotTheFirmwareList) {
     Window->btnUpgrdUIByIPClick();
     ASSERT_TRUE(Wait([&] { return asked.load(); }));
     QTest::qWait(50); // every progress report of the list has reached the window
-    EXPECT_FALSE(Find<QProgressBar>("pbProgress")->isVisible()) << Find<QProgressBar>("pbProgress")->format().toStdString();
+    EXPECT_FALSE(Find<QProgressBar>("pbProgress")->isVisible())
+        << Find<QProgressBar>("pbProgress")->format().toStdString();
     looked.set_value();
     ASSERT_TRUE(Wait([&] { return !Window->Upgrading(); }, 60000));
     platform::SetMessageBoxHook(nullptr);

@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     gui::InstallPlatformHooks();
     lang::InstallFontSubstitutions();
     // The cameras start before the window, whose search then finds them all.
-    auto sim = std::make_unique<sim::TSimulation>(root, sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true,
-                                                   nullptr, 1 << 20);
+    auto sim = std::make_unique<sim::TSimulation>(root, sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0,
+                                                  true, nullptr, 1 << 20);
     setenv("IPCAM_FIRMWARE_SERVER", sim->Firmware().BaseURL().c_str(), 1);
     {
         TfrmUpgradeSoft window;

@@ -23,7 +23,10 @@ TEST(CameraText, TextsThatAreNotUtf8AreReadAsGb18030) {
     EXPECT_EQ(CameraText("\xE4\xB8\xAD"), "中");
     EXPECT_EQ(CameraText(""), "");
     // What GB18030 does not read either becomes U+FFFD, the rest stays.
-    EXPECT_EQ(CameraText("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(CameraText("a\xFF"
+                         "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(CameraText("x\xCD"), "x\xEF\xBF\xBD") << "a sequence cut at the end";
 }
 
