@@ -16,6 +16,7 @@
 
 class QAction;
 class QComboBox;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -57,12 +58,15 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void N1Click();
     void N2Click();
     void AddLog(const std::string& Text);
+    // The save dialog of the log: default extension "txt", the designed filter.
+    std::unique_ptr<QFileDialog> MakeSaveDialog();
     // Not designed: one session with a firmware file of the operator's (Kind 1 system, 0 UI).
     void UpgradeFromFile(int Kind);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     struct TInput {
@@ -75,11 +79,15 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void SetLabelFonts(const std::string& code);
     void UpdateStatusBar();
     void CutAtQQ();
+    void PlaceDropCap();
+    QSize FitToContent();
+    void GrowWhileScrolled(int passes);
     TInput ReadInput() const;
     // The checks of one button press; logs the failing one's line.
     bool Check(const TInput& in);
     void StartSession(const TInput& in, int Kind);
     void SessionFinished();
+    void ShowSeriesList(bool show);
     void SetBusy(bool busy);
     void ShowProgress(int stage, int64_t done, int64_t total);
     void TranslateFileMenu();
@@ -87,10 +95,12 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     std::unique_ptr<TfrmStrRes> FStrRes;
     QObject* FRaiseServer = nullptr;
     bool FCreated = false;
+    bool FPlaced = false; // sized and centred at the first show
     std::vector<std::string> FLangFiles;
     bool FUpgrading = false;
     bool FChainPending = false; // the UI session of the system button is still to come
     TInput FChainInput{};
+    bool FPackageTransfer = false; // the session is past its firmware list: downloads are the package
     std::unique_ptr<TfrmAdv_Main> FSearchDialog;
 
     QLabel *lblSoftName, *lblSoftMemo, *lblIPMemo, *lblIPCType, *Label1, *lblIPCIP, *lblIPCPort, *lblIPCUser,

@@ -1,6 +1,7 @@
 #include "UpgradeThread.h"
 
 #include "base/Progress.h"
+#include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 
@@ -54,7 +55,7 @@ void TUpgradeThread::DoLog() {
 void TUpgradeThread::LogKey(const std::string& Key, const std::string& Tail) {
     // The tail is a version from the camera or the firmware list: one event stays one line.
     FLastKey = Key;
-    Log(GetLangStr(Key) + EscapeControls(Tail));
+    Log(GetLangStr(Key) + EscapeControls(CameraText(Tail)));
 }
 
 bool TUpgradeThread::Stopped() {

@@ -1,5 +1,6 @@
 #include "Output.h"
 
+#include "base/DisplayWidth.h"
 #include "base/Text.h"
 
 #include <algorithm>
@@ -62,12 +63,14 @@ void PrintColumns(const std::vector<std::vector<std::string>>& rows, std::ostrea
     for (const auto& row : rows)
         for (size_t i = 0; i < row.size(); ++i) {
             if (width.size() <= i) width.push_back(0);
-            width[i] = std::max(width[i], row[i].size());
+            width[i] = std::max(width[i], DisplayWidth(row[i]));
         }
+    // Widths in terminal columns, not bytes: a wide character takes two, so names in Chinese or
+    // Japanese keep the columns straight.
     for (const auto& row : rows) {
         std::string line;
         for (size_t i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i] + std::string(width[i] - row[i].size() + 2, ' ') : row[i];
+            line += i + 1 < row.size() ? PadToColumns(row[i], width[i] + 2) : row[i];
         out << line << "\n";
     }
 }

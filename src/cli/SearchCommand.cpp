@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "base/Text.h"
 #include "discovery/LanSearch.h"
+#include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "platform/Broadcast.h"
 #include "platform/Platform.h"
@@ -25,7 +26,7 @@ namespace {
 
 // A text from the network as one table cell.
 std::string Shown(const std::string& text) {
-    return EscapeControls(text);
+    return EscapeControls(CameraText(text));
 }
 
 void PrintTable(const std::vector<TDevInfo>& rows, std::ostream& out) {
@@ -46,7 +47,9 @@ const char* const kKeys[] = {"type",    "devType", "series",  "name", "ip",   "p
                              "version", "mask",    "gateway", "dns1", "dns2", "dhcp", "source"};
 
 std::vector<std::string> Values(const TDevInfo& r, bool json) {
-    auto text = [json](const std::string& s) { return json ? JsonString(s) : CsvField(s); };
+    auto text = [json](const std::string& s) {
+        return json ? JsonString(CameraText(s)) : CsvField(CameraText(s));
+    };
     const char* series = SeriesName(r.DevType);
     return {text(TypeLetter(r.DevType)),
             std::to_string(r.DevType),

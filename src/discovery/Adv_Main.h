@@ -33,7 +33,11 @@ class TfrmAdv_Main : public QDialog, public lang::TTranslatable {
     std::string szIP;
     int nPort = 0;
     int nTYpe = -1;
+    // Not designed: the device type of the camera chosen, so that a type without a series can be named.
+    int nDevType = -1;
     bool isClose = false;
+    // Not designed: the window the dialog is placed over when it shows (it stays unowned).
+    QWidget* Over = nullptr;
 
     void btnFindClick();
     void spbExportClick();
@@ -44,10 +48,13 @@ class TfrmAdv_Main : public QDialog, public lang::TTranslatable {
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void Refresh();
     void UpdateDeviceCount();
+    void FitColumns();
+    static constexpr int kWidth = 381, kHeight = 359; // the designed client area at 96 DPI
 
     std::unique_ptr<TLanSearch> FSearch;
     QTimer* Timer1;

@@ -50,3 +50,9 @@ std::string ToUtf8(std::string_view bytes, const char* codePage) {
 std::string FromUtf8(std::string_view utf8, const char* codePage) {
     return Convert(utf8, codePage, "UTF-8", "?");
 }
+
+std::string CameraText(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    // Without the converter the text is at least made valid.
+    return ValidUtf8(ToUtf8(bytes, "GB18030"));
+}

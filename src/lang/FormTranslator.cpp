@@ -6,11 +6,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QWidget>
 
@@ -45,8 +48,23 @@ void ApplyLangFont(const std::string& code, QFont& font) {
 void InstallFontSubstitutions() {
     // The design's faces, with installed fonts that carry Latin and CJK glyphs.
     QFont::insertSubstitutions("Tahoma", {"DejaVu Sans", "Noto Sans CJK JP", "Noto Sans CJK SC"});
-    QFont::insertSubstitutions(QString::fromUtf8("宋体"), {"Noto Sans CJK SC", "DejaVu Sans"});
+    QFont::insertSubstitutions(QString::fromUtf8("宋体"), {"DejaVu Sans", "Noto Sans CJK SC"});
     QFont::insertSubstitutions("PMingLiU", {"Noto Sans CJK TC", "DejaVu Sans"});
+}
+
+void FitButtons(std::initializer_list<QPushButton*> buttons, int width, int height) {
+    for (QPushButton* b : buttons) {
+        b->setMinimumSize(0, 0);
+        // The text with the style's margins and frame (and the menu's arrow); not the style's
+        // own least width of 80, so that the designed 74 stays where the text fits.
+        QFontMetrics fm(b->font());
+        const QStyle* st = b->style();
+        int need = fm.size(Qt::TextShowMnemonic, b->text()).width() +
+                   st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
+                   2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b) +
+                   (b->menu() ? st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0);
+        b->setMinimumSize(std::max(width, need), std::max(height, fm.height() + 8));
+    }
 }
 
 QString QtFilter(const QString& designFilter) {

@@ -6,7 +6,10 @@
 #include <QObject>
 #include <QString>
 
+#include <initializer_list>
 #include <vector>
+
+class QPushButton;
 
 namespace lang {
 
@@ -53,6 +56,9 @@ void TranslateForm(TTranslatable& form, const QString& section = QString());
 // installed fonts that show the language.
 void ApplyLangFont(const std::string& code, QFont& font);
 void InstallFontSubstitutions();
+
+// Each button at least the designed size and at least what its translated text needs.
+void FitButtons(std::initializer_list<QPushButton*> buttons, int width, int height);
 
 // "Text files (*.txt)|*.txt|All|*.*" and the designed "*.txt|*.*" as Qt name filters.
 QString QtFilter(const QString& designFilter);

@@ -10,6 +10,7 @@
 #include "transport/Tools.h"
 #include "upgrade/uIUpgradeOpt.h"
 
+#include "GuiSandbox.h"
 #include "SimDemo.h"
 #include "support/Sandbox.h"
 
@@ -34,33 +35,7 @@ using namespace testsupport;
 
 namespace {
 
-class Gui : public TSandbox {
-  protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        CreateZoltSeries();
-    }
-    void TearDown() override {
-        Window.reset();
-        ReleaseZoltSeries();
-        TSandbox::TearDown();
-    }
-    TfrmUpgradeSoft& Open() {
-        Window = std::make_unique<TfrmUpgradeSoft>();
-        Window->show();
-        return *Window;
-    }
-    template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
-    QStringList Log() { return Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts); }
-    bool Wait(const std::function<bool()>& done, int ms = 30000) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms)
-            QTest::qWait(10);
-        return done();
-    }
-    std::unique_ptr<TfrmUpgradeSoft> Window;
-};
+class Gui : public TGuiSandbox {};
 
 bool EndsWith(const QString& line, const std::string& text) {
     return line.endsWith(QString::fromStdString(text));
