@@ -4,6 +4,7 @@
 #include "app/UpgradeInput.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
+#include "upgrade/uOnvifUpgrade.h"
 #include "upgrade/uUpgradeFactory.h"
 
 #include <sys/stat.h>
@@ -18,7 +19,7 @@
 namespace {
 
 int SeriesIndex(char s) {
-    static const std::string order = "EFHTC";
+    static const std::string order = "EFHTCO";
     size_t i = order.find(s);
     return i == std::string::npos ? -1 : static_cast<int>(i);
 }
@@ -46,7 +47,12 @@ const char* const kOutcomes[] = {"upgraded",         "up-to-date", "no-upgrade-o
 
 } // namespace
 
-std::vector<int> FirmwareKinds(const std::string& firmware) {
+std::string SeriesText(char series) {
+    return series == 'O' ? "onvif" : std::string(1, series);
+}
+
+std::vector<int> FirmwareKinds(const std::string& firmware, char series) {
+    if (series == 'O') return {1};
     if (firmware == "system") return {1};
     if (firmware == "ui") return {0};
     return {1, 0};
@@ -54,7 +60,7 @@ std::vector<int> FirmwareKinds(const std::string& firmware) {
 
 TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSettings& settings,
                           const std::function<void(const std::string&)>& log) {
-    TSessionResult result{camera, kind == 1 ? "system" : "ui", {}};
+    TSessionResult result{camera, kind == 1 ? "system" : "ui", {}, {}, {}};
     int series = SeriesIndex(camera.Series);
     int port = PortNumber(camera.Port);
     if (const char* key = FailedInputCheck(series, camera.User, camera.IP, port)) {
@@ -82,6 +88,10 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
     thread->PackageSHA256 = settings.SHA256;
     thread->Stop = settings.Stop;
     thread->Run();
+    if (auto* standard = dynamic_cast<TOnvifUpgrade*>(u.get())) {
+        result.Manufacturer = standard->GetManufacturer();
+        result.Model = standard->GetModel();
+    }
     return result;
 }
 
@@ -94,7 +104,11 @@ std::string SessionJson(const TSessionResult& s) {
     const TSessionReport& r = s.Report;
     std::string out = "{\"camera\": {\"ip\": " + JsonString(s.Camera.IP) +
                       ", \"port\": " + std::to_string(PortNumber(s.Camera.Port)) +
-                      ", \"series\": " + JsonString(std::string(1, s.Camera.Series)) + "}";
+                      ", \"series\": " + JsonString(SeriesText(s.Camera.Series));
+    if (s.Camera.Series == 'O')
+        out += ", \"manufacturer\": " + JsonString(ValidUtf8(s.Manufacturer)) +
+               ", \"model\": " + JsonString(ValidUtf8(s.Model));
+    out += "}";
     out += ", \"firmware\": " + JsonString(s.Firmware);
     out += ", \"outcome\": " + JsonString(r.Outcome);
     out += ", \"key\": " + (r.Key.empty() ? std::string("null") : JsonString(r.Key));
@@ -129,7 +143,7 @@ void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream&
     for (const TSessionResult& s : results) {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%.1f s", static_cast<double>(s.Report.DurationMs) / 1000);
-        cells.push_back({EscapeControls(ValidUtf8(s.Camera.Name())), std::string(1, s.Camera.Series),
+        cells.push_back({EscapeControls(ValidUtf8(s.Camera.Name())), SeriesText(s.Camera.Series),
                          s.Firmware, s.Report.Outcome, shown(s.Report.VersionBefore),
                          shown(s.Report.VersionOffered), shown(s.Report.VersionAfter), secs});
     }

@@ -33,7 +33,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
         out << LogTimeStamp() << text << std::endl;
     };
     std::vector<TSessionResult> results;
-    std::vector<int> kinds = FirmwareKinds(o.Firmware);
+    std::vector<int> kinds = FirmwareKinds(o.Firmware, o.Series);
     for (size_t i = 0; i < kinds.size(); ++i) {
         if (i) platform::Sleep(1000);
         results.push_back(RunSession(camera, kinds[i], settings, log));
@@ -62,7 +62,7 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
         ->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
         ->excludes(password);
     FCommand->add_option("--series", FSeries, "camera series")
-        ->check(CLI::IsMember({"E", "F", "H", "T", "C"}))
+        ->check(CLI::IsMember({"E", "F", "H", "T", "C", "onvif"}, CLI::ignore_case))
         ->capture_default_str();
     FFlags = std::make_unique<TRunOptionFlags>(*FCommand, o);
 }
@@ -72,7 +72,7 @@ bool TUpgradeCommand::Parsed() const {
 }
 
 int TUpgradeCommand::Run() {
-    FOptions.Series = FSeries[0];
+    FOptions.Series = LowerCase(FSeries) == "onvif" ? 'O' : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
     FFlags->Apply(FOptions);
     std::string error;
     if (FCommand->count("--password") == 0 && !PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {

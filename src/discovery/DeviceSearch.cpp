@@ -142,6 +142,8 @@ int TDeviceSearch::SeriesIndexOfType(int type) {
         return 3;
     case 10:
         return 4;
+    case StandardCameraType:
+        return 5;
     default:
         return -1;
     }

@@ -48,7 +48,7 @@ TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
     Parse("ip,series\n127.0.0.1,H\n127.0.0.1:81/x,H\n", &error);
     EXPECT_EQ(error, "line 3: \"127.0.0.1:81/x\" is no camera address");
     Parse("ip,series\n127.0.0.1,Q\n", &error);
-    EXPECT_EQ(error, "line 2: the series \"Q\" is none of E, F, H, T, C");
+    EXPECT_EQ(error, "line 2: the series \"Q\" is none of E, F, H, T, C, onvif");
     Parse("ip,series\n" + std::string(70000, 'a') + "\n", &error);
     EXPECT_NE(error.find("too long"), std::string::npos);
 }
