@@ -10,7 +10,10 @@
 #include <iostream>
 #include <mutex>
 
-int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
+int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
+    // A standard camera has one firmware: "both" means that one.
+    TCliUpgradeOptions o = given;
+    if (o.Series == 'O' && o.Firmware == "both") o.Firmware = "system";
     // Checked before anything else: such an address would put its own port, path or query into
     // every request to the camera.
     if (!TrimText(o.IP).empty() && !IsCameraAddress(TrimText(o.IP))) {
