@@ -53,7 +53,7 @@ void TDeviceSearch::Tick() {
     bool removed = false;
     for (size_t i = FRows.size(); i-- > 0;) {
         TDevInfo& info = FRows[i]->Info;
-        if (info.DevType == ExternalType) continue;
+        if (info.DevType == ExternalType || info.DevType == StandardCameraType) continue;
         if (--info.Countdown == 0) {
             Remove(i);
             removed = true;

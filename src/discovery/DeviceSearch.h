@@ -31,7 +31,7 @@ class TDeviceSearch {
     enum TColumn { ColType = 0, ColName = 1, ColIP = 2, ColPort = 3 };
     static constexpr int RowLife = 10;
     static constexpr int LongRowLife = 30;  // types 1 and 8 on first listing
-    static constexpr int ExternalType = StandardCameraType; // rows that never expire
+    static constexpr int ExternalType = 4;  // rows that never expire (and standard cameras)
     static constexpr int MaxFollowUps = 64; // per kind and round
 
     explicit TDeviceSearch(ISearchNetwork& network);

@@ -52,3 +52,13 @@ TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
     Parse("ip,series\n" + std::string(70000, 'a') + "\n", &error);
     EXPECT_NE(error.find("too long"), std::string::npos);
 }
+
+TEST(CameraList, StandardCamerasAreRowsOfTheSeriesOnvif) {
+    auto rows = Parse("ip,port,series\n127.0.0.1,8080,ONVIF\n127.0.0.2,80,onvif\n");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Camera.Series, 'O');
+    EXPECT_EQ(rows[1].Camera.Series, 'O');
+    std::string error;
+    Parse("ip,port,series\n127.0.0.1,8080,O\n", &error);
+    EXPECT_EQ(error, "line 2: the series \"O\" is none of E, F, H, T, C, onvif");
+}
