@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
     app.add_flag("--stdin", useStdin, "stop when standard input ends");
+    bool discovery = false;
+    app.add_flag("--discovery", discovery, "the first standard (onvif) camera answers WS-Discovery too");
     std::string pk2Out;
     std::vector<std::string> pk2Items;
     CLI::App* pk2 = app.add_subcommand("pk2", "write a .pk2 package from files and commands, then end");
@@ -151,7 +153,7 @@ int main(int argc, char** argv) {
             onvifCameras.push_back(std::make_unique<sim::TOnvifCamera>(o, log));
         // The demo's standard camera answers WS-Discovery with its device service.
         std::unique_ptr<sim::TWsdCamera> standard;
-        if (demo)
+        if ((demo || discovery) && !onvifCameras.empty())
             standard = std::make_unique<sim::TWsdCamera>(listen, onvifCameras.front()->Port(), "Standard Camera",
                                                          "5e1b7a4c-1111-4222-8333-944455566677");
         {
