@@ -327,7 +327,9 @@ void TfrmUpgradeSoft::btnUpgrdSysByIPClick() {
     if (Upgrading()) return;
     // The chain uses the values checked at its start; the inputs stay read-only until it ends.
     FChainInput = ReadInput();
-    FChainPending = true;
+    // A standard camera has one firmware: no UI session follows.
+    FChainPending = FChainInput.Series != StandardSeries;
+    FAskFileWhenNoList = !FChainPending;
     SetBusy(true);
     if (Check(FChainInput))
         StartSession(FChainInput, 1);
@@ -379,6 +381,7 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     thread->PackageMD5 = std::exchange(FPackageMD5, std::string());
     thread->PackageSHA256 = std::exchange(FPackageSHA256, std::string());
     thread->OnLog = [this](const std::string& text) { AddLog(text); };
+    thread->OnOutcome = [this](const std::string& key) { FLastKey = key; };
     thread->OnFinished = [this] { SessionFinished(); };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
     QPointer<TfrmUpgradeSoft> self(this);
@@ -410,6 +413,11 @@ void TfrmUpgradeSoft::SessionFinished() {
     pbProgress->hide();
     if (FUpgrading) platform::SetBusyCursor(false);
     FUpgrading = false;
+    if (std::exchange(FAskFileWhenNoList, false) && FLastKey == "IDS_DOWNFIRMERR") {
+        SetBusy(false);
+        UpgradeFromFile(1);
+        return;
+    }
     if (FChainPending) {
         // The UI firmware after a 1 s pause, from the timer: the window stays served meanwhile.
         QTimer::singleShot(static_cast<int>(platform::Scaled(1000)), this, [this] {
@@ -463,9 +471,15 @@ void TfrmUpgradeSoft::btnFindCamClick() {
     if (result == QDialog::Accepted && inet_pton(AF_INET, FSearchDialog->szIP.c_str(), &dotted) == 1) {
         edIP->setText(Q(FSearchDialog->szIP));
         edPort->setText(QString::number(FSearchDialog->nPort));
+        ShowStandardSeries(FSearchDialog->nTYpe == StandardSeries);
         cmbMType->setCurrentIndex(FSearchDialog->nTYpe);
     }
     FSearchDialog->hide();
+}
+
+void TfrmUpgradeSoft::ShowStandardSeries(bool shown) {
+    if (shown && cmbMType->count() == StandardSeries) cmbMType->addItem("ONVIF");
+    if (!shown && cmbMType->count() > StandardSeries) cmbMType->removeItem(StandardSeries);
 }
 
 bool TfrmUpgradeSoft::eventFilter(QObject* watched, QEvent* event) {
