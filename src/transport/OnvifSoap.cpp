@@ -353,46 +353,6 @@ TCallResult Call(const std::string& url, const std::string& action,
     return r;
 }
 
-namespace {
-
-TCallResult CallOnce(const std::string& url, const std::string& action, const std::string& envelope,
-                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest) {
-    TCallResult r;
-    char err[CURL_ERROR_SIZE];
-    http::TEasy easy = http::NewRequest(url, err, timeoutMs);
-    if (!easy) {
-        r.Error = "bad address";
-        return r;
-    }
-    CURL* c = easy.get();
-    CameraRequest(c, user, password, digest);
-    http::THeaderList headers;
-    headers.Drop("Accept");
-    headers.Drop("Expect");
-    if (!headers.Add("Content-Type", "application/soap+xml; charset=utf-8; action=\"" + action + "\"")) {
-        r.Error = "bad action";
-        return r;
-    }
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, envelope.data());
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(envelope.size()));
-    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxAnswer));
-    http::TStallGuard guard(c, platform::Timeout(timeoutMs));
-    TSink sink;
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    CURLcode code = curl_easy_perform(c);
-    if (code != CURLE_OK) {
-        r.Error = http::ErrorText(code, err, &guard);
-        return r;
-    }
-    r.Reached = true;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.Status);
-    r.Answer = ParseAnswer(sink.Body);
-    return r;
-}
-
-} // namespace
 
 bool IsNotAuthorized(const TCallResult& r) {
     if (r.Reached && r.Status == 401) return true;
@@ -471,15 +431,11 @@ class TFileBody {
 
 namespace {
 
-TPostResult PostOnce(const std::string& url, const std::string& contentType, const std::string& file,
-                     const std::string& head, const std::string& tail, const std::string& user,
-                     const std::string& password, int64_t connectMs, int64_t readMs, bool digest) {
+// One POST to a camera with the body setBody gives it; the answer at most MaxAnswer.
+TPostResult Post(const std::string& url, const std::string& contentType, const std::string& user,
+                 const std::string& password, int64_t connectMs, int64_t readMs, bool digest,
+                 const std::function<void(CURL*)>& setBody, const TFileBody* file = nullptr) {
     TPostResult r;
-    TFileBody body(file, head, tail);
-    if (!body.Valid()) {
-        r.Error = "the image cannot be read";
-        return r;
-    }
     char err[CURL_ERROR_SIZE];
     http::TEasy easy = http::NewRequest(url, err, connectMs);
     if (!easy) {
@@ -496,13 +452,7 @@ TPostResult PostOnce(const std::string& url, const std::string& contentType, con
         return r;
     }
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.Get());
-    curl_easy_setopt(c, CURLOPT_POST, 1L);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Length()));
-    curl_easy_setopt(c, CURLOPT_READFUNCTION, &TFileBody::Read);
-    curl_easy_setopt(c, CURLOPT_READDATA, &body);
-    curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, &TFileBody::Seek);
-    curl_easy_setopt(c, CURLOPT_SEEKDATA, &body);
-    curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+    setBody(c);
     curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxAnswer));
     http::TStallGuard guard(c, platform::Timeout(readMs));
     TSink sink;
@@ -510,13 +460,52 @@ TPostResult PostOnce(const std::string& url, const std::string& contentType, con
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     CURLcode code = curl_easy_perform(c);
     if (code != CURLE_OK) {
-        r.Error = body.Failed() ? "the image cannot be read" : http::ErrorText(code, err, &guard);
+        r.Error = file && file->Failed() ? "the image cannot be read" : http::ErrorText(code, err, &guard);
         return r;
     }
     r.Reached = true;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.Status);
     r.Body = std::move(sink.Body);
     return r;
+}
+
+TCallResult CallOnce(const std::string& url, const std::string& action, const std::string& envelope,
+                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest) {
+    TPostResult p = Post(url, "application/soap+xml; charset=utf-8; action=\"" + action + "\"", user, password,
+                         timeoutMs, timeoutMs, digest, [&](CURL* c) {
+                             curl_easy_setopt(c, CURLOPT_POSTFIELDS, envelope.data());
+                             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
+                                              static_cast<curl_off_t>(envelope.size()));
+                         });
+    TCallResult r;
+    r.Reached = p.Reached;
+    r.Status = p.Status;
+    r.Error = p.Error;
+    if (p.Reached) r.Answer = ParseAnswer(p.Body);
+    return r;
+}
+
+TPostResult PostOnce(const std::string& url, const std::string& contentType, const std::string& file,
+                     const std::string& head, const std::string& tail, const std::string& user,
+                     const std::string& password, int64_t connectMs, int64_t readMs, bool digest) {
+    TFileBody body(file, head, tail);
+    if (!body.Valid()) {
+        TPostResult r;
+        r.Error = "the image cannot be read";
+        return r;
+    }
+    return Post(
+        url, contentType, user, password, connectMs, readMs, digest,
+        [&](CURL* c) {
+            curl_easy_setopt(c, CURLOPT_POST, 1L);
+            curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Length()));
+            curl_easy_setopt(c, CURLOPT_READFUNCTION, &TFileBody::Read);
+            curl_easy_setopt(c, CURLOPT_READDATA, &body);
+            curl_easy_setopt(c, CURLOPT_SEEKFUNCTION, &TFileBody::Seek);
+            curl_easy_setopt(c, CURLOPT_SEEKDATA, &body);
+            curl_easy_setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 512L * 1024);
+        },
+        &body);
 }
 
 } // namespace
