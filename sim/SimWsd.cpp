@@ -2,6 +2,7 @@
 
 #include "platform/Fd.h"
 #include "platform/Platform.h"
+#include "transport/OnvifSoap.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,6 +16,7 @@ std::string ProbeMatches(const std::string& relatesTo, const std::string& uuid, 
     std::string encoded;
     for (char c : name)
         encoded += c == ' ' ? std::string("%20") : std::string(1, c);
+    encoded = onvif::XmlEscape(encoded);
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
            "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\" "
            "xmlns:wsa=\"http://schemas.xmlsoap.org/ws/2004/08/addressing\" "
@@ -27,7 +29,7 @@ std::string ProbeMatches(const std::string& relatesTo, const std::string& uuid, 
            "wsa:Action>"
            "</SOAP-ENV:Header><SOAP-ENV:Body><d:ProbeMatches><d:ProbeMatch><wsa:EndpointReference>"
            "<wsa:Address>urn:uuid:" +
-           uuid +
+           onvif::XmlEscape(uuid) +
            "</wsa:Address></wsa:EndpointReference><d:Types>dn:NetworkVideoTransmitter</d:Types>"
            "<d:Scopes>onvif://www.onvif.org/type/video_encoder onvif://www.onvif.org/name/" +
            encoded + " onvif://www.onvif.org/hardware/SIM</d:Scopes><d:XAddrs>http://" + address + ":" +

@@ -2,6 +2,7 @@
 // hardware. Stops on SIGINT or SIGTERM, at the end of standard input with --stdin, or after
 // --seconds.
 #include "SimDemo.h"
+#include "SimOnvif.h"
 #include "SimOptions.h"
 #include "SimPk2.h"
 #include "SimWsd.h"
@@ -47,10 +48,15 @@ int main(int argc, char** argv) {
     app.add_option("--base-port", basePort, "first camera port of the demo (0: any free ones)");
     app.add_option(
         "--camera", cameraSettings,
-        "a camera: series=E|F|H|T|C,address=,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=");
+        "a camera: series=E|F|H|T|C,address=,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=; "
+        "or series=onvif,address=,port=,user=,password=,manufacturer=,model=,version=,reboot-ms=,delay-ms=,"
+        "auth=digest|token,fault=no-upgrade|legacy-only|wrong-password|upload-refused|reboot-forever|"
+        "reboot-old-version|slow-clock");
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();
     app.add_option("--seconds", seconds, "stop after this many seconds (0: run until stopped)");
     app.add_flag("--stdin", useStdin, "stop when standard input ends");
+    bool discovery = false;
+    app.add_flag("--discovery", discovery, "the first standard (onvif) camera answers WS-Discovery too");
     std::string pk2Out;
     std::vector<std::string> pk2Items;
     CLI::App* pk2 = app.add_subcommand("pk2", "write a .pk2 package from files and commands, then end");
@@ -97,9 +103,26 @@ int main(int argc, char** argv) {
     if (demo) cameras = sim::DemoCameras(listen, basePort);
     for (const sim::TCameraConfig& c : sim::ManyCameras(listen, many))
         cameras.push_back(c);
+    std::vector<sim::TOnvifConfig> standards;
+    // The demo's standard camera is found by WS-Discovery and upgraded through ONVIF.
+    if (demo) {
+        sim::TOnvifConfig o;
+        o.Address = listen;
+        o.Port = basePort ? basePort + 5 : 0;
+        standards.push_back(o);
+    }
     for (const std::string& setting : cameraSettings) {
         sim::TCameraConfig c;
         std::string error;
+        if (sim::IsOnvifSetting(setting)) {
+            sim::TOnvifConfig o;
+            if (!sim::ParseOnvifSetting(setting, listen, o, error)) {
+                std::cerr << "ipcam-sim: " << error << "\n";
+                return 2;
+            }
+            standards.push_back(o);
+            continue;
+        }
         if (!sim::ParseCameraSetting(setting, listen, c, error)) {
             std::cerr << "ipcam-sim: " << error << "\n";
             return 2;
@@ -123,17 +146,23 @@ int main(int argc, char** argv) {
         std::cout << line << std::endl;
     };
     try {
+        if (build) sim::BuildOnvifFirmware(root, standards, imageSize);
         sim::TSimulation simulation(root, cameras, listen, firmwarePort, build, log, imageSize);
-        // The demo's standard camera answers WS-Discovery only; it has no series of ours.
+        std::vector<std::unique_ptr<sim::TOnvifCamera>> onvifCameras;
+        for (const sim::TOnvifConfig& o : standards)
+            onvifCameras.push_back(std::make_unique<sim::TOnvifCamera>(o, log));
+        // The demo's standard camera answers WS-Discovery with its device service.
         std::unique_ptr<sim::TWsdCamera> standard;
-        if (demo)
-            standard = std::make_unique<sim::TWsdCamera>(listen, 8899, "Standard Camera",
+        if ((demo || discovery) && !onvifCameras.empty())
+            standard = std::make_unique<sim::TWsdCamera>(listen, onvifCameras.front()->Port(), "Standard Camera",
                                                          "5e1b7a4c-1111-4222-8333-944455566677");
         {
             std::lock_guard g(out);
             std::cout << "firmware " << simulation.Firmware().BaseURL() << " root=" << root << "\n";
             for (auto& c : simulation.Cameras())
                 std::cout << c->Describe() << "\n";
+            for (auto& o : onvifCameras)
+                std::cout << o->Describe() << "\n";
             if (standard) std::cout << standard->Describe() << "\n";
             std::cout << "ready" << std::endl;
         }

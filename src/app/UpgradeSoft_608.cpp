@@ -483,11 +483,13 @@ void TfrmUpgradeSoft::btnUpgrdSysByIPClick() {
         // The UI firmware's check still follows a second later and logs its line again, but
         // nothing is busy meanwhile: no session runs.
         QTimer::singleShot(static_cast<int>(platform::Scaled(1000)), this, [this, failed = FChainInput] {
-            if (!Upgrading()) Check(failed);
+            if (!Upgrading() && failed.Series != StandardSeries) Check(failed);
         });
         return;
     }
-    FChainPending = true;
+    // A standard camera has one firmware: no UI session follows.
+    FChainPending = FChainInput.Series != StandardSeries;
+    FAskFileWhenNoList = !FChainPending;
     StartSession(FChainInput, 1);
 }
 
@@ -545,6 +547,7 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
         if (text == GetLangStr("IDS_DOWNLOADING")) FPackageTransfer = true;
         AddLog(text);
     };
+    thread->OnOutcome = [this](const std::string& key) { FLastKey = key; };
     thread->OnFinished = [this] { SessionFinished(); };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
     QPointer<TfrmUpgradeSoft> self(this);
@@ -577,6 +580,11 @@ void TfrmUpgradeSoft::SessionFinished() {
     pbProgress->hide();
     if (FUpgrading) platform::SetBusyCursor(false);
     FUpgrading = false;
+    if (std::exchange(FAskFileWhenNoList, false) && FLastKey == "IDS_DOWNFIRMERR") {
+        SetBusy(false);
+        UpgradeFromFile(1);
+        return;
+    }
     if (FChainPending) {
         // The UI firmware after a 1 s pause, from the timer: the window stays served meanwhile.
         QTimer::singleShot(static_cast<int>(platform::Scaled(1000)), this, [this] {
@@ -642,6 +650,7 @@ void TfrmUpgradeSoft::btnFindCamClick() {
     if (result == QDialog::Accepted && inet_pton(AF_INET, FSearchDialog->szIP.c_str(), &dotted) == 1) {
         edIP->setText(Q(FSearchDialog->szIP));
         edPort->setText(QString::number(FSearchDialog->nPort));
+        ShowStandardSeries(FSearchDialog->nTYpe == StandardSeries);
         cmbMType->setCurrentIndex(FSearchDialog->nTYpe);
         // A type without a series: the operator chooses it in the series list, which shows for that.
         bool unknown = FSearchDialog->nTYpe < 0;
@@ -651,6 +660,11 @@ void TfrmUpgradeSoft::btnFindCamClick() {
                    std::to_string(FSearchDialog->nDevType) + ")");
     }
     FSearchDialog->hide();
+}
+
+void TfrmUpgradeSoft::ShowStandardSeries(bool shown) {
+    if (shown && cmbMType->count() == StandardSeries) cmbMType->addItem("ONVIF");
+    if (!shown && cmbMType->count() > StandardSeries) cmbMType->removeItem(StandardSeries);
 }
 
 bool TfrmUpgradeSoft::eventFilter(QObject* watched, QEvent* event) {

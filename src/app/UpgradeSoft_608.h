@@ -41,6 +41,10 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     // False when another instance runs: the window is then never shown.
     bool Created() const { return FCreated; }
     bool Upgrading() const { return FUpgrading || FChainPending; }
+    static constexpr int StandardSeries = 5;
+    // The sixth series, a standard camera upgraded through ONVIF, is listed only while chosen (a
+    // pick in the search dialog sets it).
+    void ShowStandardSeries(bool shown);
     TfrmAdv_Main* SearchDialog() const { return FSearchDialog.get(); }
 
     // The file name the save dialog gives; tests replace it.
@@ -99,6 +103,9 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     std::vector<std::string> FLangFiles;
     bool FUpgrading = false;
     bool FChainPending = false; // the UI session of the system button is still to come
+    // A standard camera whose model the firmware list does not name: its firmware from a file.
+    bool FAskFileWhenNoList = false;
+    std::string FLastKey;
     TInput FChainInput{};
     bool FPackageTransfer = false; // the session is past its firmware list: downloads are the package
     std::unique_ptr<TfrmAdv_Main> FSearchDialog;

@@ -5,6 +5,7 @@
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -106,7 +107,7 @@ void TUpgradeThread::Execute() {
     }
     LogKey("IDS_UPGRADED");
     progress::Report(progress::TStage::Reboot, 0, -1);
-    platform::Sleep(RebootWait);
+    platform::Sleep(std::max(RebootWait, U.MinRebootWait()));
     int n = 0;
     for (;;) {
         int p = U.Login();

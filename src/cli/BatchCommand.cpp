@@ -98,12 +98,16 @@ class TBatch {
     TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out,
            const std::atomic<bool>* stop)
         : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop),
-          FKinds(FirmwareKinds(o.Firmware)), FDone(FCameras.size() * FKinds.size(), false) {
+          FDone() {
         FSettings = SettingsFor(o);
         FSettings.Stop = stop;
-        for (const TCamera& c : FCameras)
-            for (int kind : FKinds)
-                FResults.push_back({c, kind == 1 ? "system" : "ui", {}});
+        // A standard camera has one firmware only: its sessions are fewer.
+        for (const TCamera& c : FCameras) {
+            FFirst.push_back(FResults.size());
+            for (int kind : FirmwareKinds(o.Firmware, c.Series))
+                FResults.push_back({c, kind == 1 ? "system" : "ui", {}, {}, {}});
+        }
+        FDone.assign(FResults.size(), false);
     }
 
     int Run() {
@@ -136,11 +140,12 @@ class TBatch {
         for (;;) {
             size_t camera = FNext.fetch_add(1);
             if (camera >= FCameras.size() || Stopped()) return;
-            for (size_t k = 0; k < FKinds.size(); ++k) {
+            const TCamera& c = FCameras[camera];
+            std::vector<int> kinds = FirmwareKinds(FOptions.Firmware, c.Series);
+            for (size_t k = 0; k < kinds.size(); ++k) {
                 if (k && !Stopped()) platform::Sleep(1000);
-                size_t slot = camera * FKinds.size() + k;
-                const TCamera& c = FCameras[camera];
-                TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
+                size_t slot = FFirst[camera] + k;
+                TSessionResult r = RunSession(c, kinds[k], FSettings, [&](const std::string& text) {
                     if (FOptions.Json) return;
                     std::lock_guard g(FPrint);
                     FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
@@ -157,7 +162,7 @@ class TBatch {
     std::vector<TCamera> FCameras;
     std::ostream& FOut;
     const std::atomic<bool>* FStop;
-    std::vector<int> FKinds;
+    std::vector<size_t> FFirst; // each camera's first result
     std::vector<bool> FDone;
     std::vector<TSessionResult> FResults;
     TSessionSettings FSettings;

@@ -16,7 +16,7 @@ class App;
 struct TCliBatchOptions : TCliRunOptions {
     std::string CamerasFile; // "-" for standard input
     bool FromSearch = false;
-    std::string Series = "E,F,H,T,C"; // of the cameras a search finds
+    std::string Series = "E,F,H,T,C,ONVIF"; // of the cameras a search finds
     int Rounds = 3;
     int MaxCameras = 256; // sessions a search may start at most
     bool External = true;

@@ -102,12 +102,15 @@ bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::
                 skipped->push_back(where + EscapeControls(row.Camera.IP) + " has no series: skipped");
             continue;
         }
-        if (series.size() != 1 || std::string("EFHTC").find(static_cast<char>(std::toupper(
-                                      static_cast<unsigned char>(series[0])))) == std::string::npos) {
-            error = where + "the series \"" + EscapeControls(series) + "\" is none of E, F, H, T, C";
+        bool standard = LowerCase(series) == "onvif";
+        if (!standard && (series.size() != 1 || std::string("EFHTC").find(static_cast<char>(std::toupper(
+                                                    static_cast<unsigned char>(series[0])))) == std::string::npos)) {
+            error = where + "the series \"" + EscapeControls(ValidUtf8(series)) +
+                    "\" is none of E, F, H, T, C, onvif";
             return false;
         }
-        row.Camera.Series = static_cast<char>(std::toupper(static_cast<unsigned char>(series[0])));
+        row.Camera.Series =
+            standard ? 'O' : static_cast<char>(std::toupper(static_cast<unsigned char>(series[0])));
         if (!field(Port).empty()) row.Camera.Port = field(Port);
         if (!field(User).empty()) row.Camera.User = field(User);
         row.Camera.Mac = field(Mac);

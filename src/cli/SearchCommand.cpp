@@ -17,7 +17,7 @@
 #include <vector>
 
 const char* SeriesName(int type) {
-    static const char* names[] = {"E", "F", "H", "T", "C"};
+    static const char* names[] = {"E", "F", "H", "T", "C", "ONVIF"};
     int i = TDeviceSearch::SeriesIndexOfType(type);
     return i < 0 ? nullptr : names[i];
 }

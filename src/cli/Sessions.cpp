@@ -5,6 +5,7 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
+#include "upgrade/uOnvifUpgrade.h"
 #include "upgrade/uUpgradeFactory.h"
 
 #include <sys/stat.h>
@@ -19,7 +20,7 @@
 namespace {
 
 int SeriesIndex(char s) {
-    static const std::string order = "EFHTC";
+    static const std::string order = "EFHTCO";
     size_t i = order.find(s);
     return i == std::string::npos ? -1 : static_cast<int>(i);
 }
@@ -47,7 +48,12 @@ const char* const kOutcomes[] = {"upgraded",           "reinstalled",      "unch
 
 } // namespace
 
-std::vector<int> FirmwareKinds(const std::string& firmware) {
+std::string SeriesText(char series) {
+    return series == 'O' ? "onvif" : std::string(1, series);
+}
+
+std::vector<int> FirmwareKinds(const std::string& firmware, char series) {
+    if (series == 'O') return {1};
     if (firmware == "system") return {1};
     if (firmware == "ui") return {0};
     return {1, 0};
@@ -55,7 +61,7 @@ std::vector<int> FirmwareKinds(const std::string& firmware) {
 
 TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSettings& settings,
                           const std::function<void(const std::string&)>& log) {
-    TSessionResult result{camera, kind == 1 ? "system" : "ui", {}};
+    TSessionResult result{camera, kind == 1 ? "system" : "ui", {}, {}, {}};
     int series = SeriesIndex(camera.Series);
     int port = PortNumber(camera.Port);
     if (const char* key = FailedInputCheck(series, camera.User, camera.IP, port)) {
@@ -83,6 +89,10 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
     thread->PackageSHA256 = settings.SHA256;
     thread->Stop = settings.Stop;
     thread->Run();
+    if (auto* standard = dynamic_cast<TOnvifUpgrade*>(u.get())) {
+        result.Manufacturer = standard->GetManufacturer();
+        result.Model = standard->GetModel();
+    }
     return result;
 }
 
@@ -95,7 +105,11 @@ std::string SessionJson(const TSessionResult& s) {
     const TSessionReport& r = s.Report;
     std::string out = "{\"camera\": {\"ip\": " + JsonString(s.Camera.IP) +
                       ", \"port\": " + std::to_string(PortNumber(s.Camera.Port)) +
-                      ", \"series\": " + JsonString(std::string(1, s.Camera.Series)) + "}";
+                      ", \"series\": " + JsonString(SeriesText(s.Camera.Series));
+    if (s.Camera.Series == 'O')
+        out += ", \"manufacturer\": " + JsonString(ValidUtf8(s.Manufacturer)) +
+               ", \"model\": " + JsonString(ValidUtf8(s.Model));
+    out += "}";
     out += ", \"firmware\": " + JsonString(s.Firmware);
     out += ", \"outcome\": " + JsonString(r.Outcome);
     out += ", \"key\": " + (r.Key.empty() ? std::string("null") : JsonString(r.Key));
@@ -130,9 +144,9 @@ void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream&
     for (const TSessionResult& s : results) {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%.1f s", static_cast<double>(s.Report.DurationMs) / 1000);
-        cells.push_back({EscapeControls(s.Camera.Name()), std::string(1, s.Camera.Series), s.Firmware,
-                         s.Report.Outcome, shown(s.Report.VersionBefore), shown(s.Report.VersionOffered),
-                         shown(s.Report.VersionAfter), secs});
+        cells.push_back({EscapeControls(s.Camera.Name()), SeriesText(s.Camera.Series),
+                         s.Firmware, s.Report.Outcome, shown(s.Report.VersionBefore),
+                         shown(s.Report.VersionOffered), shown(s.Report.VersionAfter), secs});
     }
     PrintColumns(cells, out);
     out.flush();

@@ -13,7 +13,7 @@
 struct TCamera {
     std::string IP;
     std::string Port = "81";
-    char Series = 'H';
+    char Series = 'H'; // E, F, H, T, C, or O for a standard camera upgraded through ONVIF
     std::string User = "admin";
     std::string Password = "530274";
     std::string Mac; // when known: the same camera under two addresses is still one camera
@@ -34,10 +34,15 @@ struct TSessionResult {
     TCamera Camera;
     std::string Firmware; // "system" or "ui"
     TSessionReport Report;
+    std::string Manufacturer, Model; // as a standard camera names itself
 };
 
-// The firmware kinds a --firmware value stands for, in their order: 1 system, 0 UI.
-std::vector<int> FirmwareKinds(const std::string& firmware);
+// The series as the command line writes it: the letter, or "onvif".
+std::string SeriesText(char series);
+
+// The firmware kinds a --firmware value stands for, in their order: 1 system, 0 UI. A standard
+// camera has its one firmware only.
+std::vector<int> FirmwareKinds(const std::string& firmware, char series = 'H');
 
 // One press of an upgrade button: the input checks, then the session on this thread. Every line
 // goes to log as it is written.

@@ -10,7 +10,10 @@
 #include <iostream>
 #include <mutex>
 
-int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
+int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
+    // A standard camera has one firmware: "both" means that one.
+    TCliUpgradeOptions o = given;
+    if (o.Series == 'O' && o.Firmware == "both") o.Firmware = "system";
     // Checked before anything else: such an address would put its own port, path or query into
     // every request to the camera.
     if (!TrimText(o.IP).empty() && !IsCameraAddress(TrimText(o.IP))) {
@@ -33,7 +36,7 @@ int RunUpgrade(const TCliUpgradeOptions& o, std::ostream& out) {
         out << LogTimeStamp() << text << std::endl;
     };
     std::vector<TSessionResult> results;
-    std::vector<int> kinds = FirmwareKinds(o.Firmware);
+    std::vector<int> kinds = FirmwareKinds(o.Firmware, o.Series);
     for (size_t i = 0; i < kinds.size(); ++i) {
         if (i) platform::Sleep(1000);
         results.push_back(RunSession(camera, kinds[i], settings, log));
@@ -62,7 +65,7 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
         ->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
         ->excludes(password);
     FCommand->add_option("--series", FSeries, "camera series")
-        ->check(CLI::IsMember({"E", "F", "H", "T", "C"}))
+        ->check(CLI::IsMember({"E", "F", "H", "T", "C", "onvif"}, CLI::ignore_case))
         ->capture_default_str();
     FFlags = std::make_unique<TRunOptionFlags>(*FCommand, o);
 }
@@ -72,7 +75,7 @@ bool TUpgradeCommand::Parsed() const {
 }
 
 int TUpgradeCommand::Run() {
-    FOptions.Series = FSeries[0];
+    FOptions.Series = LowerCase(FSeries) == "onvif" ? 'O' : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
     FFlags->Apply(FOptions);
     std::string error;
     if (FCommand->count("--password") == 0 && !PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {

@@ -53,7 +53,7 @@ void TDeviceSearch::Tick() {
     bool removed = false;
     for (size_t i = FRows.size(); i-- > 0;) {
         TDevInfo& info = FRows[i]->Info;
-        if (info.DevType == ExternalType) continue;
+        if (info.DevType == ExternalType || info.DevType == StandardCameraType) continue;
         if (--info.Countdown == 0) {
             Remove(i);
             removed = true;
@@ -153,6 +153,8 @@ int TDeviceSearch::SeriesIndexOfType(int type) {
         return 3;
     case 10:
         return 4;
+    case StandardCameraType:
+        return 5;
     default:
         return -1;
     }

@@ -177,6 +177,8 @@ std::string TypeLetter(int code) {
         return "T";
     case 10:
         return "C";
+    case StandardCameraType:
+        return "S";
     case 999:
         return "NAS";
     default:

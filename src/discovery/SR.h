@@ -45,6 +45,8 @@ void SendBinaryProbe(int port, IDatagramPort& via);
 // Fields that lie, wholly or partly, past the datagram's end read as zero bytes; texts end at
 // the first zero byte, the field's size or the datagram's end.
 
+// A standard camera found by WS-Discovery (the external search library): upgraded through ONVIF.
+inline constexpr int StandardCameraType = 12;
 std::string TypeLetter(int code);
 std::string HexBytes(const unsigned char* bytes, size_t count);
 // The rule of the text reply: the first line that begins with key (letter case significant)

@@ -50,7 +50,7 @@ void TFind_Hisi::Found(intptr_t, const char* name, intptr_t, const char* ip, con
     auto text = [](const char* s) { return s ? std::string(s) : std::string(); };
     TDevInfo r;
     r.Reserved = 0;
-    r.DevType = 4;
+    r.DevType = StandardCameraType;
     r.DevName = text(name);
     r.IP = text(ip);
     unsigned char none[6] = {};

@@ -1,6 +1,11 @@
 #include "WsDiscovery.h"
 
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
 #include <cctype>
+#include <memory>
+#include <mutex>
 #include <cstdint>
 #include <cstdlib>
 
@@ -8,33 +13,28 @@ namespace wsd {
 
 namespace {
 
-// The text of the first element with this local name (any prefix) in [from, to), and where it
-// ends; npos when there is none.
-size_t Element(std::string_view m, std::string_view local, size_t from, size_t to, std::string_view& text) {
-    for (size_t at = m.find('<', from); at != std::string_view::npos && at < to; at = m.find('<', at + 1)) {
-        size_t nameEnd = m.find_first_of(" \t\r\n/>", at + 1);
-        if (nameEnd == std::string_view::npos || nameEnd >= to) return std::string_view::npos;
-        std::string_view name = m.substr(at + 1, nameEnd - at - 1);
-        if (!name.empty() && (name[0] == '/' || name[0] == '?' || name[0] == '!')) continue;
-        size_t colon = name.find(':');
-        if ((colon == std::string_view::npos ? name : name.substr(colon + 1)) != local) continue;
-        size_t open = m.find('>', nameEnd);
-        if (open == std::string_view::npos || open >= to) return std::string_view::npos;
-        if (m[open - 1] == '/') { // <x/>: empty
-            text = {};
-            return open + 1;
-        }
-        // The closing tag of the same name: "</", the name, ">".
-        for (size_t close = m.find("</", open + 1); close != std::string_view::npos && close < to;
-             close = m.find("</", close + 2)) {
-            size_t after = close + 2 + name.size();
-            if (after >= m.size() || m.substr(close + 2, name.size()) != name || m[after] != '>') continue;
-            text = m.substr(open + 1, close - open - 1);
-            return after + 1;
-        }
-        return std::string_view::npos;
-    }
-    return std::string_view::npos;
+struct TDocDeleter {
+    void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+using TDoc = std::unique_ptr<xmlDoc, TDocDeleter>;
+
+bool IsNamed(const xmlNode* n, std::string_view local) {
+    return n->type == XML_ELEMENT_NODE && n->name && local == reinterpret_cast<const char*>(n->name);
+}
+
+const xmlNode* Child(const xmlNode* n, std::string_view local) {
+    for (const xmlNode* c = n ? n->children : nullptr; c; c = c->next)
+        if (IsNamed(c, local)) return c;
+    return nullptr;
+}
+
+// The element's own text, entities and character references decoded by the parser, bounded.
+std::string_view OwnText(const xmlNode* n, std::string& keep) {
+    keep.clear();
+    for (const xmlNode* c = n ? n->children : nullptr; c && keep.size() < MaxMessage; c = c->next)
+        if ((c->type == XML_TEXT_NODE || c->type == XML_CDATA_SECTION_NODE) && c->content)
+            keep += reinterpret_cast<const char*>(c->content);
+    return keep;
 }
 
 std::string Trimmed(std::string_view s) {
@@ -101,26 +101,31 @@ std::string Probe(const std::string& messageId) {
 
 std::vector<TProbeMatch> ParseProbeMatches(std::string_view message) {
     std::vector<TProbeMatch> out;
-    if (message.size() > MaxMessage) return out;
-    std::string_view matches;
-    if (Element(message, "ProbeMatches", 0, message.size(), matches) == std::string_view::npos) return out;
-    size_t at = 0;
-    std::string_view one;
-    while (out.size() < MaxMatches &&
-           (at = Element(matches, "ProbeMatch", at, matches.size(), one)) != std::string_view::npos) {
+    if (message.empty() || message.size() > MaxMessage) return out;
+    static std::once_flag once;
+    std::call_once(once, [] { xmlInitParser(); });
+    // No entity substitution, no DTD loading, no network: a hostile answer costs what it weighs.
+    TDoc doc(xmlReadMemory(message.data(), static_cast<int>(message.size()), "probematches.xml", nullptr,
+                           XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA));
+    if (!doc || doc->intSubset || doc->extSubset) return out;
+    const xmlNode* root = xmlDocGetRootElement(doc.get());
+    if (!root || !IsNamed(root, "Envelope")) return out;
+    const xmlNode* matches = Child(Child(root, "Body"), "ProbeMatches");
+    if (!matches) return out;
+    std::string keep;
+    for (const xmlNode* one = matches->children; one && out.size() < MaxMatches; one = one->next) {
+        if (!IsNamed(one, "ProbeMatch")) continue;
         TProbeMatch m;
-        std::string_view text;
-        if (Element(one, "Address", 0, one.size(), text) != std::string_view::npos)
-            m.Endpoint = Trimmed(text);
-        if (Element(one, "Scopes", 0, one.size(), text) != std::string_view::npos) {
+        if (const xmlNode* a = Child(Child(one, "EndpointReference"), "Address")) m.Endpoint = Trimmed(OwnText(a, keep));
+        if (const xmlNode* scopes = Child(one, "Scopes")) {
+            std::string_view text = OwnText(scopes, keep);
             static constexpr std::string_view prefix = "onvif://www.onvif.org/name/";
-            for (size_t s = text.find(prefix); s != std::string_view::npos; s = std::string_view::npos) {
+            if (size_t s = text.find(prefix); s != std::string_view::npos) {
                 std::string_view rest = text.substr(s + prefix.size());
                 m.Name = PercentDecoded(rest.substr(0, rest.find_first_of(" \t\r\n")));
             }
         }
-        if (Element(one, "XAddrs", 0, one.size(), text) != std::string_view::npos)
-            ReadXAddr(FirstWord(text), m);
+        if (const xmlNode* x = Child(one, "XAddrs")) ReadXAddr(FirstWord(OwnText(x, keep)), m);
         if (m.Endpoint.empty() || m.Host.empty()) continue;
         // FNV-1a of the endpoint: its first six bytes identify the device.
         uint64_t h = 1469598103934665603ULL;

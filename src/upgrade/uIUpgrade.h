@@ -36,9 +36,15 @@ class TUpgradeObject {
     TUpgradeObject& operator=(const TUpgradeObject&) = delete;
 
     const std::string& GetUser() const { return FUser; }
-    void SetUser(const std::string& v) { FUser = TrimText(LowerCase(v)); }
+    void SetUser(const std::string& v) {
+        FUser = TrimText(LowerCase(v));
+        FTypedUser = TrimText(v);
+    }
     const std::string& GetPassword() const { return FPassword; }
-    void SetPassword(const std::string& v) { FPassword = TrimText(LowerCase(v)); }
+    void SetPassword(const std::string& v) {
+        FPassword = TrimText(LowerCase(v));
+        FTypedPassword = TrimText(v);
+    }
     const std::string& GetIP() const { return FIP; }
     void SetIP(const std::string& v) { FIP = v; }
     int GetPort() const { return FPort; }
@@ -72,6 +78,9 @@ class TUpgradeObject {
     virtual std::string GetSectionName();
     virtual bool IsSameVersion(const std::string& Version);
     virtual bool DoUpgrade(std::string& Message);
+    // The least time the camera needs after an upload before it can answer again; 0 when it
+    // names none (the session then waits its own fixed time).
+    virtual int64_t MinRebootWait() const { return 0; }
 
     int PreparePackage(const std::string& MD5);
     // The image from a file of the operator's instead of the firmware server: a ZIP as the
@@ -93,6 +102,9 @@ class TUpgradeObject {
 
     std::string FUser;
     std::string FPassword;
+    // As typed, letter case kept: standard cameras compare accounts and passwords exactly.
+    std::string FTypedUser;
+    std::string FTypedPassword;
     std::string FIP;
     int FPort;
     std::string FCurVersion;

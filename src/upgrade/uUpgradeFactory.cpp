@@ -4,6 +4,7 @@
 #include "uEUpgrade.h"
 #include "uFUpgrade.h"
 #include "uHUpgrade.h"
+#include "uOnvifUpgrade.h"
 #include "uTUpgrade.h"
 
 std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, int Kind) {
@@ -24,6 +25,10 @@ std::unique_ptr<TUpgradeObject> TUpgradeFactory::CreateUpgrade(int SeriesIndex, 
     case 4:
         if (system) return std::make_unique<TCSYSUpgrade>();
         return std::make_unique<TCUIUpgrade>();
+    case 5:
+        // A standard camera has one firmware only.
+        if (system) return std::make_unique<TOnvifUpgrade>();
+        return nullptr;
     default:
         return nullptr;
     }

@@ -5,11 +5,15 @@
 //   transfer_tool md5 FILE DIGEST
 //   transfer_tool unzip ARCHIVE TARGET
 //   transfer_tool upload PORT IMAGE    the H-series UI upload to a camera on 127.0.0.1
+//   transfer_tool onvif PORT IMAGE     the ONVIF upgrade request and upload to a standard camera
+//   transfer_tool onvif-uri PORT       only the request: prints the upload address it names
 //   transfer_tool ctp PORT PACKAGE     the records of a .pk2 to an E camera, timed without the
 //                                      dialogue's fixed waits, beside the stop-and-wait bound
 #include "transport/uTSocketThread.h"
 #include "upgrade/uHUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/uOnvifUpgrade.h"
+#include "transport/OnvifSoap.h"
 
 #include "support/TestHttpServer.h"
 
@@ -159,7 +163,31 @@ int main(int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "%s\n", message.c_str());
         return ok ? 0 : 1;
     }
+    if ((cmd == "onvif" && argc == 4) || (cmd == "onvif-uri" && argc == 3)) {
+        TOnvifUpgrade u;
+        u.SetIP("127.0.0.1");
+        u.SetPort(std::stoi(argv[2]));
+        u.SetUser("admin");
+        u.SetPassword("Onvif530274");
+        if (u.Login() != 0) return 1;
+        if (cmd == "onvif-uri") {
+            onvif::TCallResult r = onvif::Call(
+                u.ServiceURL(), std::string(onvif::DeviceNs) + "/StartFirmwareUpgrade",
+                [] {
+                    return onvif::Envelope("<tds:StartFirmwareUpgrade/>", "admin", "Onvif530274",
+                                           std::chrono::system_clock::now());
+                },
+                "admin", "Onvif530274", 20000);
+            std::cout << r.Answer.Value("UploadUri") << std::endl;
+            return r.Answer.Value("UploadUri").empty() ? 1 : 0;
+        }
+        if (u.PrepareLocalPackage(argv[3], "", "") != 0) return 1;
+        std::string message;
+        bool ok = u.DoUpgrade(message);
+        if (!ok) std::fprintf(stderr, "%s\n", message.c_str());
+        return ok ? 0 : 1;
+    }
     std::fprintf(stderr, "usage: transfer_tool serve FILE | download URL FILE | md5 FILE DIGEST | unzip ZIP "
-                         "TARGET | upload PORT IMAGE | ctp PORT PACKAGE\n");
+                         "TARGET | upload PORT IMAGE | onvif PORT IMAGE | onvif-uri PORT | ctp PORT PACKAGE\n");
     return 2;
 }

@@ -12,6 +12,7 @@
 
 #include "GuiSandbox.h"
 #include "SimDemo.h"
+#include "SimOnvif.h"
 #include "support/Sandbox.h"
 
 #include <QAccessible>
@@ -309,5 +310,49 @@ TEST_F(Gui, UpgradeFromAFileChecksItsDigestBeforeAnyUpload) {
     EXPECT_EQ(f->AppVersion(), "3.1.2.5") << "one session of the kind chosen";
     EXPECT_EQ(Find<QPushButton>("btnUpgrdFromFile")->text(),
               QString::fromStdString(GetLangText("Form_frmUpgradeSoft", "btnUpgrdFromFile.Caption")));
+    unsetenv("IPCAM_FIRMWARE_SERVER");
+}
+
+TEST_F(Gui, AStandardCameraIsUpgradedOnceAndAFileIsAskedForWhenTheListHasNoModel) {
+    sim::TSimulation sim(Root + "fm", {}, "127.0.0.1", 0, true, nullptr, 4096);
+    sim::TOnvifConfig c;
+    c.Model = "SV-999"; // the list names no such model
+    c.RebootMs = 1000;
+    c.UploadDelayMs = 0;
+    sim::TOnvifCamera camera(c);
+    setenv("IPCAM_FIRMWARE_SERVER", sim.Firmware().BaseURL().c_str(), 1);
+    Open();
+    auto* series = Find<QComboBox>("cmbMType");
+    EXPECT_EQ(series->count(), 5);
+    Window->ShowStandardSeries(true);
+    series->setCurrentIndex(TfrmUpgradeSoft::StandardSeries);
+    EXPECT_EQ(series->currentText(), "ONVIF");
+    Find<QLineEdit>("edIP")->setText("127.0.0.1");
+    Find<QLineEdit>("edPort")->setText(QString::number(camera.Port()));
+    Find<QLineEdit>("edAcc")->setText("admin");
+    Find<QLineEdit>("edpwd")->setText("Onvif530274");
+    std::string image = Root + "own.bin";
+    sim::WriteImageFile(image, sim::TKind::System, "3.0.0", 8192);
+    int asked = 0;
+    Window->AskPackageFile = [&] {
+        ++asked;
+        return QString::fromStdString(image);
+    };
+    Window->AskDigest = [&] { return std::optional<QString>(QString()); };
+    QTest::mouseClick(Find<QPushButton>("btnUpgrdSysByIP"), Qt::LeftButton);
+    QTest::qWait(50);
+    ASSERT_TRUE(Wait([&] { return !Window->Upgrading() && asked == 1 && camera.Version() == "3.0.0"; }, 60000))
+        << Log().join("\n").toStdString();
+    ASSERT_TRUE(Wait([&] { return !Window->Upgrading() && EndsWith(Log().back(), GetLangStr("IDS_IPCWORKING")); }))
+        << Log().join("\n").toStdString();
+    QStringList log = Log();
+    int connected = 0;
+    for (const QString& l : log)
+        connected += EndsWith(l, GetLangStr("IDS_IPCCONNECTED"));
+    EXPECT_EQ(connected, 2) << "the list session, then the file session; no UI session\n"
+                            << log.join("\n").toStdString();
+    EXPECT_EQ(camera.Upgrades(), 1);
+    Window->ShowStandardSeries(false);
+    EXPECT_EQ(series->count(), 5);
     unsetenv("IPCAM_FIRMWARE_SERVER");
 }

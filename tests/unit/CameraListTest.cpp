@@ -48,7 +48,7 @@ TEST(CameraList, WhatIsNoListIsRefusedWithItsLine) {
     Parse("ip,series\n127.0.0.1,H\n127.0.0.1:81/x,H\n", &error);
     EXPECT_EQ(error, "line 3: \"127.0.0.1:81/x\" is no camera address");
     Parse("ip,series\n127.0.0.1,Q\n", &error);
-    EXPECT_EQ(error, "line 2: the series \"Q\" is none of E, F, H, T, C");
+    EXPECT_EQ(error, "line 2: the series \"Q\" is none of E, F, H, T, C, onvif");
     Parse("ip,series\n" + std::string(70000, 'a') + "\n", &error);
     EXPECT_NE(error.find("too long"), std::string::npos);
 }
@@ -70,4 +70,14 @@ TEST(CameraList, RowsWithoutASeriesAreSkippedWithALineEach) {
                                                  "line 5: 192.168.1.65 has no series: skipped"}));
     // A series that is there but none of the known ones is still refused.
     EXPECT_FALSE(ParseCameraList("ip,series\n127.0.0.1,Q\n", rows, error, &skipped));
+}
+
+TEST(CameraList, StandardCamerasAreRowsOfTheSeriesOnvif) {
+    auto rows = Parse("ip,port,series\n127.0.0.1,8080,ONVIF\n127.0.0.2,80,onvif\n");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].Camera.Series, 'O');
+    EXPECT_EQ(rows[1].Camera.Series, 'O');
+    std::string error;
+    Parse("ip,port,series\n127.0.0.1,8080,O\n", &error);
+    EXPECT_EQ(error, "line 2: the series \"O\" is none of E, F, H, T, C, onvif");
 }

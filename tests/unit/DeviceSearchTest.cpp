@@ -160,6 +160,18 @@ TEST_F(Search, TheSelectionFollowsItsDeviceAndTheResult) {
     EXPECT_EQ(TDeviceSearch::SeriesIndexOfType(10), 4);
 }
 
+TEST_F(Search, AStandardCameraIsTypedAndPickedAsOnvif) {
+    S.OnFound(Device(StandardCameraType, "5e1b7a4c1111", "10.0.0.40", 8080, "Lobby&Hall"));
+    EXPECT_EQ(TDeviceSearch::Cell(S.Row(0), TDeviceSearch::ColType), "S");
+    TDeviceSearch::TResult r;
+    ASSERT_TRUE(S.Ok(r));
+    EXPECT_EQ(r.nTYpe, 5);
+    EXPECT_EQ(r.nPort, 8080);
+    for (int i = 0; i < 40; ++i)
+        S.Tick();
+    EXPECT_EQ(S.Count(), 1u) << "found by the external library: never expires";
+}
+
 TEST_F(Search, BinaryFollowUpsAreBoundedPerRound) {
     std::string offer = std::string("\x10\x10\x01\x8F\x00\x00\x84\x00", 8) + std::string(132, 'o');
     for (int i = 0; i < 3; ++i)

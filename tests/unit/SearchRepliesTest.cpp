@@ -230,7 +230,8 @@ TEST(SearchReplies, BinaryThreeStepExchange) {
 
 TEST(SearchReplies, HelpersAsDesigned) {
     EXPECT_EQ(NormalizeMac("00-1a:2b 3c"), "001A2B03C");
-    EXPECT_EQ(TypeLetter(12), "");
+    EXPECT_EQ(TypeLetter(13), "");
+    EXPECT_EQ(TypeLetter(StandardCameraType), "S");
     EXPECT_EQ(TypeLetter(999), "NAS");
     EXPECT_EQ(TypeLetter(9), "T");
     EXPECT_EQ(TypeLetter(-1), "");
