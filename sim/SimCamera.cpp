@@ -417,12 +417,16 @@ void TSimCamera::CtpUpload(TConnection& c) {
             Log("CTP file " + name + " of " + std::to_string(size) + " bytes");
             answer(size > 0 && !name.empty());
         } else if (word == "DATA" && md) {
-            EVP_DigestUpdate(md->Ctx, payload.data(), payload.size());
-            for (size_t i = 0; i < payload.size(); ++i)
-                payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
-            if (head.size() < 256) head += payload.substr(0, 256 - head.size());
             received += n;
+            // Answered before the chunk is digested and decoded, as the sender prepares its next
+            // chunk while it waits.
             answer(n <= 1400 && received <= size);
+            EVP_DigestUpdate(md->Ctx, payload.data(), payload.size());
+            if (head.size() < 256) {
+                for (size_t i = 0; i < payload.size() && i < 256; ++i)
+                    payload[i] = static_cast<char>(payload[i] ^ CtpPayloadKey[i % 8]);
+                head += payload.substr(0, 256 - head.size());
+            }
         } else if (word == "MD5" && md && n == 16) {
             unsigned char digest[EVP_MAX_MD_SIZE];
             unsigned len = 0;

@@ -31,6 +31,9 @@ struct THttpRequest {
 
 class TConnection {
   public:
+    // How often a receive that waits looks at the stop flag, in ms.
+    static constexpr int StopCheckMs = 20;
+
     TConnection(int fd, const std::atomic<bool>& stop, std::string pending);
     ~TConnection();
     TConnection(const TConnection&) = delete;

@@ -12,12 +12,12 @@
 #include <memory>
 #include <random>
 
-namespace {
-
 bool IsDir(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+namespace {
 
 struct TDirCloser {
     void operator()(DIR* d) const { closedir(d); }

@@ -7,6 +7,8 @@
 
 // A regular file (or a link to one) at path.
 bool FileExists(const std::string& path);
+// A folder (or a link to one) at path.
+bool IsDir(const std::string& path);
 // A regular file at path itself: a link, even to a file, is not one.
 bool IsPlainFile(const std::string& path);
 // Writes all n bytes to fd, going on after interruptions.

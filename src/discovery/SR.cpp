@@ -348,11 +348,20 @@ bool ParseBinaryInfo(std::string_view datagram, TDevInfo& record, IDatagramPort&
 
 bool ParseReply(std::string_view datagram, TDevInfo& record, const TFindRow& findRow, IDatagramPort& via,
                 int port) {
+    std::string followUp;
+    bool row = ReadReplyDatagram(datagram, record, findRow, followUp);
+    if (!followUp.empty()) Broadcast(via, followUp, port);
+    return row;
+}
+
+bool ReadReplyDatagram(std::string_view datagram, TDevInfo& record, const TFindRow& findRow,
+                       std::string& followUp) {
+    followUp.clear();
     if (StartsWith(datagram, "MO_I")) return ParseMoiReply(datagram, record);
     if (StartsWith(datagram, "REPLY")) return ParseTextReply(datagram, record);
     if (!IsBinary(datagram)) return false;
-    if (AnswerBinaryOffer(datagram, via, port)) return false;
-    if (ParseBinaryInfo(datagram, record, via, port)) return true;
+    if (BinaryOfferFollowUp(datagram, followUp)) return false;
+    if (BinaryInfoRecord(datagram, record, followUp)) return true;
     std::string mac, host, user, password;
     if (ParseBinaryDdns(datagram, mac, host, user, password)) {
         if (const TDevInfo* row = findRow ? findRow(mac) : nullptr) {

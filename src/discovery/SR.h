@@ -79,5 +79,8 @@ bool ParseBinaryInfo(std::string_view datagram, TDevInfo& record, IDatagramPort&
 // The dispatcher for every received datagram. findRow gives the listed record whose MAC equals
 // the text, or null; via and port serve the binary follow-ups.
 using TFindRow = std::function<const TDevInfo*(const std::string& mac)>;
+// The dispatcher without the sends: followUp is the binary request to broadcast next, or empty.
+bool ReadReplyDatagram(std::string_view datagram, TDevInfo& record, const TFindRow& findRow,
+                       std::string& followUp);
 bool ParseReply(std::string_view datagram, TDevInfo& record, const TFindRow& findRow, IDatagramPort& via,
                 int port);

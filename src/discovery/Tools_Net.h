@@ -1,3 +1,4 @@
+// Network helpers of the search: the free listening port, dotted addresses and the page GET.
 #pragma once
 
 #include "UdpListener.h"

@@ -1,3 +1,4 @@
+// Code-page conversion of language texts and camera texts to and from UTF-8 (glibc iconv).
 #pragma once
 
 #include "base/Text.h"

@@ -1,3 +1,4 @@
+// The INI file reader and writer of firmware lists, language files and option files.
 #pragma once
 
 #include "base/Files.h"

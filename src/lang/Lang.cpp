@@ -1,7 +1,7 @@
 #include "Lang.h"
 
+#include "BuiltInLanguages.h"
 #include "Charset.h"
-#include "StrResource.h"
 #include "base/Files.h"
 #include "base/MessageText.h"
 #include "base/Text.h"
@@ -155,7 +155,7 @@ std::string GetLangStr(const std::string& key) {
             // No language file to read (the private folder was refused, or the file is gone):
             // the built-in English texts, so that no line is ever empty.
             static const TLangReader english =
-                TLangReader::FromContent(LangFileName("en"), TfrmStrRes::StoredLanguageFile("en"));
+                TLangReader::FromContent(LangFileName("en"), StoredLanguageFile("en"));
             return ReadLangValue(english, "StrRes", key, "");
         }
     }

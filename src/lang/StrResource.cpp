@@ -1,5 +1,6 @@
 #include "StrResource.h"
 
+#include "BuiltInLanguages.h"
 #include "IniFile.h"
 #include "Lang.h"
 #include "base/Files.h"
@@ -14,11 +15,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-extern const unsigned char kLangEn[];
-extern const std::size_t kLangEnSize;
-extern const unsigned char kLangJp[];
-extern const std::size_t kLangJpSize;
 
 namespace {
 
@@ -46,12 +42,6 @@ platform::TFd LockFolderShared(const std::string& dir) {
 }
 
 } // namespace
-
-std::string TfrmStrRes::StoredLanguageFile(const std::string& code) {
-    if (code == "en") return std::string(reinterpret_cast<const char*>(kLangEn), kLangEnSize);
-    if (code == "jp") return std::string(reinterpret_cast<const char*>(kLangJp), kLangJpSize);
-    return {};
-}
 
 TfrmStrRes::TfrmStrRes() {
     for (const char* code : {"en", "jp"}) {

@@ -17,8 +17,6 @@ class TfrmStrRes {
 
     TSkinStore SkinStore1;
 
-    // The bytes of the stored language file of a code ("en", "jp"), empty for others.
-    static std::string StoredLanguageFile(const std::string& code);
     // The name of the lock file that every user of the folder holds shared.
     static constexpr const char* LockName = ".in-use";
 

@@ -1,3 +1,4 @@
+// Base64 encoding of accounts and uploads.
 #pragma once
 
 #include <string>

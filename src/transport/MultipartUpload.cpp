@@ -180,13 +180,13 @@ std::string HostWithPort(const std::string& ip, int port) {
     return port == 80 ? ip : ip + ":" + std::to_string(port);
 }
 
-TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
-                            const std::vector<std::pair<std::string, std::string>>& Headers,
-                            TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs) {
-    TUploadResult result;
-    // The request is written here byte for byte; libcurl only makes the connection, so no
-    // header of its own can slip in or change the order.
-    std::string head = "POST " + Target + " HTTP/1.0\r\n";
+namespace {
+
+// The request's head, written here byte for byte; false when a part of it could end a line or
+// the request early.
+bool RequestHead(const std::string& Host, const std::string& Target,
+                 const std::vector<std::pair<std::string, std::string>>& Headers, std::string& head) {
+    head = "POST " + Target + " HTTP/1.0\r\n";
     bool safe =
         http::IsSafeTarget(Target) && Target.find(' ') == std::string::npos && http::IsSafeTarget(Host);
     for (const auto& [name, value] : Headers) {
@@ -194,7 +194,97 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
         head += name + ": " + value + "\r\n";
     }
     head += "\r\n";
-    if (!safe) {
+    return safe;
+}
+
+// The body, with progress reports; false (with the error set) when it cannot all go out.
+bool SendBody(CURL* c, curl_socket_t fd, TMultipartBody& Body, std::vector<char>& buf, int64_t readLimit,
+              std::string& error) {
+    http::TStallGuard::TCrawlMeter crawl;
+    uint64_t sent = 0;
+    for (;;) {
+        bool failed = false;
+        size_t n = Body.Read(buf.data(), buf.size(), failed);
+        if (failed) {
+            error = "Cannot read the image file.";
+            return false;
+        }
+        if (n == 0) return true;
+        if (!SendAll(c, fd, buf.data(), n, readLimit, error)) return false;
+        sent += n;
+        progress::Report(progress::TStage::Upload, static_cast<int64_t>(sent),
+                         static_cast<int64_t>(Body.Length()));
+        if (!crawl.Moved(sent, TClock::now())) {
+            error = "The transfer is too slow.";
+            return false;
+        }
+    }
+}
+
+// The answer: interim 1xx heads are skipped; the body of the real one is read and dropped.
+// A camera may take its time to flash before it answers, but the answer as a whole, the
+// interim heads and the body have their bounds.
+void ReadAnswer(CURL* c, curl_socket_t fd, std::vector<char>& buf, int64_t readLimit, TUploadResult& result) {
+    auto deadline = TClock::now() + std::chrono::milliseconds(platform::Timeout(AnswerTimeLimit));
+    std::string in;
+    TAnswerHead answer;
+    for (int interim = 0;; ++interim) {
+        if (interim > MaxInterimAnswers) {
+            result.Error = "Too many interim answers.";
+            return;
+        }
+        size_t end;
+        while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+            if (in.size() > 65536) {
+                result.Error = "The answer's head is too long.";
+                return;
+            }
+            ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, result.Error);
+            if (n <= 0) {
+                if (n == 0) result.Error = "The connection was closed before an answer came.";
+                return;
+            }
+            in.append(buf.data(), static_cast<size_t>(n));
+        }
+        ParseAnswerHead(in.substr(0, end + 2), answer);
+        in.erase(0, end + 4);
+        result.StatusLine = answer.StatusLine;
+        result.Status = answer.Status;
+        if (answer.Status < 100 || answer.Status > 199) break;
+    }
+    int64_t bodyLeft = answer.ContentLength;
+    uint64_t bodyRead = in.size();
+    if (bodyLeft >= 0) bodyLeft -= std::min<int64_t>(static_cast<int64_t>(in.size()), bodyLeft);
+    while (bodyLeft != 0) {
+        std::string error;
+        ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, error);
+        if (n == 0 && bodyLeft < 0) break; // without a length the answer ends when the camera closes
+        if (n <= 0) {
+            // Cut off: closed before its length, reset or silent. Whether the camera took the
+            // image cannot be told, so it is not reported as taken.
+            result.Error = n == 0 ? "The connection was closed before the answer was complete." : error;
+            return;
+        }
+        bodyRead += static_cast<uint64_t>(n);
+        if (bodyRead > MaxAnswerBody) {
+            result.Error = "The answer is too long.";
+            return;
+        }
+        if (bodyLeft > 0) bodyLeft -= std::min<int64_t>(bodyLeft, n);
+    }
+    result.Accepted = result.Status >= 200 && result.Status <= 299 && !answer.Location;
+    if (!result.Accepted) result.Error = result.StatusLine;
+}
+
+} // namespace
+
+TUploadResult PostMultipart(const std::string& Host, int Port, const std::string& Target,
+                            const std::vector<std::pair<std::string, std::string>>& Headers,
+                            TMultipartBody& Body, int64_t ConnectMs, int64_t ReadMs) {
+    TUploadResult result;
+    // libcurl only makes the connection, so no header of its own can slip in or change the order.
+    std::string head;
+    if (!RequestHead(Host, Target, Headers, head)) {
         result.Error = "Invalid request.";
         return result;
     }
@@ -218,77 +308,7 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
     curl_easy_getinfo(c, CURLINFO_ACTIVESOCKET, &fd);
     if (!SendAll(c, fd, head.data(), head.size(), readLimit, result.Error)) return result;
     std::vector<char> buf(256 * 1024);
-    http::TStallGuard::TCrawlMeter crawl;
-    uint64_t sent = 0;
-    for (;;) {
-        bool failed = false;
-        size_t n = Body.Read(buf.data(), buf.size(), failed);
-        if (failed) {
-            result.Error = "Cannot read the image file.";
-            return result;
-        }
-        if (n == 0) break;
-        if (!SendAll(c, fd, buf.data(), n, readLimit, result.Error)) return result;
-        sent += n;
-        progress::Report(progress::TStage::Upload, static_cast<int64_t>(sent),
-                         static_cast<int64_t>(Body.Length()));
-        if (!crawl.Moved(sent, TClock::now())) {
-            result.Error = "The transfer is too slow.";
-            return result;
-        }
-    }
-
-    // The answer: interim 1xx heads are skipped; the body of the real one is read and dropped.
-    // A camera may take its time to flash before it answers, but the answer as a whole, the
-    // interim heads and the body have their bounds.
-    auto deadline = TClock::now() + std::chrono::milliseconds(platform::Timeout(AnswerTimeLimit));
-    std::string in;
-    TAnswerHead answer;
-    for (int interim = 0;; ++interim) {
-        if (interim > MaxInterimAnswers) {
-            result.Error = "Too many interim answers.";
-            return result;
-        }
-        size_t end;
-        while ((end = in.find("\r\n\r\n")) == std::string::npos) {
-            if (in.size() > 65536) {
-                result.Error = "The answer's head is too long.";
-                return result;
-            }
-            ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, result.Error);
-            if (n <= 0) {
-                if (n == 0) result.Error = "The connection was closed before an answer came.";
-                return result;
-            }
-            in.append(buf.data(), static_cast<size_t>(n));
-        }
-        ParseAnswerHead(in.substr(0, end + 2), answer);
-        in.erase(0, end + 4);
-        result.StatusLine = answer.StatusLine;
-        result.Status = answer.Status;
-        if (answer.Status < 100 || answer.Status > 199) break;
-    }
-    int64_t bodyLeft = answer.ContentLength;
-    uint64_t bodyRead = in.size();
-    if (bodyLeft >= 0) bodyLeft -= std::min<int64_t>(static_cast<int64_t>(in.size()), bodyLeft);
-    while (bodyLeft != 0) {
-        std::string error;
-        ssize_t n = Receive(c, fd, buf.data(), buf.size(), readLimit, deadline, error);
-        if (n == 0 && bodyLeft < 0) break; // without a length the answer ends when the camera closes
-        if (n <= 0) {
-            // Cut off: closed before its length, reset or silent. Whether the camera took the
-            // image cannot be told, so it is not reported as taken.
-            result.Error = n == 0 ? "The connection was closed before the answer was complete." : error;
-            return result;
-        }
-        bodyRead += static_cast<uint64_t>(n);
-        if (bodyRead > MaxAnswerBody) {
-            result.Error = "The answer is too long.";
-            return result;
-        }
-        if (bodyLeft > 0) bodyLeft -= std::min<int64_t>(bodyLeft, n);
-    }
-    result.Accepted = result.Status >= 200 && result.Status <= 299 && !answer.Location;
-    if (!result.Accepted) result.Error = result.StatusLine;
+    if (!SendBody(c, fd, Body, buf, readLimit, result.Error)) return result;
+    ReadAnswer(c, fd, buf, readLimit, result);
     return result;
 }

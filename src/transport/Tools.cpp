@@ -25,11 +25,6 @@ size_t CollectBody(char* data, size_t size, size_t n, void* user) {
     return bytes <= room ? bytes : 0;
 }
 
-bool IsDir(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 struct TDirCloser {
     void operator()(DIR* d) const { closedir(d); }
 };

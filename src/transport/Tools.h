@@ -1,3 +1,4 @@
+// The camera GET, camera address check, file replacement and the program's folders (TTools).
 #pragma once
 
 #include "base/Files.h"

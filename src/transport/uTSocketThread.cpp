@@ -64,19 +64,36 @@ size_t TPackageFile::Read(void* buf, size_t n) {
     size_t got = 0;
     auto* p = static_cast<unsigned char*>(buf);
     while (FFd.Valid() && got < n) {
-        ssize_t r = platform::ReadSome(FFd.Get(), p + got, n - got);
-        if (r <= 0) break;
-        got += static_cast<size_t>(r);
+        if (FAt == FEnd) {
+            if (!FBlock) FBlock = std::make_unique<unsigned char[]>(BlockSize);
+            ssize_t r = platform::ReadSome(FFd.Get(), FBlock.get(), BlockSize);
+            if (r <= 0) break;
+            FAt = 0;
+            FEnd = static_cast<size_t>(r);
+        }
+        size_t k = std::min(n - got, FEnd - FAt);
+        std::memcpy(p + got, FBlock.get() + FAt, k);
+        FAt += k;
+        got += k;
     }
     return got;
 }
 
 bool TPackageFile::Skip(int64_t n) {
-    return FFd.Valid() && n >= 0 && lseek(FFd.Get(), n, SEEK_CUR) >= 0;
+    if (!FFd.Valid() || n < 0) return false;
+    if (static_cast<uint64_t>(n) <= FEnd - FAt) {
+        FAt += static_cast<size_t>(n);
+        return true;
+    }
+    // The file's offset stands at the end of the block: what is left of the block is skipped too.
+    n -= static_cast<int64_t>(FEnd - FAt);
+    FAt = FEnd = 0;
+    return lseek(FFd.Get(), n, SEEK_CUR) >= 0;
 }
 
 void TPackageFile::Close() {
     FFd.Reset();
+    FAt = FEnd = 0;
 }
 
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
@@ -257,55 +274,75 @@ bool TSocketThread::IsConnected() {
 int TSocketThread::CloseSocket() {
     if (!FSocket.Valid()) return 0;
     int r = FSocket.Reset();
+    FRecvWait = -1;
     FLeftover.clear();
     return r == 0 ? 0 : -5;
 }
 
 void TSocketThread::PutText(const std::string& text) {
-    std::memset(FSendBuf, 0, sizeof FSendBuf);
+    // Only the message's own bytes are sent: what lies after them is never read, so not cleared.
     size_t n = std::min(text.size(), sizeof FSendBuf - 1);
     std::memcpy(FSendBuf, text.data(), n);
     FSendLen = static_cast<int>(n);
 }
 
-bool TSocketThread::WaitReadable(int64_t ms) {
-    return FSocket.Valid() && platform::WaitFd(FSocket.Get(), POLLIN, platform::Timeout(ms)) > 0;
+ssize_t TSocketThread::Receive(void* buf, size_t n, int64_t ms) {
+    if (!FSocket.Valid()) {
+        errno = EBADF;
+        return -1;
+    }
+    int s = FSocket.Get();
+    // The socket connects without blocking; answers are received blocking, with the wait as the
+    // receive's time-out, and every send is a non-blocking one of its own.
+    if (FRecvWait < 0) {
+        int flags = fcntl(s, F_GETFL);
+        if (flags < 0 || fcntl(s, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
+    }
+    int64_t wait = platform::Timeout(ms);
+    if (wait != FRecvWait) {
+        timeval tv{};
+        tv.tv_sec = static_cast<time_t>(wait / 1000);
+        tv.tv_usec = static_cast<suseconds_t>(wait % 1000 * 1000);
+        if (tv.tv_sec == 0 && tv.tv_usec == 0) tv.tv_usec = 1000; // zero would wait for ever
+        if (setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return -1;
+        FRecvWait = wait;
+    }
+    return platform::RecvSome(s, buf, n, 0);
 }
 
 int TSocketThread::ReadReply(std::string& Text, int& Length) {
     Text.clear();
     Length = 0;
-    if (FLeftover.empty() && !WaitReadable(AnswerTimeout)) return -2;
     using TClock = std::chrono::steady_clock;
     // The next answer gets PollLimit from the last interim one; the answer as a whole gets
     // AnswerLimit, so that a camera streaming interim answers cannot hold the upload for ever.
     auto answerEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(AnswerLimit));
     auto pollEnd = TClock::now() + std::chrono::milliseconds(platform::Timeout(PollLimit));
+    bool first = true;
     for (;;) {
         if (TClock::now() > answerEnd) return -2;
-        std::memset(FRecvBuf, 0, sizeof FRecvBuf);
         ssize_t got;
         if (!FLeftover.empty()) {
             // An answer cut by the end of the last read is made whole by the next one.
-            if (FLeftover.find("\r\n") == std::string::npos && FLeftover.size() < RecvSize - 1 &&
-                WaitReadable(AnswerTimeout)) {
+            if (FLeftover.find("\r\n") == std::string::npos && FLeftover.size() < RecvSize - 1) {
                 char more[RecvSize];
-                ssize_t n = platform::RecvSome(FSocket.Get(), more, RecvSize - 1 - FLeftover.size(), 0);
+                ssize_t n = Receive(more, RecvSize - 1 - FLeftover.size(), AnswerTimeout);
                 if (n > 0) FLeftover.append(more, static_cast<size_t>(n));
             }
             got = static_cast<ssize_t>(std::min(FLeftover.size(), RecvSize - 1));
             std::memcpy(FRecvBuf, FLeftover.data(), static_cast<size_t>(got));
             FLeftover.erase(0, static_cast<size_t>(got));
         } else {
-            got = platform::RecvSome(FSocket.Get(), FRecvBuf, RecvSize - 1, 0);
+            // The first answer may take AnswerTimeout; after an interim one, the camera is asked
+            // again every PollPause, but not for ever.
+            got = Receive(FRecvBuf, RecvSize - 1, first ? AnswerTimeout : PollPause);
         }
         if (got < 0) {
             if (errno != EWOULDBLOCK && errno != EAGAIN) return -1;
-            // Nothing yet: poll once a second, but not for ever.
-            if (TClock::now() > pollEnd) return -2;
-            platform::Sleep(PollPause);
+            if (first || TClock::now() > pollEnd) return -2;
             continue;
         }
+        first = false;
         if (got == 0) return -4;
         FRecvBuf[got] = 0;
         TCtpAnswer answer = ParseCtpAnswer(std::string_view(reinterpret_cast<const char*>(FRecvBuf), got));
@@ -320,7 +357,7 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
 
 bool TSocketThread::SendPending() {
     return FSocket.Valid() &&
-           send(FSocket.Get(), FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL) == FSendLen;
+           send(FSocket.Get(), FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL | MSG_DONTWAIT) == FSendLen;
 }
 
 int TSocketThread::SendAndReadReply(std::string& Text) {
@@ -333,10 +370,8 @@ int TSocketThread::SendAndReadReply(std::string& Text) {
 int TSocketThread::ReadRaw(std::string& Text, int& Length) {
     Text.clear();
     Length = 0;
-    if (!WaitReadable(AnswerTimeout)) return -2;
-    std::memset(FRecvBuf, 0, sizeof FRecvBuf);
-    ssize_t got = platform::RecvSome(FSocket.Get(), FRecvBuf, RecvSize - 1, 0);
-    if (got < 0) return -1;
+    ssize_t got = Receive(FRecvBuf, RecvSize - 1, AnswerTimeout);
+    if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? -2 : -1;
     if (got == 0) return -4;
     FRecvBuf[got] = 0;
     Text = reinterpret_cast<const char*>(FRecvBuf);
@@ -391,18 +426,22 @@ int TSocketThread::SendRecord(TPackageFile& File) {
         std::unique_ptr<EVP_MD_CTX, TMdDeleter> md(EVP_MD_CTX_new());
         EVP_DigestInit_ex(md.get(), EVP_md5(), nullptr);
         int64_t left = S;
-        while (left > 0) {
-            size_t n = static_cast<size_t>(std::min<int64_t>(ChunkSize, left));
-            std::string head = "DATA " + std::to_string(n) + "\r\n";
-            PutText(head);
-            size_t got = File.Read(FSendBuf + head.size(), n);
-            XorPayload(FSendBuf + head.size(), got);
-            EVP_DigestUpdate(md.get(), FSendBuf + head.size(), got);
-            FSendLen = static_cast<int>(head.size() + got);
-            int r = SendAndReadReply(reply);
+        size_t n = static_cast<size_t>(std::min<int64_t>(ChunkSize, left));
+        size_t got = PutChunk(File, n, md.get());
+        for (;;) {
+            if (!SendPending()) return -5;
+            left -= static_cast<int64_t>(n);
+            // While the camera takes this chunk, the next one is read and encoded: the message
+            // went out whole, so its buffer is free.
+            size_t next = got < n ? 0 : static_cast<size_t>(std::min<int64_t>(ChunkSize, left));
+            size_t nextGot = next > 0 ? PutChunk(File, next, md.get()) : 0;
+            int length = 0;
+            int r = ReadReply(reply, length);
             if (r != 0) return r;
             if (got < n) return -1; // the file ended early; what was read went out
-            left -= static_cast<int64_t>(n);
+            if (next == 0) break;
+            n = next;
+            got = nextGot;
         }
         unsigned char digest[EVP_MAX_MD_SIZE];
         unsigned len = 0;
@@ -423,6 +462,16 @@ int TSocketThread::SendRecord(TPackageFile& File) {
     }
     // Another tag: passed over, and the upload goes on with the next record.
     return File.Skip(L) ? 0 : -1;
+}
+
+size_t TSocketThread::PutChunk(TPackageFile& File, size_t n, EVP_MD_CTX* Digest) {
+    std::string head = "DATA " + std::to_string(n) + "\r\n";
+    PutText(head);
+    size_t got = File.Read(FSendBuf + head.size(), n);
+    XorPayload(FSendBuf + head.size(), got);
+    EVP_DigestUpdate(Digest, FSendBuf + head.size(), got);
+    FSendLen = static_cast<int>(head.size() + got);
+    return got;
 }
 
 int TSocketThread::SearchCameras(TCtpSearchList& List, const std::string& Wanted) {

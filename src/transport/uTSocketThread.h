@@ -4,6 +4,8 @@
 #include "platform/Fd.h"
 
 #include <netinet/in.h>
+#include <openssl/types.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
@@ -64,9 +66,11 @@ class ECtpError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Owns one open package file.
+// Owns one open package file, read in large blocks: the upload takes it a chunk at a time.
 class TPackageFile {
   public:
+    static constexpr size_t BlockSize = 256 * 1024;
+
     explicit TPackageFile(const std::string& path);
     ~TPackageFile();
     TPackageFile(const TPackageFile&) = delete;
@@ -79,6 +83,9 @@ class TPackageFile {
 
   private:
     platform::TFd FFd;
+    std::unique_ptr<unsigned char[]> FBlock;
+    size_t FAt = 0;  // the next byte of the block to hand out
+    size_t FEnd = 0; // the bytes of the block read from the file
 };
 
 class TSocketThread {
@@ -124,9 +131,13 @@ class TSocketThread {
 
   private:
     void PutText(const std::string& text);
+    // A DATA message of the next n bytes of File, encoded and added to Digest; the count read.
+    size_t PutChunk(TPackageFile& File, size_t n, EVP_MD_CTX* Digest);
     // The whole message in the send buffer in one send call.
     bool SendPending();
-    bool WaitReadable(int64_t ms);
+    // Receives what has come, waiting up to ms for it in the receive itself: one call per answer
+    // instead of a wait and a receive. -1 with EAGAIN when nothing came in time.
+    ssize_t Receive(void* buf, size_t n, int64_t ms);
 
     std::string FHost;
     int FHostPort;
@@ -135,6 +146,7 @@ class TSocketThread {
     unsigned char FRecvBuf[RecvSize] = {};
     unsigned char FSendBuf[SendSize] = {};
     int FSendLen = 0;
+    int64_t FRecvWait = -1; // the receive time-out the socket has now, in ms; -1 before the first receive
     std::string FLeftover; // bytes after an interim answer that belong to the next one
 };
 

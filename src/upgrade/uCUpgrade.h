@@ -1,3 +1,4 @@
+// The C series: the T series' upgrade classes with the upload on the camera's own port.
 #pragma once
 
 #include "uTUpgrade.h"

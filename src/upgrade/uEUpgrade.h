@@ -1,3 +1,4 @@
+// The E series: versions from the CTP search, ".pk2" packages uploaded over CTP/1.0.
 #pragma once
 
 #include "uIUpgrade.h"

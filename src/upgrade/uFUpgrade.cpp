@@ -12,15 +12,6 @@
 #include <cstring>
 #include <stdexcept>
 
-std::string StatusValue(const std::string& Body, const std::string& Key, char Quote) {
-    size_t at = Body.find(Key);
-    if (at == std::string::npos) return {};
-    size_t start = at + Key.size() + 2;
-    if (start > Body.size()) return {};
-    size_t end = Body.find(Quote, start);
-    return end == std::string::npos ? std::string() : Body.substr(start, end - start);
-}
-
 namespace fseries {
 
 bool ReadStatusVersion(TUpgradeObject& U, const std::string& Key, std::string& Version) {

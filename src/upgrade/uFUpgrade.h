@@ -1,13 +1,10 @@
+// The F series: the status page's versions and the multipart upload with the account in the query.
 #pragma once
 
 #include "transport/MultipartUpload.h"
 #include "uIUpgrade.h"
 
 #include <string>
-
-// Reads the value after Key and the two characters that follow it, up to the next Quote; empty
-// when no Quote follows. The status pages of the F and H series differ only in the quote.
-std::string StatusValue(const std::string& Body, const std::string& Key, char Quote);
 
 // The F series: versions in "/get_status.cgi", the image POSTed with the account in the query.
 class TFSYSUpgrade : public TSysUpgradeObject {

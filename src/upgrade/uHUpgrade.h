@@ -1,3 +1,4 @@
+// The H series: the F upload under "/cgi-bin/" with Basic authorization.
 #pragma once
 
 #include "uIUpgrade.h"

@@ -230,13 +230,13 @@ bool TUpgradeObject::ReadAppVer(std::string& Body) {
     return TTools::HttpGet(CameraBase() + "/appver.js", Body, CameraTimeout, FUser, FPassword);
 }
 
-std::string TUpgradeObject::AppVerValue(const std::string& Body, const std::string& Key) {
+std::string StatusValue(const std::string& Body, const std::string& Key, char Quote) {
     size_t at = Body.find(Key);
     if (at == std::string::npos) return {};
     size_t start = at + Key.size() + 2;
     if (start > Body.size()) return {};
-    size_t quote = Body.find('"', start);
-    return quote == std::string::npos ? std::string() : Body.substr(start, quote - start);
+    size_t end = Body.find(Quote, start);
+    return end == std::string::npos ? std::string() : Body.substr(start, end - start);
 }
 
 std::string TUpgradeObject::GetSectionName() {
@@ -270,11 +270,16 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
     if (mine.empty() || !IsPlainFile(mine)) return;
     TIniFile ini(mine);
     rename(mine.c_str(), (temp + "Firmware.ini").c_str());
-    Version = ini.ReadString(section, GetVersionKey(), "");
-    MD5 = ini.ReadString(section, "MD5", "");
-    NO = ini.ReadString(section, "NO", "");
-    FSHA256 = TrimText(ini.ReadString(section, "SHA256", ""));
-    FFirmwareFile = ini.ReadString(section, GetFileKey(), "");
+    ReadLatestEntry(ini, section, MD5, NO, Version);
+}
+
+void TUpgradeObject::ReadLatestEntry(const TIniFile& List, const std::string& Section, std::string& MD5,
+                                     std::string& NO, std::string& Version) {
+    Version = List.ReadString(Section, GetVersionKey(), "");
+    MD5 = List.ReadString(Section, "MD5", "");
+    NO = List.ReadString(Section, "NO", "");
+    FSHA256 = TrimText(List.ReadString(Section, "SHA256", ""));
+    FFirmwareFile = List.ReadString(Section, GetFileKey(), "");
 }
 
 bool TUpgradeObject::IsSameVersion(const std::string& Version) {
@@ -438,7 +443,7 @@ bool TSysUpgradeObject::ReadCurrentVersion() {
     try {
         std::string body;
         if (ReadAppVer(body))
-            FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
+            FModel = body.find("app_model") != std::string::npos ? StatusValue(body, "app_model") : "";
         return true;
     } catch (...) {
         return false;
@@ -449,9 +454,9 @@ bool TUIUpgradeObject::ReadCurrentVersion() {
     FCurVersion.clear();
     std::string body;
     if (!ReadAppVer(body)) return false;
-    FModel = body.find("app_model") != std::string::npos ? AppVerValue(body, "app_model") : "";
+    FModel = body.find("app_model") != std::string::npos ? StatusValue(body, "app_model") : "";
     if (body.find("app_ver") == std::string::npos) return false;
-    std::string v = AppVerValue(body, "app_ver");
+    std::string v = StatusValue(body, "app_ver");
     std::string out;
     for (char c : v)
         if (c != 'v') out += c;

@@ -1,9 +1,12 @@
+// The upgrade object every series derives from, the firmware server's address and lists, package names.
 #pragma once
 
 #include "platform/Fd.h"
 #include "transport/Tools.h"
 
 #include <string>
+
+class TIniFile;
 
 // The firmware server's base URL, ending with "/": IPCAM_FIRMWARE_SERVER, else the option file's
 // [Global] FirmwareServer, else a built-in address that never resolves.
@@ -23,6 +26,11 @@ void ShareFirmwareLists(bool On);
 // that could leave its folder, take one of the program's own files or break the request is
 // refused.
 bool IsSafePackageName(const std::string& name);
+
+// The value of Key in a camera's page (appver.js, the status CGI): what follows Key and the two
+// characters after it ("=" and a quote), up to the next Quote; empty when no Quote follows. The
+// pages of the series differ only in the quote.
+std::string StatusValue(const std::string& Body, const std::string& Key, char Quote = '"');
 
 // S up to, not including, the last occurrence of Sub (letter case ignored); empty if none.
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S);
@@ -75,6 +83,10 @@ class TUpgradeObject {
     virtual int Login();
     virtual bool ReadCurrentVersion();
     virtual void GetLatestInfo(std::string& MD5, std::string& NO, std::string& Version);
+    // The entry of Section in a firmware list: the fields GetLatestInfo gives, and the digest
+    // and file name this object keeps.
+    void ReadLatestEntry(const TIniFile& List, const std::string& Section, std::string& MD5, std::string& NO,
+                         std::string& Version);
     virtual std::string GetSectionName();
     virtual bool IsSameVersion(const std::string& Version);
     virtual bool DoUpgrade(std::string& Message);
@@ -97,8 +109,6 @@ class TUpgradeObject {
   protected:
     // GET of "/appver.js" with Basic authorization.
     bool ReadAppVer(std::string& Body);
-    // The value after Key and the two characters that follow it, up to the next double quote.
-    static std::string AppVerValue(const std::string& Body, const std::string& Key);
 
     std::string FUser;
     std::string FPassword;

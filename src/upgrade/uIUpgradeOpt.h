@@ -1,3 +1,4 @@
+// The firmware package steps: download, digest check, unpacking to the image file (TUpgradeOpt).
 #pragma once
 
 #include <cstdint>

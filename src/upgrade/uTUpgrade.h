@@ -1,3 +1,4 @@
+// The T series, and what it shares with the C series: CGI pages and the device-control library upload.
 #pragma once
 
 #include "uIUpgrade.h"

@@ -1,3 +1,4 @@
+// The factory that makes the upgrade object of a series and a firmware kind.
 #pragma once
 
 #include "uIUpgrade.h"

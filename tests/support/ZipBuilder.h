@@ -1,3 +1,4 @@
+// The simulator's ZIP writer, for tests that need real archives.
 #pragma once
 
 #include "SimZip.h"

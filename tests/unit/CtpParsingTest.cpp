@@ -113,3 +113,35 @@ TEST_F(Pk2, LimitsAreCheckedBeforeAnythingIsSent) {
     EXPECT_FALSE(ok({{"CMD ", "", "x"}}, 2)); // a record that is not there
     EXPECT_TRUE(ok({}, 0));
 }
+
+TEST_F(Pk2, ReadsAndSkipsGiveTheFileBytesAcrossBlockEnds) {
+    const size_t block = TPackageFile::BlockSize;
+    std::string bytes(2 * block + 100, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 % 251);
+    TPackageFile f(Write(bytes));
+    auto read = [&](size_t n) {
+        std::string s(n, '\0');
+        s.resize(f.Read(s.data(), n));
+        return s;
+    };
+    size_t at = 0;
+    auto expect = [&](size_t n) {
+        EXPECT_EQ(read(n), bytes.substr(at, n)) << "at " << at;
+        at = std::min(at + n, bytes.size());
+    };
+    auto skip = [&](size_t n) {
+        EXPECT_TRUE(f.Skip(static_cast<int64_t>(n)));
+        at += n;
+    };
+    expect(10);
+    skip(block - 20); // inside the first block
+    expect(30);       // across its end
+    skip(block);      // past the block read, into the file
+    expect(50);
+    skip(0);
+    EXPECT_FALSE(f.Skip(-1));
+    expect(1000); // the end: only what is left
+    EXPECT_EQ(at, bytes.size());
+    EXPECT_EQ(read(1), "");
+}

@@ -1,6 +1,6 @@
 #include "lang/Lang.h"
 #include "base/Text.h"
-#include "lang/StrResource.h"
+#include "lang/BuiltInLanguages.h"
 
 #include "support/Sandbox.h"
 
@@ -89,7 +89,7 @@ TEST_F(Lang, LookupIsCaseInsensitiveAndCachedButMissesAreNot) {
 
 TEST_F(Lang, SetLanguageSwitchesAndFallsBackToEnglish) {
     Write("en", "[StrRes]\r\nIDS_ERROR=ERROR\r\n");
-    Write("jp", TfrmStrRes::StoredLanguageFile("jp"));
+    Write("jp", StoredLanguageFile("jp"));
     EXPECT_EQ(GetLangStr("IDS_ERROR"), "ERROR");
     SetLanguage("jp");
     EXPECT_EQ(CurLang(), "jp");

@@ -242,3 +242,18 @@ TEST(SearchReplies, HelpersAsDesigned) {
     EXPECT_EQ(v, "y") << "a prefix match, then one separator character";
     EXPECT_FALSE(FindKeyValue("-IP", {"-ip 1"}, v));
 }
+
+TEST(SearchReplies, TheDispatcherWithoutSendsNamesTheFollowUpItWouldSend) {
+    TFindRow none = [](const std::string&) -> const TDevInfo* { return nullptr; };
+    std::string offer = BinaryHead(0x8F01, 132) + std::string(4, 'h') + std::string(128, 'o');
+    TDevInfo r;
+    std::string followUp = "stale";
+    EXPECT_FALSE(ReadReplyDatagram(offer, r, none, followUp));
+    TSent sent;
+    EXPECT_FALSE(ParseReply(offer, r, none, sent, 6801));
+    ASSERT_EQ(sent.Sent.size(), 1u);
+    EXPECT_EQ(followUp, sent.Sent[0].Data);
+    // Replies that need no answer leave it empty.
+    EXPECT_FALSE(ReadReplyDatagram("\x10\x10", r, none, followUp));
+    EXPECT_EQ(followUp, "");
+}

@@ -1,4 +1,5 @@
 #include "lang/Lang.h"
+#include "lang/BuiltInLanguages.h"
 #include "lang/StrResource.h"
 #include "lang/WinSkinStore.h"
 #include "transport/Tools.h"
@@ -71,7 +72,7 @@ TEST(SkinStore, PersistenceRoundTripsAndRefusesDamage) {
     for (const char* n : {"en", "jp", "empty"}) {
         auto& it = a.Store().Add();
         it.SetName(n);
-        if (std::string(n) != "empty") it.SetData(TfrmStrRes::StoredLanguageFile(n));
+        if (std::string(n) != "empty") it.SetData(StoredLanguageFile(n));
     }
     std::string bytes = a.Write();
     EXPECT_NE(bytes.find("DataStream"), std::string::npos);
@@ -114,8 +115,8 @@ TEST_F(StrRes, WritesTheTwoFilesAndTakesTheFolderAwayAtTheEnd) {
         EXPECT_EQ(LangDir(), Dir());
         EXPECT_EQ(Files(),
                   (std::vector<std::string>{TfrmStrRes::LockName, LangFileName("en"), LangFileName("jp")}));
-        EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), TfrmStrRes::StoredLanguageFile("en"));
-        EXPECT_EQ(ReadFile(Dir() + LangFileName("jp")), TfrmStrRes::StoredLanguageFile("jp"));
+        EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), StoredLanguageFile("en"));
+        EXPECT_EQ(ReadFile(Dir() + LangFileName("jp")), StoredLanguageFile("jp"));
         ASSERT_EQ(store.SkinStore1.Store().Count(), 2u);
         EXPECT_EQ(store.SkinStore1.Store().Items(0).GetName(), "en");
         EXPECT_EQ(store.SkinStore1.Store().Items(1).GetName(), "jp");
@@ -132,7 +133,7 @@ TEST_F(StrRes, ReplacesAnOlderFile) {
     TTools::ForceDir(Dir());
     WriteFile(Dir() + LangFileName("en"), "[StrRes]\r\nIDS_ERROR=old\r\n");
     TfrmStrRes store;
-    EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), TfrmStrRes::StoredLanguageFile("en"));
+    EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), StoredLanguageFile("en"));
 }
 
 TEST_F(StrRes, WriteFailureIsShownAndStartUpGoesOn) {
@@ -174,8 +175,8 @@ TEST_F(StrRes, AProgramThatEndsFirstLeavesTheFolderToTheOneStillRunning) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), TfrmStrRes::StoredLanguageFile("en"));
-    EXPECT_EQ(ReadFile(Dir() + LangFileName("jp")), TfrmStrRes::StoredLanguageFile("jp"));
+    EXPECT_EQ(ReadFile(Dir() + LangFileName("en")), StoredLanguageFile("en"));
+    EXPECT_EQ(ReadFile(Dir() + LangFileName("jp")), StoredLanguageFile("jp"));
 }
 
 TEST_F(StrRes, TheLastOneToEndTakesTheFolderAway) {

@@ -1,7 +1,7 @@
 #include "lang/Charset.h"
 #include "lang/IniFile.h"
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
+#include "lang/BuiltInLanguages.h"
 
 #include "support/Sandbox.h"
 
@@ -124,7 +124,7 @@ const TKeyText kEnglishKeys[] = {
 };
 
 TIniFile StoredIni(const char* code) {
-    return TIniFile("stored", TfrmStrRes::StoredLanguageFile(code));
+    return TIniFile("stored", StoredLanguageFile(code));
 }
 
 } // namespace
@@ -152,7 +152,7 @@ TEST(StoredLanguageFiles, EnglishHasEveryListedKeyWithItsText) {
 
 TEST(StoredLanguageFiles, StoredBytesAreCodePageTextWithCrLf) {
     for (const char* code : {"en", "jp"}) {
-        std::string bytes = TfrmStrRes::StoredLanguageFile(code);
+        std::string bytes = StoredLanguageFile(code);
         ASSERT_FALSE(bytes.empty());
         EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF") << code;
         for (size_t p = bytes.find('\n'); p != std::string::npos; p = bytes.find('\n', p + 1))
@@ -172,7 +172,7 @@ TEST(StoredLanguageFiles, JapaneseDecodesAsShiftJisWithTheSameSectionsAndKeys) {
     std::string error = ToUtf8(jp.ReadString("StrRes", "IDS_ERROR", ""), "CP932");
     EXPECT_EQ(error, "エラー");
     EXPECT_EQ(ToUtf8(jp.ReadString("Global", "Name_jp", ""), "CP932"), "日本語");
-    std::string all = ToUtf8(TfrmStrRes::StoredLanguageFile("jp"), "CP932");
+    std::string all = ToUtf8(StoredLanguageFile("jp"), "CP932");
     EXPECT_EQ(all.find("\xEF\xBF\xBD"), std::string::npos) << "every byte decodes";
     EXPECT_NE(ToUtf8(jp.ReadString("StrRes", "IDS_RUNNED", ""), "CP932").find("%s"), std::string::npos);
 }

@@ -1,20 +1,10 @@
 // The value readers of camera pages: the status CGI, appver.js and the device-control library's
 // CGI texts. The input is a key, a zero byte, then the page.
 #include "transport/SR_Zolt.h"
-#include "upgrade/uFUpgrade.h"
 #include "upgrade/uIUpgrade.h"
 
 #include <cstdint>
 #include <string>
-
-namespace {
-class TAppVer : public TUIUpgradeObject {
-  public:
-    static std::string Value(const std::string& body, const std::string& key) {
-        return AppVerValue(body, key);
-    }
-};
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string all(reinterpret_cast<const char*>(data), size);
@@ -23,7 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string body = zero == std::string::npos ? all : all.substr(zero + 1);
     (void)StatusValue(body, key, '"');
     (void)StatusValue(body, key, '\'');
-    (void)TAppVer::Value(body, key);
     (void)TTZoltSeries::CgiValue(body, key);
     return 0;
 }
