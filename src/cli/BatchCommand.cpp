@@ -2,6 +2,7 @@
 
 #include "CameraList.h"
 #include "CliCommon.h"
+#include "History.h"
 #include "SearchCommand.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
@@ -11,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -75,6 +77,8 @@ std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
         c.Series = series[0];
         c.User = o.User;
         c.Password = o.Password;
+        c.Mac = d.MAC;
+        c.DeviceName = d.DevName;
         cameras.push_back(c);
     }
     return cameras;
@@ -122,7 +126,7 @@ class TBatch {
         }
         if (FOptions.Json)
             FOut << SummaryJson(FResults) << std::endl;
-        else
+        else if (CliVerbosity() >= 0)
             PrintSummaryTable(FResults, FOut);
         return ok ? 0 : 1;
     }
@@ -139,15 +143,19 @@ class TBatch {
                 size_t slot = camera * FKinds.size() + k;
                 const TCamera& c = FCameras[camera];
                 TSessionResult r = RunSession(c, FKinds[k], FSettings, [&](const std::string& text) {
-                    if (FOptions.Json) return;
+                    if (FOptions.Json || CliVerbosity() < 0) return;
                     std::lock_guard g(FPrint);
                     FOut << EscapeControls(ValidUtf8(c.Name())) << "  " << LogTimeStamp() << text
                          << std::endl;
                 });
+                RecordSession(r);
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);
                 FDone[slot] = true;
-                if (FOptions.Json) FOut << SessionJson(FResults[slot]) << std::endl;
+                if (FOptions.Json)
+                    FOut << SessionJson(FResults[slot]) << std::endl;
+                else if (CliVerbosity() < 0 && !EndedWell(FResults[slot].Report))
+                    PrintFailure(FResults[slot], FOut);
             }
         }
     }
@@ -180,6 +188,7 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     if (o.CamerasFile.empty() == !o.FromSearch)
         error = "give the cameras either with --cameras FILE or with --from-search";
     if (error.empty()) RunOptionsUsable(o, error);
+    if (error.empty() && o.Package.empty()) FirmwareServerConfigured(o.FirmwareServer, error);
     if (!error.empty()) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;
@@ -187,6 +196,7 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     // Sessions side by side never ask: a camera that runs the newest version is upgraded only
     // with --yes.
     TCliEnvironment environment(o.Answer == platform::IDYES ? platform::IDYES : platform::IDNO, o.Lang);
+    if (environment.Refused()) return 2;
     std::vector<TCamera> cameras;
     if (o.FromSearch)
         cameras = SearchedCameras(o);
@@ -236,6 +246,8 @@ bool TBatchCommand::Parsed() const {
 
 int TBatchCommand::Run() {
     FFlags->Apply(FOptions);
+    for (char& c : FOptions.Series)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     FOptions.External = !FNoExternal;
     std::string error;
     if (!PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {

@@ -16,6 +16,8 @@ struct TCamera {
     char Series = 'H';
     std::string User = "admin";
     std::string Password = "530274";
+    // From the search when known: reports carry them so that they join an inventory under DHCP.
+    std::string Mac, DeviceName;
     // "ip:port", as log lines and tables name the camera.
     std::string Name() const { return IP + ":" + Port; }
 };
@@ -47,7 +49,11 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
 // to do, or (a check) a version reported.
 bool EndedWell(const TSessionReport& report);
 
-std::string SessionJson(const TSessionResult& result);
+// The session as one JSON object; without its log for the history.
+std::string SessionJson(const TSessionResult& result, bool withLog = true);
+// The session's last line after the camera's name and the time: what a quiet run shows of a
+// session that did not end well.
+void PrintFailure(const TSessionResult& result, std::ostream& out);
 // The counts per outcome, with "summary": true.
 std::string SummaryJson(const std::vector<TSessionResult>& results);
 // Camera, series, firmware, outcome, the three versions and the time, one row a session.
