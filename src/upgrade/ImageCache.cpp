@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <set>
 
 namespace imagecache {
 
@@ -27,6 +28,19 @@ std::mutex& StateLock() {
 }
 std::string gCacheDir;
 TLimits gLimits;
+// Images this process installed or reused: a batch's later cameras still need them, so pruning
+// leaves them to a later run.
+std::set<std::string> gInUse;
+
+void MarkInUse(const std::string& imagePath) {
+    std::lock_guard g(StateLock());
+    gInUse.insert(imagePath);
+}
+
+bool InUse(const std::string& imagePath) {
+    std::lock_guard g(StateLock());
+    return gInUse.count(imagePath) != 0;
+}
 
 // Ours, no link, and no one else may write into it (images are read from here and uploaded).
 bool UsableFolder(const std::string& dir) {
@@ -155,6 +169,7 @@ std::vector<TCachedImage> List(const std::string& dir) {
 }
 
 void Used(const std::string& imagePath) {
+    MarkInUse(imagePath);
     platform::TFd fd(open(RecordPath(imagePath).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Valid()) futimens(fd.Get(), nullptr);
 }
@@ -163,7 +178,7 @@ void Prune(const std::string& dir, const TLimits& limits, const std::string& kee
     size_t count = 0;
     uint64_t bytes = 0;
     for (const TCachedImage& image : List(dir)) {
-        bool kept = image.Path == keep;
+        bool kept = image.Path == keep || InUse(image.Path);
         if (!kept) {
             bool within = (limits.MaxImages == 0 || count < limits.MaxImages) &&
                           (limits.MaxBytes == 0 || bytes + image.Size <= limits.MaxBytes);
@@ -177,6 +192,11 @@ void Prune(const std::string& dir, const TLimits& limits, const std::string& kee
             bytes += image.Size;
         }
     }
+}
+
+void ClearInUse() {
+    std::lock_guard g(StateLock());
+    gInUse.clear();
 }
 
 size_t Clean(const std::string& dir) {
@@ -242,6 +262,7 @@ bool Install(const std::string& unpacked, const std::string& imagePath, const st
     uint64_t size = PlainFileSize(unpacked, plain);
     if (!plain || !ReplaceFile(unpacked, imagePath)) return false;
     if (!WriteFileAtomically(RecordPath(imagePath), RecordText(md5, sha256, folder, size), 0600)) return false;
+    MarkInUse(imagePath);
     Prune(imagePath.substr(0, imagePath.rfind('/') + 1), Limits(), imagePath);
     return true;
 }

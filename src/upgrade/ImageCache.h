@@ -39,9 +39,12 @@ struct TCachedImage {
 std::vector<TCachedImage> List(const std::string& dir);
 // Notes that a session reuses the image, so pruning keeps it longest.
 void Used(const std::string& imagePath);
-// Removes the least recently used images of dir beyond the limits, never keep and never one that
-// a session is preparing (its lock is held).
+// Removes the least recently used images of dir beyond the limits, never keep, never one this
+// process installed or reused (a batch still needs them), never one that a session is preparing
+// (its lock is held).
 void Prune(const std::string& dir, const TLimits& limits, const std::string& keep = "");
+// A new run: what this process installed or reused so far may be pruned again.
+void ClearInUse();
 // Removes every image of dir with its record, and what failed sessions left (scratch folders,
 // partial downloads), skipping images being prepared. The number of images removed.
 size_t Clean(const std::string& dir);

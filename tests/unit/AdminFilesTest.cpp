@@ -192,6 +192,10 @@ TEST_F(AdminFiles, CacheKeepsTheNewestImagesWithinCountAndSize) {
     // A reused image counts as new.
     imagecache::Used(dir + "a.bin");
     EXPECT_EQ(imagecache::List(dir)[0].Path, dir + "a.bin");
+    // Everything so far was installed by this run, which a batch still needs: nothing goes.
+    imagecache::Prune(dir, {1, 0});
+    EXPECT_EQ(imagecache::List(dir).size(), 3u);
+    imagecache::ClearInUse(); // a later run
     timespec used[2] = {{3500, 0}, {3500, 0}};
     utimensat(AT_FDCWD, imagecache::RecordPath(dir + "a.bin").c_str(), used, 0);
     imagecache::Prune(dir, {2, 0});
@@ -208,6 +212,7 @@ TEST_F(AdminFiles, CacheKeepsTheNewestImagesWithinCountAndSize) {
     // An image a session prepares (its lock held) is left alone by pruning and cleaning.
     imagecache::SetLimits({0, 0});
     Cached(dir, "e.bin", 10, 5000);
+    imagecache::ClearInUse();
     {
         imagecache::TImageLock busy(dir + "e.bin");
         imagecache::Prune(dir, {1, 0}, dir + "d.bin");
