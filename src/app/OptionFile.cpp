@@ -89,6 +89,7 @@ void ApplyCacheOptions(const TOptionFile& options) {
     limits.MaxImages = static_cast<size_t>(number("MaxImages", limits.MaxImages));
     limits.MaxBytes = number("MaxMegabytes", limits.MaxBytes >> 20) << 20;
     imagecache::SetLimits(limits);
+    if (std::string dir = imagecache::CacheDir(); !dir.empty()) imagecache::Prune(dir, limits);
 }
 
 std::string DefaultLangFromCodePage(int codePage) {

@@ -262,8 +262,8 @@ bool Install(const std::string& unpacked, const std::string& imagePath, const st
     uint64_t size = PlainFileSize(unpacked, plain);
     if (!plain || !ReplaceFile(unpacked, imagePath)) return false;
     if (!WriteFileAtomically(RecordPath(imagePath), RecordText(md5, sha256, folder, size), 0600)) return false;
+    // Pruned at the start of a run, never under a batch whose later cameras need the images.
     MarkInUse(imagePath);
-    Prune(imagePath.substr(0, imagePath.rfind('/') + 1), Limits(), imagePath);
     return true;
 }
 

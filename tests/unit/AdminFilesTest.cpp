@@ -206,6 +206,7 @@ TEST_F(AdminFiles, CacheKeepsTheNewestImagesWithinCountAndSize) {
     // The size limit counts from the newest image on.
     imagecache::SetLimits({0, 250});
     Cached(dir, "d.bin", 200, 4000);
+    imagecache::Prune(dir, imagecache::Limits(), dir + "d.bin");
     EXPECT_TRUE(Exists(dir + "d.bin"));
     EXPECT_FALSE(Exists(dir + "a.bin"));
     EXPECT_FALSE(Exists(dir + "b.bin"));
