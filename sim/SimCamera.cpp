@@ -162,6 +162,12 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
     else
         FSearchThread =
             std::thread([this, s = std::move(search)]() mutable { SearchResponder(std::move(s)); });
+    // A search sent to the camera's own address, as a tool asks one camera what it is: for a
+    // camera with an address of its own (cameras sharing 127.0.0.1 share the search ports too).
+    platform::TFd unicast(FConfig.Address == "127.0.0.1" ? -1 : platform::OpenSocket(SOCK_DGRAM, true));
+    if (unicast.Valid() && platform::BindIPv4(unicast.Get(), FConfig.Address, searchPort))
+        FUnicastThread =
+            std::thread([this, s = std::move(unicast)]() mutable { SearchResponder(std::move(s)); });
 }
 
 TSimCamera::~TSimCamera() {
@@ -170,6 +176,7 @@ TSimCamera::~TSimCamera() {
     FServer.Stop();
     if (FUploadServer) FUploadServer->Stop();
     if (FSearchThread.joinable()) FSearchThread.join();
+    if (FUnicastThread.joinable()) FUnicastThread.join();
     std::lock_guard g(FRebootLock);
     if (FRebootThread.joinable()) FRebootThread.join();
 }

@@ -89,6 +89,7 @@ class TSimCamera {
     std::atomic<bool> FStop{false};
     std::atomic<bool> FUpgradeMode{false};
     std::thread FSearchThread;
+    std::thread FUnicastThread;
     std::mutex FRebootLock;
     std::thread FRebootThread;
     THttpServer FServer;

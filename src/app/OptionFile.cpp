@@ -1,8 +1,11 @@
 #include "OptionFile.h"
 
+#include "base/Files.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
+#include "upgrade/ImageCache.h"
+#include "base/Text.h"
 
 #include <sys/stat.h>
 
@@ -16,30 +19,77 @@ std::function<void(const std::string&)>& RaiseHook() {
 }
 
 std::string UserFolder() {
-    std::string u = TTools::GetUserDataDir(TTools::CSIDL_APPDATA, true);
-    return u.empty() ? TTools::GetAppPath() : u;
+    std::string u = UserOptionDir();
+    if (!u.empty() && ForceDir(u)) return u;
+    return TTools::GetAppPath();
 }
 
-std::optional<TIniFile> DefaultLayer(const std::string& FileName) {
-    std::string path = TTools::GetAppPath() + FileName;
+std::optional<TIniFile> LayerIfPresent(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return std::nullopt;
     return TIniFile(path);
 }
 
+std::mutex& SystemDirLock() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& SystemDir() {
+    static std::string dir = "/etc/ipcam-upgrade/";
+    return dir;
+}
+
 } // namespace
 
+std::string UserOptionDir() {
+    std::string base = platform::RoamingDataDir();
+    return base.empty() ? base : base + "ipcam-upgrade/";
+}
+
+std::string SystemOptionDir() {
+    std::lock_guard g(SystemDirLock());
+    return SystemDir();
+}
+
+void SetSystemOptionDir(const std::string& dir) {
+    std::lock_guard g(SystemDirLock());
+    SystemDir() = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+}
+
 TOptionFile::TOptionFile(const std::string& FileName)
-    : FDefaultIni(DefaultLayer(FileName)), FUserIni(UserFolder() + FileName) {}
+    : FDefaultIni(LayerIfPresent(TTools::GetAppPath() + FileName)),
+      FSystemIni(LayerIfPresent(SystemOptionDir() + FileName)), FUserIni(UserFolder() + FileName) {}
 
 std::string TOptionFile::ReadOption(const std::string& Section, const std::string& Key,
                                     const std::string& Default) const {
     std::string fallback = FDefaultIni ? FDefaultIni->ReadString(Section, Key, Default) : Default;
+    if (FSystemIni) fallback = FSystemIni->ReadString(Section, Key, fallback);
     return FUserIni.ReadString(Section, Key, fallback);
+}
+
+std::string StartLanguage(const TOptionFile& options) {
+    std::string lan = options.ReadOption("Global", "lan", "");
+    if (!lan.empty()) return lan;
+    SetCurLang(DefaultLangFromCodePage());
+    return FileExists(LangFilePath()) ? CurLang() : "en";
 }
 
 void TOptionFile::WriteOption(const std::string& Section, const std::string& Key, const std::string& Value) {
     FUserIni.WriteString(Section, Key, Value);
+}
+
+void ApplyCacheOptions(const TOptionFile& options) {
+    imagecache::TLimits limits;
+    auto number = [&](const char* key, uint64_t fallback) {
+        std::string t = TrimText(options.ReadOption("Cache", key, ""));
+        if (t.empty() || t.size() > 12 || t.find_first_not_of("0123456789") != std::string::npos) return fallback;
+        return static_cast<uint64_t>(std::stoull(t));
+    };
+    limits.MaxImages = static_cast<size_t>(number("MaxImages", limits.MaxImages));
+    limits.MaxBytes = number("MaxMegabytes", limits.MaxBytes >> 20) << 20;
+    imagecache::SetLimits(limits);
+    if (std::string dir = imagecache::CacheDir(); !dir.empty()) imagecache::Prune(dir, limits);
 }
 
 std::string DefaultLangFromCodePage(int codePage) {

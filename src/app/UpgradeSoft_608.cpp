@@ -3,6 +3,7 @@
 #include "OptionFile.h"
 #include "UpgradeInput.h"
 #include "UpgradeThread.h"
+#include "cli/History.h"
 #include "base/Files.h"
 #include "discovery/Adv_Main.h"
 #include "discovery/SR.h"
@@ -285,11 +286,8 @@ void TfrmUpgradeSoft::FormCreate() {
     qApp->installEventFilter(this);
     FStrRes = std::make_unique<TfrmStrRes>();
     TOptionFile options("option.ini");
-    SetCurLang(options.ReadOption("Global", "lan", ""));
-    if (CurLang().empty()) {
-        SetCurLang(DefaultLangFromCodePage());
-        if (!FileExists(LangFilePath())) SetCurLang("en");
-    }
+    SetCurLang(StartLanguage(options));
+    ApplyCacheOptions(options);
     SetFirmwareServerOption(options.ReadOption("Global", "FirmwareServer", ""));
     if (!CheckSingleInstance(GetLangText("Form_frmUpgradeSoft", "Caption"))) return;
     FRaiseServer = new gui::TRaiseServer(this);
@@ -549,6 +547,10 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     };
     thread->OnOutcome = [this](const std::string& key) { FLastKey = key; };
     thread->OnFinished = [this] { SessionFinished(); };
+    TCamera camera{in.IP, std::to_string(in.Port), "EFHTC"[in.Series], in.User, "", "", ""};
+    thread->OnReport = [camera, Kind](const TSessionReport& r) {
+        RecordSession({camera, Kind == 1 ? "system" : "ui", r});
+    };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
     QPointer<TfrmUpgradeSoft> self(this);
     thread->OnProgress = [self](progress::TStage stage, int64_t done, int64_t total) {

@@ -130,7 +130,9 @@ bool TUpgradeThread::FetchPackage(TUpgradeObject& U) {
     U.GetLatestInfo(FMD5, FNoList, version);
     U.SetNewVersion(version);
     if (U.GetNewVersion().empty()) {
-        LogKey("IDS_DOWNFIRMERR");
+        // Without a section the firmware list was never asked: what the camera's pages gave
+        // does not fit the series, and the server is not the one to blame.
+        LogKey(U.GetSectionName().empty() ? "IDS_SERIESWRONG" : "IDS_DOWNFIRMERR");
         return false;
     }
     LogKey("IDS_HIGHVERSION", U.GetNewVersion());

@@ -3,6 +3,7 @@
 #include "CameraList.h"
 #include "CameraSelection.h"
 #include "CliCommon.h"
+#include "History.h"
 #include "SearchCommand.h"
 #include "base/Text.h"
 #include "discovery/SR.h"
@@ -13,6 +14,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -128,7 +130,7 @@ class TBatch {
         }
         if (FOptions.Json)
             FOut << SummaryJson(FResults) << std::endl;
-        else
+        else if (CliVerbosity() >= 0)
             PrintSummaryTable(FResults, FOut);
         return ok ? 0 : 1;
     }
@@ -146,14 +148,18 @@ class TBatch {
                 if (k && !Stopped()) platform::Sleep(1000);
                 size_t slot = FFirst[camera] + k;
                 TSessionResult r = RunSession(c, kinds[k], FSettings, [&](const std::string& text) {
-                    if (FOptions.Json) return;
+                    if (FOptions.Json || CliVerbosity() < 0) return;
                     std::lock_guard g(FPrint);
                     FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
                 });
+                RecordSession(r);
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);
                 FDone[slot] = true;
-                if (FOptions.Json) FOut << SessionJson(FResults[slot]) << std::endl;
+                if (FOptions.Json)
+                    FOut << SessionJson(FResults[slot]) << std::endl;
+                else if (CliVerbosity() < 0 && !EndedWell(FResults[slot].Report))
+                    PrintFailure(FResults[slot], FOut);
             }
         }
     }
@@ -186,6 +192,7 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     if (o.CamerasFile.empty() == !o.FromSearch)
         error = "give the cameras either with --cameras FILE or with --from-search";
     if (error.empty()) RunOptionsUsable(o, error);
+    if (error.empty() && o.Package.empty()) FirmwareServerConfigured(o.FirmwareServer, error);
     if (!error.empty()) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;
@@ -193,6 +200,7 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     // Sessions side by side never ask: a camera that runs the newest version is upgraded only
     // with --yes.
     TCliEnvironment environment(o.Answer == platform::IDYES ? platform::IDYES : platform::IDNO, o.Lang);
+    if (environment.Refused()) return 2;
     std::vector<TCamera> cameras;
     if (o.FromSearch)
         cameras = SearchedCameras(o);
@@ -255,6 +263,8 @@ bool TBatchCommand::Parsed() const {
 
 int TBatchCommand::Run() {
     FFlags->Apply(FOptions);
+    for (char& c : FOptions.Series)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     FOptions.External = !FNoExternal;
     std::string error;
     if (!PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {

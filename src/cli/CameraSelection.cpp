@@ -38,6 +38,7 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
         c.User = user;
         c.Password = password;
         c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
+        c.DeviceName = d.DevName;
         cameras.push_back(c);
     }
     return cameras;

@@ -18,17 +18,33 @@ int ConsoleBox(const std::string& text, const std::string& caption, int flags, i
 progress::TSink TerminalProgressBar();
 void ClearProgressLine();
 
+// -1 quiet (failures only), 0 normal, 1 and 2 verbose; set once after the options are read.
+int CliVerbosity();
+void SetCliVerbosity(int level);
+
+// The code of a stored language for a code as people write it: "ja", "ja_JP.UTF-8" and "jp"
+// give "jp", "zh_TW" gives "b5". A code it does not know is returned as given.
+std::string LanguageCode(const std::string& given);
+
+// Whether a firmware server is set anywhere: given on the command line, IPCAM_FIRMWARE_SERVER
+// or [Global] FirmwareServer in option.ini. When none is, error tells how to set one.
+bool FirmwareServerConfigured(const std::string& given, std::string& error);
+
 // What the desktop tool sets up before its window exists, held for one subcommand: the message
 // box hook, the language store and the language, the device-control library object, and the
 // option file's firmware server.
 class TCliEnvironment {
   public:
+    // A requested language that has no language file is refused with the list of those that
+    // have: Refused() tells, after the reason was printed on standard error.
     TCliEnvironment(int answer, const std::string& lang);
     ~TCliEnvironment();
+    bool Refused() const { return FRefused; }
     TCliEnvironment(const TCliEnvironment&) = delete;
     TCliEnvironment& operator=(const TCliEnvironment&) = delete;
 
   private:
     struct TState;
     std::unique_ptr<TState> FState;
+    bool FRefused = false;
 };

@@ -85,7 +85,7 @@ class TMirror {
                    (sha256.empty() || TUpgradeOpt::CheckSHA256(file, sha256));
         };
         if (IsPlainFile(target) && matches(target)) {
-            FOut << shown << ": already here" << std::endl;
+            if (CliVerbosity() >= 0) FOut << shown << ": already here" << std::endl;
             return true;
         }
         std::string part = dir + "." + name + ".part";
@@ -95,7 +95,7 @@ class TMirror {
             return Fail(shown, ok ? "does not match the digests of the list" : "not downloaded");
         }
         if (rename(part.c_str(), target.c_str()) != 0) return Fail(shown, "not kept");
-        FOut << shown << ": copied" << std::endl;
+        if (CliVerbosity() >= 0) FOut << shown << ": copied" << std::endl;
         return true;
     }
 
@@ -120,6 +120,11 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
             std::cerr << "ipcam-upgrade-cli: \"" << EscapeControls(f) << "\" is no folder name" << std::endl;
             return 2;
         }
+    std::string error;
+    if (!FirmwareServerConfigured(o.FirmwareServer, error)) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 2;
+    }
     TCliEnvironment environment(platform::IDNO, "");
     TUpgradeOpt::SetCaFile(o.CaFile);
     TMirror mirror(o, out);

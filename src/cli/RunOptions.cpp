@@ -2,6 +2,7 @@
 
 #include "base/Files.h"
 #include "platform/Platform.h"
+#include "upgrade/ImageCache.h"
 #include "upgrade/uIUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
 
@@ -13,7 +14,7 @@ TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
     c.add_option("--firmware", o.Firmware, "system, ui, or both (system, then UI after 1 s)")
         ->check(CLI::IsMember({"system", "ui", "both"}))
         ->capture_default_str();
-    auto* y = c.add_flag("--yes", FYes, "upgrade even when the camera already runs the newest version");
+    auto* y = c.add_flag("-y,--yes", FYes, "upgrade even when the camera already runs the newest version");
     auto* n = c.add_flag("--no", FNo, "do not upgrade a camera that already runs the newest version");
     y->excludes(n);
     c.add_flag("--reinstall", FReinstall,
@@ -25,13 +26,14 @@ TRunOptionFlags::TRunOptionFlags(CLI::App& c, TCliRunOptions& o) {
                  "firmware server: a base URL (http://127.0.0.1:8080/FM/, https://...) or a local folder");
     c.add_option("--cacert", o.CaFile, "PEM file of the certificate authority of an https firmware server")
         ->check(CLI::ExistingFile);
-    c.add_flag("--json", o.Json, "one JSON object per session on standard output instead of the log");
+    c.add_flag("-j,--json", o.Json, "one JSON object per session on standard output instead of the log");
     c.add_flag("--check", o.Check, "compare the versions only: nothing is downloaded or uploaded");
     c.add_option(
         "--package", o.Package,
         "upgrade with this file (a ZIP as the server serves it, an image or a .pk2) instead of the server's");
     c.add_option("--md5", o.MD5, "MD5 the --package file must have (32 hexadecimal digits)");
     c.add_option("--sha256", o.SHA256, "SHA-256 the --package file must have (64 hexadecimal digits)");
+    c.add_option("--cache-dir", o.CacheDir, "folder of the verified images kept for later sessions");
 }
 
 void TRunOptionFlags::Apply(TCliRunOptions& o) const {
@@ -56,6 +58,7 @@ bool RunOptionsUsable(const TCliRunOptions& o, std::string& error) {
 
 TSessionSettings SettingsFor(const TCliRunOptions& o) {
     TUpgradeOpt::SetCaFile(o.CaFile);
+    imagecache::SetCacheDir(o.CacheDir);
     TSessionSettings s;
     s.FirmwareServer = FirmwareServerURL(o.FirmwareServer);
     s.Check = o.Check;

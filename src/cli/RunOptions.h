@@ -18,6 +18,7 @@ struct TCliRunOptions {
     bool Json = false;
     bool Check = false;
     std::string Package, MD5, SHA256;
+    std::string CacheDir; // empty: the user's cache folder
 };
 
 class TRunOptionFlags {

@@ -132,6 +132,7 @@ std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
 int RunSearch(const TCliSearchOptions& o, std::ostream& out, std::ostream& notes,
               std::chrono::steady_clock::time_point* lastWait) {
     TCliEnvironment environment(platform::IDNO, o.Lang);
+    if (environment.Refused()) return 2;
     platform::SetSearchInterface(o.Interface);
     std::vector<TDevInfo> rows = SearchLan(o.Rounds, o.External, notes, lastWait);
     if (o.Format == "json")
@@ -149,7 +150,7 @@ TSearchCommand::TSearchCommand(CLI::App& app) {
     FCommand->add_option("--rounds", FOptions.Rounds, "timer ticks after the Find round, one a second")
         ->check(CLI::Range(0, 3600))
         ->capture_default_str();
-    auto* json = FCommand->add_flag("--json", FJson, "one JSON array of the devices");
+    auto* json = FCommand->add_flag("-j,--json", FJson, "one JSON array of the devices");
     auto* csv = FCommand->add_flag("--csv", FCsv, "CSV with a header row");
     json->excludes(csv);
     FCommand->add_flag("--no-external", FNoExternal, "do not load the external search library");

@@ -101,7 +101,7 @@ bool EndedWell(const TSessionReport& r) {
            r.Outcome == "no-upgrade-offered" || r.Outcome == "update-available";
 }
 
-std::string SessionJson(const TSessionResult& s) {
+std::string SessionJson(const TSessionResult& s, bool withLog) {
     const TSessionReport& r = s.Report;
     std::string out = "{\"camera\": {\"ip\": " + JsonString(s.Camera.IP) +
                       ", \"port\": " + std::to_string(PortNumber(s.Camera.Port)) +
@@ -109,6 +109,8 @@ std::string SessionJson(const TSessionResult& s) {
     if (s.Camera.Series == 'O')
         out += ", \"manufacturer\": " + JsonString(ValidUtf8(s.Manufacturer)) +
                ", \"model\": " + JsonString(ValidUtf8(s.Model));
+    if (!s.Camera.Mac.empty()) out += ", \"mac\": " + JsonString(s.Camera.Mac);
+    if (!s.Camera.DeviceName.empty()) out += ", \"name\": " + JsonString(s.Camera.DeviceName);
     out += "}";
     out += ", \"firmware\": " + JsonString(s.Firmware);
     out += ", \"outcome\": " + JsonString(r.Outcome);
@@ -118,11 +120,17 @@ std::string SessionJson(const TSessionResult& s) {
     out += ", \"versionOffered\": " + Optional(r.VersionOffered);
     out += ", \"versionAfter\": " + Optional(r.VersionAfter);
     out += ", \"durationMs\": " + std::to_string(r.DurationMs);
+    if (!withLog) return out + "}";
     out += ", \"log\": [";
     for (size_t i = 0; i < r.Log.size(); ++i)
         out += std::string(i ? ", " : "") + "{\"time\": " + JsonString(IsoTime(r.Log[i].Time)) +
                ", \"key\": " + JsonString(r.Log[i].Key) + ", \"text\": " + JsonString(r.Log[i].Text) + "}";
     return out + "]}";
+}
+
+void PrintFailure(const TSessionResult& s, std::ostream& out) {
+    std::string text = s.Report.Key.empty() ? s.Report.Outcome : s.Report.Text;
+    out << EscapeControls(ValidUtf8(s.Camera.Name())) << "  " << LogTimeStamp() << text << std::endl;
 }
 
 std::string SummaryJson(const std::vector<TSessionResult>& results) {

@@ -17,6 +17,8 @@ struct TCamera {
     std::string User = "admin";
     std::string Password = "530274";
     std::string Mac; // when known: the same camera under two addresses is still one camera
+    // From the search when known: reports carry them so that they join an inventory under DHCP.
+    std::string DeviceName;
     // "ip:port", as log lines and tables name the camera.
     std::string Name() const { return IP + ":" + Port; }
 };
@@ -53,7 +55,11 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
 // to do, or (a check) a version reported.
 bool EndedWell(const TSessionReport& report);
 
-std::string SessionJson(const TSessionResult& result);
+// The session as one JSON object; without its log for the history.
+std::string SessionJson(const TSessionResult& result, bool withLog = true);
+// The session's last line after the camera's name and the time: what a quiet run shows of a
+// session that did not end well.
+void PrintFailure(const TSessionResult& result, std::ostream& out);
 // The counts per outcome, with "summary": true.
 std::string SummaryJson(const std::vector<TSessionResult>& results);
 // Camera, series, firmware, outcome, the three versions and the time, one row a session.

@@ -1,6 +1,9 @@
 #include "UpgradeCommand.h"
 
 #include "CliCommon.h"
+#include "History.h"
+#include "SeriesProbe.h"
+#include "app/UpgradeInput.h"
 #include "base/Text.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
@@ -27,11 +30,14 @@ int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
         return 2;
     }
     TCliEnvironment environment(o.Answer, o.Lang);
+    if (environment.Refused()) return 2;
     TSessionSettings settings = SettingsFor(o);
-    if (!o.Json) settings.Progress = TerminalProgressBar();
-    TCamera camera{o.IP, o.Port, o.Series, o.User, o.Password, ""};
+    bool quiet = CliVerbosity() < 0;
+    if (!o.Json && !quiet) settings.Progress = TerminalProgressBar();
+    TCamera camera{o.IP, o.Port, o.Series, o.User, o.Password, o.Mac, o.Name};
+    if (!camera.Series && !FindSeries(camera)) return 1;
     auto log = [&](const std::string& text) {
-        if (o.Json) return;
+        if (o.Json || quiet) return;
         ClearProgressLine();
         out << LogTimeStamp() << text << std::endl;
     };
@@ -40,10 +46,14 @@ int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
     for (size_t i = 0; i < kinds.size(); ++i) {
         if (i) platform::Sleep(1000);
         results.push_back(RunSession(camera, kinds[i], settings, log));
-        if (o.Json) out << SessionJson(results.back()) << std::endl;
+        RecordSession(results.back());
+        if (o.Json)
+            out << SessionJson(results.back()) << std::endl;
+        else if (quiet && !EndedWell(results.back().Report))
+            PrintFailure(results.back(), out);
     }
     ClearProgressLine();
-    if (o.Check && !o.Json) PrintSummaryTable(results, out);
+    if (o.Check && !o.Json && !quiet) PrintSummaryTable(results, out);
     bool ok = true;
     for (const TSessionResult& r : results)
         ok = EndedWell(r.Report) && ok;
@@ -64,9 +74,11 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
     FCommand
         ->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
         ->excludes(password);
-    FCommand->add_option("--series", FSeries, "camera series")
-        ->check(CLI::IsMember({"E", "F", "H", "T", "C", "onvif"}, CLI::ignore_case))
-        ->capture_default_str();
+    FCommand
+        ->add_option("--series", FSeries,
+                     "camera series (E, F, H, T, C or onvif, any case); without it the camera is asked by the "
+                     "search's probes")
+        ->transform(CLI::IsMember({"E", "F", "H", "T", "C", "onvif"}, CLI::ignore_case));
     FFlags = std::make_unique<TRunOptionFlags>(*FCommand, o);
 }
 
@@ -75,9 +87,23 @@ bool TUpgradeCommand::Parsed() const {
 }
 
 int TUpgradeCommand::Run() {
-    FOptions.Series = LowerCase(FSeries) == "onvif" ? 'O' : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
+    FOptions.Series = FSeries.empty()                ? '\0'
+                      : LowerCase(FSeries) == "onvif" ? 'O'
+                                                      : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
     FFlags->Apply(FOptions);
+    // What the window's input checks would say after the session began is a usage error here,
+    // said once, before anything else.
     std::string error;
+    if (TrimText(FOptions.IP).empty())
+        error = "upgrade needs --ip ADDRESS";
+    else if (int port = PortNumber(FOptions.Port); port < 1 || port > 65535)
+        error = "--port \"" + EscapeControls(ValidUtf8(FOptions.Port)) + "\" is no port (1 to 65535)";
+    else if (FOptions.Package.empty() && IsCameraAddress(TrimText(FOptions.IP)))
+        FirmwareServerConfigured(FOptions.FirmwareServer, error);
+    if (!error.empty()) {
+        std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
+        return 2;
+    }
     if (FCommand->count("--password") == 0 && !PasswordFromOutside(FPasswordFile, FOptions.Password, error)) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;

@@ -17,6 +17,8 @@ struct TCliUpgradeOptions : TCliRunOptions {
     std::string User = "admin";
     std::string Password = "530274";
     char Series = 'H';
+    // Known from the search when the series was found by asking the camera.
+    std::string Mac, Name;
 };
 
 // Runs the upgrade as the main window's buttons do and prints every log line with its time stamp
@@ -35,7 +37,7 @@ class TUpgradeCommand {
   private:
     CLI::App* FCommand;
     TCliUpgradeOptions FOptions;
-    std::string FSeries = "H";
+    std::string FSeries; // empty: asked of the camera
     std::string FPasswordFile;
     std::unique_ptr<TRunOptionFlags> FFlags;
 };

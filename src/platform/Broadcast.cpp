@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 
 #include <cstdlib>
+#include <mutex>
 
 namespace platform {
 
@@ -31,7 +32,21 @@ std::string& OnlyInterface() {
     static std::string name;
     return name;
 }
+std::mutex& TargetLock() {
+    static std::mutex m;
+    return m;
+}
+
+std::string& OnlyTarget() {
+    static std::string address;
+    return address;
+}
 } // namespace
+
+void SetSearchTarget(const std::string& address) {
+    std::lock_guard g(TargetLock());
+    OnlyTarget() = address;
+}
 
 void SetSearchInterface(const std::string& name) {
     OnlyInterface() = name;
@@ -57,6 +72,10 @@ std::vector<TInterfaceAddress> LocalInterfaces() {
 }
 
 std::vector<std::string> BroadcastTargets() {
+    {
+        std::lock_guard g(TargetLock());
+        if (!OnlyTarget().empty()) return {OnlyTarget()};
+    }
     if (const char* a = std::getenv("IPCAM_BROADCAST_ADDR"); a && *a) return {a};
     std::vector<std::string> out;
     if (OnlyInterface().empty()) out.push_back("255.255.255.255");

@@ -22,7 +22,11 @@ std::vector<std::string> DirectedBroadcasts(const std::vector<TInterfaceAddress>
 // Restricts the per-interface broadcasts to one interface ("" for all).
 void SetSearchInterface(const std::string& name);
 
-// Where every search datagram goes: IPCAM_BROADCAST_ADDR when it is set, else the limited
+// Sends every search datagram to this one address instead ("" ends that): asking one camera
+// what it is, unicast, without a word to the rest of the LAN.
+void SetSearchTarget(const std::string& address);
+
+// Where every search datagram goes: the search target when one is set, else IPCAM_BROADCAST_ADDR when it is set, else the limited
 // broadcast and the directed broadcast of every IPv4 interface that is up and not loopback
 // (Linux sends the limited broadcast out of one interface only).
 std::vector<std::string> BroadcastTargets();

@@ -115,15 +115,31 @@ std::string ExeDir() {
     return pos == std::string::npos ? std::string() : p.substr(0, pos + 1);
 }
 
-std::string RoamingDataDir() {
-    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x == '/') return WithSlash(x);
+namespace {
+
+std::string XdgDir(const char* variable, const char* underHome) {
+    if (const char* x = std::getenv(variable); x && *x == '/') return WithSlash(x);
     const char* home = std::getenv("HOME");
     std::string h = (home && *home) ? home : "";
     if (h.empty()) {
         if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) h = pw->pw_dir;
     }
     if (h.empty()) return {};
-    return WithSlash(h) + ".config/";
+    return WithSlash(h) + underHome;
+}
+
+} // namespace
+
+std::string RoamingDataDir() {
+    return XdgDir("XDG_CONFIG_HOME", ".config/");
+}
+
+std::string StateDataDir() {
+    return XdgDir("XDG_STATE_HOME", ".local/state/");
+}
+
+std::string CacheDataDir() {
+    return XdgDir("XDG_CACHE_HOME", ".cache/");
 }
 
 int OemCodePage() {

@@ -53,6 +53,10 @@ std::string ExePath();
 std::string ExeDir();
 // $XDG_CONFIG_HOME, else ~/.config, ending with '/'; empty when neither can be found.
 std::string RoamingDataDir();
+// $XDG_STATE_HOME, else ~/.local/state; $XDG_CACHE_HOME, else ~/.cache: ending with '/', empty
+// when neither can be found. A relative value is ignored, as the XDG rules say.
+std::string StateDataDir();
+std::string CacheDataDir();
 
 // ---- locale ----
 // The OEM code page the locale (LC_ALL, LC_CTYPE, LANG) stands for: 936, 950, 932, 863, 1145,

@@ -119,6 +119,7 @@ TEasy NewRequest(const std::string& url, char (&errorBuffer)[CURL_ERROR_SIZE], i
     curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(c, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(platform::Timeout(connectMs)));
+    TraceRequest(c);
     return easy;
 }
 
@@ -204,7 +205,7 @@ bool GetText(const std::string& URL, std::string& Body, int64_t TimeoutMs, const
     TTextSink sink{{}, MaxBytes};
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectText);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    if (curl_easy_perform(c) != CURLE_OK) return false;
+    if (Perform(c) != CURLE_OK) return false;
     // Only a 2xx answer is a body: error pages and redirections are failures here.
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);

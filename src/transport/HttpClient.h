@@ -2,6 +2,8 @@
 // validator, percent-encoding of operator and camera text, and the per-read stall limit.
 #pragma once
 
+#include "RequestTrace.h"
+
 #include <curl/curl.h>
 
 #include <chrono>

@@ -299,7 +299,7 @@ TUploadResult PostMultipart(const std::string& Host, int Port, const std::string
     int64_t readLimit = platform::Timeout(ReadMs);
     curl_easy_setopt(c, CURLOPT_CONNECT_ONLY, 1L);
     http::Direct(c);
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = http::Perform(c);
     if (rc != CURLE_OK) {
         result.Error = http::ErrorText(rc, err);
         return result;

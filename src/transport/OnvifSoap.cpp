@@ -458,7 +458,7 @@ TPostResult Post(const std::string& url, const std::string& contentType, const s
     TSink sink;
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    CURLcode code = curl_easy_perform(c);
+    CURLcode code = http::Perform(c);
     if (code != CURLE_OK) {
         r.Error = file && file->Failed() ? "the image cannot be read" : http::ErrorText(code, err, &guard);
         return r;

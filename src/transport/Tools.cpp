@@ -70,7 +70,7 @@ bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, con
     body.reserve(4096);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &CollectBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
-    CURLcode rc = curl_easy_perform(c);
+    CURLcode rc = http::Perform(c);
     // One read is what the designed client asks for: a body cut at its limit, or one that ended
     // before its announced length, has been read all the same.
     bool read = rc == CURLE_OK || rc == CURLE_PARTIAL_FILE ||

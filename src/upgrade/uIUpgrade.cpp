@@ -297,10 +297,11 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     if (!IsSafePackageName(name) || !IsSafePackageName(imageName) ||
         !IsSafeServerFolder(folder, ServerBase()))
         return 1;
-    std::string temp = TTools::GetTempDir();
+    std::string cache = imagecache::CacheDir();
+    if (cache.empty()) return 1;
     std::string url = ServerBase() + http::PercentEncodePath(folder) + "/" + http::PercentEncodePath(name);
-    std::string package = temp + name;
-    FImagePath = temp + imageName;
+    std::string package = cache + name;
+    FImagePath = cache + imageName;
 
     imagecache::TImageLock lock(FImagePath);
     int result = 0;
@@ -325,6 +326,8 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
         TTools::DeleteDir(scratch, true);
         if (!unpacked) return 3;
         result = IsPlainFile(FImagePath) ? 0 : 4;
+    } else {
+        imagecache::Used(FImagePath);
     }
     if (IsPlainFile(package)) unlink(package.c_str());
     if (result == 0) KeepOwnCopy(FImagePath);
@@ -395,7 +398,9 @@ bool TUpgradeObject::KeepOwnCopy(const std::string& Image) {
     // side may replace the shared image while this one still uploads it.
     if (!NewSessionDir()) return false;
     std::string own = FSessionDir + "/" + Image.substr(Image.rfind('/') + 1);
-    if (link(Image.c_str(), own.c_str()) != 0) return false;
+    // The cache may lie on another file system than the work folder: then a copy.
+    if (link(Image.c_str(), own.c_str()) != 0 && (errno != EXDEV || !imagecache::CopyImage(Image, own)))
+        return false;
     FImagePath = own;
     return true;
 }

@@ -131,7 +131,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
             if (!CaFile().empty()) curl_easy_setopt(c, CURLOPT_CAINFO, CaFile().c_str());
         }
         http::TStallGuard guard(c, platform::Timeout(ReadTimeout));
-        CURLcode rc = curl_easy_perform(c);
+        CURLcode rc = http::Perform(c);
         if (sink.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
             // Refused as a whole: nothing of an answer past the bound is kept or read.
             error = http::ErrorText(CURLE_FILESIZE_EXCEEDED, nullptr);

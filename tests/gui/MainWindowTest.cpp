@@ -232,7 +232,7 @@ TEST(GuiProcesses, ASecondProcessFindsTheFirstAndRaisesIt) {
     EXPECT_FALSE(guard.TryAcquire(SingleInstanceName)) << "the first instance holds the guard";
     EXPECT_FALSE(gui::RaiseRunningInstance("Not its caption"));
     EXPECT_TRUE(gui::RaiseRunningInstance("The upgrade software for IP Cam, Version1.1"));
-    system(("kill $(cat " + root + "pid)").c_str());
+    (void)!system(("kill $(cat " + root + "pid)").c_str());
     unsetenv("TMPDIR");
     TTools::DeleteDir(root, true);
 }

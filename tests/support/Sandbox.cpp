@@ -1,6 +1,8 @@
 #include "Sandbox.h"
 
+#include "app/OptionFile.h"
 #include "lang/Lang.h"
+#include "upgrade/ImageCache.h"
 #include "transport/Tools.h"
 
 #include <sys/stat.h>
@@ -51,12 +53,18 @@ void TSandbox::SetUp() {
     setenv("TMPDIR", (Root + "tmp").c_str(), 1);
     mkdir((Root + "tmp").c_str(), 0700);
     setenv("XDG_CONFIG_HOME", (Root + "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (Root + "state").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (Root + "cache").c_str(), 1);
+    SetSystemOptionDir(Root + "etc/");
     Temp = platform::PrivateTempDir();
+    // Images are kept beside the session files unless a test asks for the cache folder.
+    imagecache::SetCacheDir(Temp);
     Boxes = std::make_unique<TScriptedMessageBox>();
 }
 
 void TSandbox::TearDown() {
     Boxes.reset();
+    imagecache::SetCacheDir("");
     TTools::DeleteDir(Root, true);
 }
 

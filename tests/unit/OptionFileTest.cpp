@@ -24,7 +24,7 @@ TEST_F(Options, UserLayerWinsOverProgramFolderWhichWinsOverDefault) {
         TOptionFile o("test-option.ini");
         EXPECT_EQ(o.ReadOption("Global", "lan", "en"), "jp");
         EXPECT_EQ(o.ReadOption("Global", "missing", "dflt"), "dflt");
-        EXPECT_EQ(o.UserFileName(), TTools::GetUserDataDir(TTools::CSIDL_APPDATA, false) + "test-option.ini");
+        EXPECT_EQ(o.UserFileName(), UserOptionDir() + "test-option.ini");
         o.WriteOption("Global", "lan", "cn");
     }
     TOptionFile again("test-option.ini");

@@ -59,9 +59,9 @@ TEST_F(ToolsFiles, DeleteDirRemovesLinksButNeverTheirTargets) {
     TTools::ForceDir(Root + "outside/");
     WriteFile(Root + "outside/precious", "keep");
     TTools::ForceDir(Root + "victim/");
-    symlink((Root + "outside").c_str(), (Root + "victim/link-to-dir").c_str());
-    symlink((Root + "outside/precious").c_str(), (Root + "victim/link-to-file").c_str());
-    symlink((Root + "outside").c_str(), (Root + "given-as-link").c_str());
+    ASSERT_EQ(symlink((Root + "outside").c_str(), (Root + "victim/link-to-dir").c_str()), 0);
+    ASSERT_EQ(symlink((Root + "outside/precious").c_str(), (Root + "victim/link-to-file").c_str()), 0);
+    ASSERT_EQ(symlink((Root + "outside").c_str(), (Root + "given-as-link").c_str()), 0);
     TTools::DeleteDir(Root + "victim", true);
     TTools::DeleteDir(Root + "given-as-link/", true);
     EXPECT_FALSE(Exists(Root + "victim"));

@@ -155,8 +155,8 @@ TEST_F(PackageFiles, UnzipRefusesEscapingEntries) {
 TEST_F(PackageFiles, UnzipNeverWritesThroughAPlantedLink) {
     TTools::ForceDir(Root + "work/");
     TTools::ForceDir(Root + "outside/");
-    symlink((Root + "outside").c_str(), (Root + "work/sub").c_str());
-    symlink((Root + "outside/target").c_str(), (Root + "work/pkg.bin").c_str());
+    ASSERT_EQ(symlink((Root + "outside").c_str(), (Root + "work/sub").c_str()), 0);
+    ASSERT_EQ(symlink((Root + "outside/target").c_str(), (Root + "work/pkg.bin").c_str()), 0);
     WriteZip(Root + "work/p.zip", {{"sub/file", "evil"}});
     EXPECT_FALSE(TUpgradeOpt::UnzipFile(Root + "work/p.zip", Root + "work/x.bin"));
     EXPECT_FALSE(Exists(Root + "outside/file"));
