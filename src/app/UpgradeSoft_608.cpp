@@ -547,9 +547,9 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     };
     thread->OnOutcome = [this](const std::string& key) { FLastKey = key; };
     thread->OnFinished = [this] { SessionFinished(); };
-    TCamera camera{in.IP, std::to_string(in.Port), "EFHTC"[in.Series], in.User, "", "", ""};
+    TCamera camera{in.IP, std::to_string(in.Port), "EFHTCO"[in.Series], in.User, "", "", ""};
     thread->OnReport = [camera, Kind](const TSessionReport& r) {
-        RecordSession({camera, Kind == 1 ? "system" : "ui", r});
+        RecordSession({camera, Kind == 1 ? "system" : "ui", r, "", ""});
     };
     // From the worker: posted on, never waited for, so a transfer is never slowed by the window.
     QPointer<TfrmUpgradeSoft> self(this);

@@ -121,7 +121,7 @@ TEST_F(Gui, LanguageSwitchTranslatesWritesTheOptionAndKeepsTheSeries) {
     EXPECT_EQ(Find<QLabel>("Label1")->text().toStdString(),
               GetLangText("Form_frmUpgradeSoft", "Label1.Caption"));
     EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 0) << "the picked series stays";
-    EXPECT_NE(ReadFile(TTools::GetUserDataDir(TTools::CSIDL_APPDATA, false) + "option.ini").find("lan=jp"),
+    EXPECT_NE(ReadFile(UserOptionDir() + "option.ini").find("lan=jp"),
               std::string::npos);
     lan->setCurrentIndex(jp == 0 ? 1 : 0);
     Window->cmbLanChange();

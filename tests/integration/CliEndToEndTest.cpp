@@ -478,7 +478,8 @@ TEST(CliProgram, APasswordFileOthersCanReadIsRefusedAsACameraListWithPasswordsIs
     for (const char* mode : {"644", "640", "604"}) {
         Shell("chmod " + std::string(mode) + " " + file);
         for (const char* command :
-             {" upgrade --ip 127.0.0.1 --port 1 --firmware system", " batch --cameras -"}) {
+             {" upgrade --ip 127.0.0.1 --port 1 --firmware system --firmware-server http://127.0.0.1:1/FM/",
+              " batch --cameras -"}) {
             std::string run = cli + command + " --password-file " + file + " </dev/null";
             EXPECT_EQ(WEXITSTATUS(system((run + " >/dev/null 2>&1").c_str())), 2) << mode << command;
             EXPECT_NE(Shell(run + " 2>&1 >/dev/null").find("other users can read the password file " + file),
@@ -489,8 +490,8 @@ TEST(CliProgram, APasswordFileOthersCanReadIsRefusedAsACameraListWithPasswordsIs
     Shell("chmod 600 " + file);
     // Private: taken, and the session goes on to find no camera there.
     EXPECT_EQ(
-        WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system --password-file " +
-                            file + " >/dev/null 2>&1")
+        WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system " +
+                            "--firmware-server http://127.0.0.1:1/FM/ --password-file " + file + " >/dev/null 2>&1")
                                .c_str())),
         1);
     Shell("rm -r " + std::string(dir));

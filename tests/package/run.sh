@@ -42,25 +42,29 @@ grep -q '^;FirmwareServer=' "$root/etc/ipcam-upgrade/option.ini" || fail "no com
 # The manual pages: the sections of a manual page, every option of every --help, no line
 # over 80 columns, no warning from man.
 page=$root/usr/share/man/man1/ipcam-upgrade-cli.1.gz
+# Unpacked once: "zcat | grep -q" in a loop fails under pipefail whenever grep stops early.
+zcat "$page" > "$work/page-raw.txt"
+sed 's/\\-/-/g' "$work/page-raw.txt" > "$work/page.txt"
 for sub in upgrade search batch mirror cache history; do
   for option in $("$cli" "$sub" --help | grep -oE '^ +--?[a-z-]+' | sed 's/ //g'); do
-    zcat "$page" | sed 's/\\-/-/g' | grep -qe "$option" || fail "$option of $sub is not in the manual page"
+    grep -qe "$option" "$work/page.txt" || fail "$option of $sub is not in the manual page"
   done
-  zcat "$page" | grep -qi "^\.SH \"$sub options\"" || fail "no section of the options of $sub"
+  grep -qi "^\.SH \"$sub options\"" "$work/page.txt" || fail "no section of the options of $sub"
 done
 for p in "$root"/usr/share/man/man1/*.1.gz; do
   name=$(basename "$p" .1.gz)
+  zcat "$p" > "$work/this-page.txt"
   for section in NAME SYNOPSIS DESCRIPTION '"EXIT STATUS"' EXAMPLES '"SEE ALSO"'; do
-    zcat "$p" | grep -q "^\.SH $section" || fail "$name has no $section section"
+    grep -q "^\.SH $section" "$work/this-page.txt" || fail "$name has no $section section"
   done
-  zcat "$p" | sed -n '/^\.SH "SEE ALSO"/,$p' | grep -q "^\.BR $name " && fail "$name's SEE ALSO names itself"
+  sed -n '/^\.SH "SEE ALSO"/,$p' "$work/this-page.txt" | grep -q "^\.BR $name " && fail "$name's SEE ALSO names itself"
   warnings=$(MANWIDTH=80 man --warnings -l "$p" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$name: $warnings"
   long=$(MANWIDTH=80 man -l "$p" 2>/dev/null | awk 'length > 80')
   [ -z "$long" ] || fail "$name has lines over 80 columns: $long"
 done
 for section in ENVIRONMENT FILES; do
-  zcat "$page" | grep -q "^\.SH $section" || fail "the command line's page has no $section section"
+  grep -q "^\.SH $section" "$work/page-raw.txt" || fail "the command line's page has no $section section"
 done
 desktop-file-validate "$root/usr/share/applications/ipcam-upgrade.desktop" || fail "desktop entry"
 grep -q '^Name\[ja\]=' "$root/usr/share/applications/ipcam-upgrade.desktop" || fail "no Japanese name"
