@@ -32,6 +32,7 @@ dpkg-deb -f "$upgrade" Depends | grep -q "ipcam-upgrade-cli (= " || fail "the de
 for deb in "$clideb" "$sim"; do
   dpkg-deb -f "$deb" Recommends | grep -q bash-completion || fail "$(basename "$deb") does not recommend bash-completion"
 done
+dpkg-deb -f "$upgrade" Recommends | grep -q qt6-translations-l10n || fail "the desktop tool does not recommend Qt's translations"
 dpkg-deb --ctrl-tarfile "$clideb" | tar -xO ./conffiles | grep -qx /etc/ipcam-upgrade/option.ini ||
   fail "the administrator's option file is no conffile"
 grep -q '^;FirmwareServer=' "$root/etc/ipcam-upgrade/option.ini" || fail "no commented example in /etc"
