@@ -140,6 +140,21 @@ TEST_F(AdminCli, QuietShowsOnlyFailuresVerboseEveryRequestWithoutSecrets) {
     EXPECT_EQ(r.Err.find("YWRtaW46NTMwMjc0"), std::string::npos) << r.Err; // admin:530274
 }
 
+// An F camera taken for an H one and the other way round: the pages give no section, and the line
+// points at the series chosen, not at the firmware server.
+TEST_F(AdminCli, ACameraOfAnotherSeriesIsToldBySeriesNotByServer) {
+    Start();
+    for (auto [camera, series] : {std::pair{sim::TSeries::F, "H"}, std::pair{sim::TSeries::H, "F"}}) {
+        TRun r = Cli("upgrade " + Camera(camera) + " --series " + series + " --firmware system --no --lang en" +
+                         Server(),
+                     Root);
+        EXPECT_EQ(r.Status, 1) << series;
+        EXPECT_NE(r.Out.find("the series looks wrong."), std::string::npos) << series << r.Out;
+        EXPECT_EQ(r.Out.find("Failed to read version information of the latest rom."), std::string::npos) << r.Out;
+    }
+    EXPECT_EQ(Sim->Find(sim::TSeries::F)->Upgrades() + Sim->Find(sim::TSeries::H)->Upgrades(), 0);
+}
+
 TEST_F(AdminCli, HistoryOfRealSessionsAndTheCacheTheyFilled) {
     Start();
     std::string cache = Root + "images";
