@@ -16,8 +16,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
 

@@ -6,10 +6,10 @@
 #include "transport/Tools.h"
 #include "upgrade/uIUpgradeOpt.h"
 
-#include <unistd.h>
 #include "base/Text.h"
 #include "platform/Platform.h"
 #include "transport/OnvifSoap.h"
+#include <unistd.h>
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -38,8 +38,9 @@ std::string Envelope(const std::string& body) {
 }
 
 std::string Fault(const std::string& code, const std::string& subcode, const std::string& reason) {
-    return Envelope("<env:Fault><env:Code><env:Value>env:" + code + "</env:Value><env:Subcode><env:Value>ter:" +
-                    subcode + "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" +
+    return Envelope("<env:Fault><env:Code><env:Value>env:" + code +
+                    "</env:Value><env:Subcode><env:Value>ter:" + subcode +
+                    "</env:Value></env:Subcode></env:Code><env:Reason><env:Text xml:lang=\"en\">" +
                     onvif::XmlEscape(reason) + "</env:Text></env:Reason></env:Fault>");
 }
 
@@ -57,8 +58,9 @@ std::string Md5Hex(const std::string& s) {
 std::string Base64Decoded(const std::string& text) {
     if (text.empty() || text.size() % 4 != 0 || text.size() > 1024) return {};
     std::string out(text.size() / 4 * 3, '\0');
-    int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                            reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    int n =
+        EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
     if (n < 0) return {};
     size_t pad = text.size() >= 2 && text.substr(text.size() - 2) == "==" ? 2 : text.back() == '=' ? 1 : 0;
     out.resize(static_cast<size_t>(n) - pad);
@@ -99,8 +101,8 @@ std::string RandomHex(size_t n) {
 }
 
 std::string Duration(int64_t ms) {
-    return "PT" + std::to_string(ms / 1000) + (ms % 1000 ? "." + std::to_string(1000 + ms % 1000).substr(1) : "") +
-           "S";
+    return "PT" + std::to_string(ms / 1000) +
+           (ms % 1000 ? "." + std::to_string(1000 + ms % 1000).substr(1) : "") + "S";
 }
 
 } // namespace
@@ -173,7 +175,8 @@ bool ParseOnvifSetting(const std::string& setting, const std::string& address, T
     return true;
 }
 
-void BuildOnvifFirmware(const std::string& root, const std::vector<TOnvifConfig>& cameras, uint64_t imageSize) {
+void BuildOnvifFirmware(const std::string& root, const std::vector<TOnvifConfig>& cameras,
+                        uint64_t imageSize) {
     std::string dir = (root.back() == '/' ? root : root + "/") + "onvif/";
     for (const TOnvifConfig& cam : cameras) {
         if (!TTools::ForceDir(dir)) throw std::runtime_error("cannot create " + dir);
@@ -193,8 +196,8 @@ void BuildOnvifFirmware(const std::string& root, const std::vector<TOnvifConfig>
 }
 
 TOnvifCamera::TOnvifCamera(TOnvifConfig config, TRequestLog log)
-    : FConfig(std::move(config)), FLog(std::move(log)), FVersion(FConfig.Version), FDigestNonce(RandomHex(16)),
-      FServer(LoopbackOnly(FConfig.Address), FConfig.Port) {
+    : FConfig(std::move(config)), FLog(std::move(log)), FVersion(FConfig.Version),
+      FDigestNonce(RandomHex(16)), FServer(LoopbackOnly(FConfig.Address), FConfig.Port) {
     FServer.OnHttp([this](const THttpRequest& r, TConnection& c) { Handle(r, c); });
 }
 
@@ -243,8 +246,8 @@ std::string TOnvifCamera::CheckAuth(const THttpRequest& r, const std::string& bo
     };
     if (FConfig.HttpDigest) {
         std::string line = r.Header("Authorization");
-        std::string challenge = "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) + "\", qop=\"auth\", nonce=\"" +
-                                FDigestNonce + "\", algorithm=MD5\r\n";
+        std::string challenge = "WWW-Authenticate: Digest realm=\"" + std::string(kRealm) +
+                                "\", qop=\"auth\", nonce=\"" + FDigestNonce + "\", algorithm=MD5\r\n";
         if (line.rfind("Digest ", 0) != 0) return HttpResponse(401, "", challenge);
         std::string user = DigestItem(line, "username"), uri = DigestItem(line, "uri"),
                     nonce = DigestItem(line, "nonce"), nc = DigestItem(line, "nc"),
@@ -252,8 +255,9 @@ std::string TOnvifCamera::CheckAuth(const THttpRequest& r, const std::string& bo
                     response = DigestItem(line, "response");
         std::string ha1 = Md5Hex(user + ":" + kRealm + ":" + FConfig.Password);
         std::string ha2 = Md5Hex(r.Method + ":" + uri);
-        std::string want = qop.empty() ? Md5Hex(ha1 + ":" + nonce + ":" + ha2)
-                                       : Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
+        std::string want = qop.empty()
+                               ? Md5Hex(ha1 + ":" + nonce + ":" + ha2)
+                               : Md5Hex(ha1 + ":" + nonce + ":" + nc + ":" + cnonce + ":" + qop + ":" + ha2);
         if (user != FConfig.User || nonce != FDigestNonce || uri != r.Target || response != want ||
             FConfig.Faults.WrongPassword) {
             ++FRefusals;
@@ -272,7 +276,8 @@ std::string TOnvifCamera::CheckAuth(const THttpRequest& r, const std::string& bo
         return refuse("wrong user or password");
     int64_t created = UtcSeconds(q.Created);
     int64_t clock = static_cast<int64_t>(std::time(nullptr)) - FConfig.Faults.ClockBehindSec;
-    if (created < 0 || std::llabs(created - clock) > kSkewLimitSec) return refuse("created time off the clock");
+    if (created < 0 || std::llabs(created - clock) > kSkewLimitSec)
+        return refuse("created time off the clock");
     std::lock_guard g(FLock);
     for (const std::string& n : FNonces)
         if (n == nonce) return refuse("nonce used before");
@@ -288,41 +293,46 @@ std::string TOnvifCamera::Answer(const std::string& op) {
         std::tm tm{};
         gmtime_r(&now, &tm);
         auto n = [](int v) { return std::to_string(v); };
-        return Envelope("<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime><tt:DateTimeType>NTP</"
-                        "tt:DateTimeType><tt:DaylightSavings>false</tt:DaylightSavings><tt:TimeZone><tt:TZ>UTC0</"
-                        "tt:TZ></tt:TimeZone><tt:UTCDateTime><tt:Time><tt:Hour>" +
-                        n(tm.tm_hour) + "</tt:Hour><tt:Minute>" + n(tm.tm_min) + "</tt:Minute><tt:Second>" +
-                        n(tm.tm_sec) + "</tt:Second></tt:Time><tt:Date><tt:Year>" + n(tm.tm_year + 1900) +
-                        "</tt:Year><tt:Month>" + n(tm.tm_mon + 1) + "</tt:Month><tt:Day>" + n(tm.tm_mday) +
-                        "</tt:Day></tt:Date></tt:UTCDateTime></tds:SystemDateAndTime></"
-                        "tds:GetSystemDateAndTimeResponse>");
+        return Envelope(
+            "<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime><tt:DateTimeType>NTP</"
+            "tt:DateTimeType><tt:DaylightSavings>false</tt:DaylightSavings><tt:TimeZone><tt:TZ>UTC0</"
+            "tt:TZ></tt:TimeZone><tt:UTCDateTime><tt:Time><tt:Hour>" +
+            n(tm.tm_hour) + "</tt:Hour><tt:Minute>" + n(tm.tm_min) + "</tt:Minute><tt:Second>" +
+            n(tm.tm_sec) + "</tt:Second></tt:Time><tt:Date><tt:Year>" + n(tm.tm_year + 1900) +
+            "</tt:Year><tt:Month>" + n(tm.tm_mon + 1) + "</tt:Month><tt:Day>" + n(tm.tm_mday) +
+            "</tt:Day></tt:Date></tt:UTCDateTime></tds:SystemDateAndTime></"
+            "tds:GetSystemDateAndTimeResponse>");
     }
     if (op == "GetDeviceInformation")
-        return Envelope("<tds:GetDeviceInformationResponse><tds:Manufacturer>" + onvif::XmlEscape(FConfig.Manufacturer) +
-                        "</tds:Manufacturer><tds:Model>" + onvif::XmlEscape(FConfig.Model) +
-                        "</tds:Model><tds:FirmwareVersion>" + onvif::XmlEscape(Version()) +
-                        "</tds:FirmwareVersion><tds:SerialNumber>" + onvif::XmlEscape(FConfig.Serial) +
-                        "</tds:SerialNumber><tds:HardwareId>SIM-1</tds:HardwareId></tds:GetDeviceInformationResponse>");
+        return Envelope(
+            "<tds:GetDeviceInformationResponse><tds:Manufacturer>" + onvif::XmlEscape(FConfig.Manufacturer) +
+            "</tds:Manufacturer><tds:Model>" + onvif::XmlEscape(FConfig.Model) +
+            "</tds:Model><tds:FirmwareVersion>" + onvif::XmlEscape(Version()) +
+            "</tds:FirmwareVersion><tds:SerialNumber>" + onvif::XmlEscape(FConfig.Serial) +
+            "</tds:SerialNumber><tds:HardwareId>SIM-1</tds:HardwareId></tds:GetDeviceInformationResponse>");
     if (op == "GetCapabilities") {
         std::string xaddr = "http://" + FConfig.Address + ":" + std::to_string(Port()) + ServicePath;
-        return Envelope("<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + xaddr +
-                        "</tt:XAddr><tt:System><tt:DiscoveryResolve>false</tt:DiscoveryResolve>"
-                        "<tt:DiscoveryBye>true</tt:DiscoveryBye><tt:RemoteDiscovery>false</tt:RemoteDiscovery>"
-                        "<tt:SystemBackup>false</tt:SystemBackup><tt:SystemLogging>false</tt:SystemLogging>"
-                        "<tt:FirmwareUpgrade>" +
-                        std::string(f.NoUpgrade ? "false" : "true") +
-                        "</tt:FirmwareUpgrade><tt:SupportedVersions><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor>"
-                        "</tt:SupportedVersions><tt:Extension><tt:HttpFirmwareUpgrade>" +
-                        std::string(f.NoUpgrade || f.LegacyOnly ? "false" : "true") +
-                        "</tt:HttpFirmwareUpgrade></tt:Extension></tt:System></tt:Device></tds:Capabilities>"
-                        "</tds:GetCapabilitiesResponse>");
+        return Envelope(
+            "<tds:GetCapabilitiesResponse><tds:Capabilities><tt:Device><tt:XAddr>" + xaddr +
+            "</tt:XAddr><tt:System><tt:DiscoveryResolve>false</tt:DiscoveryResolve>"
+            "<tt:DiscoveryBye>true</tt:DiscoveryBye><tt:RemoteDiscovery>false</tt:RemoteDiscovery>"
+            "<tt:SystemBackup>false</tt:SystemBackup><tt:SystemLogging>false</tt:SystemLogging>"
+            "<tt:FirmwareUpgrade>" +
+            std::string(f.NoUpgrade ? "false" : "true") +
+            "</tt:FirmwareUpgrade><tt:SupportedVersions><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor>"
+            "</tt:SupportedVersions><tt:Extension><tt:HttpFirmwareUpgrade>" +
+            std::string(f.NoUpgrade || f.LegacyOnly ? "false" : "true") +
+            "</tt:HttpFirmwareUpgrade></tt:Extension></tt:System></tt:Device></tds:Capabilities>"
+            "</tds:GetCapabilitiesResponse>");
     }
     if (op == "GetServices") {
         std::string xaddr = "http://" + FConfig.Address + ":" + std::to_string(Port()) + ServicePath;
-        return Envelope("<tds:GetServicesResponse><tds:Service><tds:Namespace>http://www.onvif.org/ver10/device/"
-                        "wsdl</tds:Namespace><tds:XAddr>" +
-                        xaddr + "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor></tds:Version>"
-                                "</tds:Service></tds:GetServicesResponse>");
+        return Envelope(
+            "<tds:GetServicesResponse><tds:Service><tds:Namespace>http://www.onvif.org/ver10/device/"
+            "wsdl</tds:Namespace><tds:XAddr>" +
+            xaddr +
+            "</tds:XAddr><tds:Version><tt:Major>2</tt:Major><tt:Minor>60</tt:Minor></tds:Version>"
+            "</tds:Service></tds:GetServicesResponse>");
     }
     if (op == "StartFirmwareUpgrade" && !f.NoUpgrade && !f.LegacyOnly) {
         std::string token = RandomHex(8);
@@ -351,7 +361,8 @@ void TOnvifCamera::Service(const THttpRequest& r, TConnection& c) {
     if (!q.Parsed) {
         // HTTP digest is judged before the body: a client's first, empty try gets the challenge.
         std::string refusal = FConfig.HttpDigest ? CheckAuth(r, body) : std::string();
-        c.Send(!refusal.empty() ? refusal : SoapResponse(400, Fault("Sender", "WellFormed", "not a SOAP message")));
+        c.Send(!refusal.empty() ? refusal
+                                : SoapResponse(400, Fault("Sender", "WellFormed", "not a SOAP message")));
         return;
     }
     Log(q.Operation);
@@ -422,8 +433,8 @@ void TOnvifCamera::TakeUpload(const THttpRequest& r, TConnection& c) {
 
 void TOnvifCamera::Legacy(const THttpRequest& r, TConnection& c) {
     std::string type = r.Header("Content-Type");
-    std::string boundary = DigestItem(type.substr(type.find(';') == std::string::npos ? 0 : type.find(';') + 1),
-                                      "boundary");
+    std::string boundary =
+        DigestItem(type.substr(type.find(';') == std::string::npos ? 0 : type.find(';') + 1), "boundary");
     int64_t length = r.ContentLength();
     std::string body;
     if (boundary.empty() || length < 0 || static_cast<uint64_t>(length) > kMaxLegacyBody ||
@@ -480,7 +491,8 @@ void TOnvifCamera::Reboot(const std::string& version) {
     if (FStop) return;
     if (FRebootThread.joinable()) FRebootThread.join();
     FRebootThread = std::thread([this, version] {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(FConfig.RebootMs));
+        auto end =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(platform::Scaled(FConfig.RebootMs));
         while (!FStop && (FConfig.Faults.RebootForever || std::chrono::steady_clock::now() < end))
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (FStop) return;

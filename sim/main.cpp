@@ -154,8 +154,9 @@ int main(int argc, char** argv) {
         // The demo's standard camera answers WS-Discovery with its device service.
         std::unique_ptr<sim::TWsdCamera> standard;
         if ((demo || discovery) && !onvifCameras.empty())
-            standard = std::make_unique<sim::TWsdCamera>(listen, onvifCameras.front()->Port(), "Standard Camera",
-                                                         "5e1b7a4c-1111-4222-8333-944455566677");
+            standard =
+                std::make_unique<sim::TWsdCamera>(listen, onvifCameras.front()->Port(), "Standard Camera",
+                                                  "5e1b7a4c-1111-4222-8333-944455566677");
         {
             std::lock_guard g(out);
             std::cout << "firmware " << simulation.Firmware().BaseURL() << " root=" << root << "\n";

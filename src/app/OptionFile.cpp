@@ -1,11 +1,11 @@
 #include "OptionFile.h"
 
 #include "base/Files.h"
+#include "base/Text.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
 #include "transport/Tools.h"
 #include "upgrade/ImageCache.h"
-#include "base/Text.h"
 
 #include <sys/stat.h>
 
@@ -83,7 +83,8 @@ void ApplyCacheOptions(const TOptionFile& options) {
     imagecache::TLimits limits;
     auto number = [&](const char* key, uint64_t fallback) {
         std::string t = TrimText(options.ReadOption("Cache", key, ""));
-        if (t.empty() || t.size() > 12 || t.find_first_not_of("0123456789") != std::string::npos) return fallback;
+        if (t.empty() || t.size() > 12 || t.find_first_not_of("0123456789") != std::string::npos)
+            return fallback;
         return static_cast<uint64_t>(std::stoull(t));
     };
     limits.MaxImages = static_cast<size_t>(number("MaxImages", limits.MaxImages));

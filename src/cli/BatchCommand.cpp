@@ -79,8 +79,8 @@ std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
     for (const TLeftOut& l : leftOut)
         std::cerr << "ipcam-upgrade-cli: left out: " << TypeLetter(l.Row.DevType) << " "
                   << EscapeControls(ValidUtf8(l.Row.IP)) << ":" << l.Row.HttpPort << " from "
-                  << (l.Row.Source.empty() ? std::string("an unknown sender") : l.Row.Source) << ": " << l.Reason
-                  << std::endl;
+                  << (l.Row.Source.empty() ? std::string("an unknown sender") : l.Row.Source) << ": "
+                  << l.Reason << std::endl;
     return cameras;
 }
 
@@ -99,8 +99,7 @@ class TBatch {
   public:
     TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out,
            const std::atomic<bool>* stop)
-        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop),
-          FDone() {
+        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FDone() {
         FSettings = SettingsFor(o);
         FSettings.Stop = stop;
         // A standard camera has one firmware only: its sessions are fewer.
@@ -213,8 +212,9 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     for (const std::string& m : merged)
         std::cerr << "ipcam-upgrade-cli: " << m << std::endl;
     if (o.FromSearch && cameras.size() > static_cast<size_t>(o.MaxCameras)) {
-        std::cerr << "ipcam-upgrade-cli: the search found " << cameras.size() << " cameras, more than --max-cameras "
-                  << o.MaxCameras << ": no session started" << std::endl;
+        std::cerr << "ipcam-upgrade-cli: the search found " << cameras.size()
+                  << " cameras, more than --max-cameras " << o.MaxCameras << ": no session started"
+                  << std::endl;
         return 1;
     }
     if (!PackageUsable(o, error)) {
@@ -241,8 +241,9 @@ TBatchCommand::TBatchCommand(CLI::App& app) {
     FCommand->add_option("--rounds", o.Rounds, "with --from-search: search rounds, one a second")
         ->check(CLI::Range(0, 3600))
         ->capture_default_str();
-    FCommand->add_option("--max-cameras", o.MaxCameras,
-                         "with --from-search: start nothing when the search finds more cameras than this")
+    FCommand
+        ->add_option("--max-cameras", o.MaxCameras,
+                     "with --from-search: start nothing when the search finds more cameras than this")
         ->check(CLI::Range(1, 100000))
         ->capture_default_str();
     FCommand->add_flag("--no-external", FNoExternal,

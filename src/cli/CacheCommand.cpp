@@ -24,7 +24,8 @@ int RunCache(bool list, bool clean, const std::string& cacheDir, std::ostream& o
     }
     if (clean) {
         size_t n = imagecache::Clean(dir);
-        if (CliVerbosity() >= 0) out << "removed " << n << " image" << (n == 1 ? "" : "s") << " from " << dir << std::endl;
+        if (CliVerbosity() >= 0)
+            out << "removed " << n << " image" << (n == 1 ? "" : "s") << " from " << dir << std::endl;
         return 0;
     }
     std::vector<std::vector<std::string>> rows = {{"Image", "Size", "Folder", "MD5", "Last used"}};
@@ -51,7 +52,8 @@ TCacheCommand::TCacheCommand(CLI::App& app) {
     auto* list = FCommand->add_flag("--list", FList, "list the cached images, the most recently used first");
     auto* clean = FCommand->add_flag("--clean", FClean, "remove every cached image");
     list->excludes(clean);
-    FCommand->add_option("--cache-dir", FCacheDir, "the cache folder (default: $XDG_CACHE_HOME/ipcam-upgrade)");
+    FCommand->add_option("--cache-dir", FCacheDir,
+                         "the cache folder (default: $XDG_CACHE_HOME/ipcam-upgrade)");
 }
 
 bool TCacheCommand::Parsed() const {

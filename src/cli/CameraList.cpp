@@ -103,8 +103,9 @@ bool ParseCameraList(std::string_view text, std::vector<TCameraRow>& rows, std::
             continue;
         }
         bool standard = LowerCase(series) == "onvif";
-        if (!standard && (series.size() != 1 || std::string("EFHTC").find(static_cast<char>(std::toupper(
-                                                    static_cast<unsigned char>(series[0])))) == std::string::npos)) {
+        if (!standard && (series.size() != 1 ||
+                          std::string("EFHTC").find(static_cast<char>(
+                              std::toupper(static_cast<unsigned char>(series[0])))) == std::string::npos)) {
             error = where + "the series \"" + EscapeControls(ValidUtf8(series)) +
                     "\" is none of E, F, H, T, C, onvif";
             return false;

@@ -49,15 +49,15 @@ namespace {
 // A MAC that tells a camera apart: twelve hexadecimal digits, not all zero.
 std::string MacKey(const std::string& mac) {
     std::string m = NormalizeMac(TrimText(mac));
-    if (m.size() != 12 || m.find_first_not_of("0123456789ABCDEF") != std::string::npos ||
-        m == "000000000000")
+    if (m.size() != 12 || m.find_first_not_of("0123456789ABCDEF") != std::string::npos || m == "000000000000")
         return {};
     return m;
 }
 
 } // namespace
 
-std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras, std::vector<std::string>& merged) {
+std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
+                                         std::vector<std::string>& merged) {
     std::vector<TCamera> out;
     std::map<std::string, size_t> byAddress, byMac;
     for (const TCamera& c : cameras) {
@@ -75,8 +75,9 @@ std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras, st
         if (same != none) {
             const TCamera& kept = out[same];
             std::string keptName = EscapeControls(ValidUtf8(kept.Name()));
-            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName + " (" +
-                             kept.Series + ") are one camera (" + why + "): one session, as " + keptName);
+            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName +
+                             " (" + kept.Series + ") are one camera (" + why + "): one session, as " +
+                             keptName);
             continue;
         }
         byAddress[address] = out.size();

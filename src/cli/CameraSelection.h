@@ -22,4 +22,5 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
 
 // One camera named twice (the same address and port, or the same MAC when known) is one session:
 // the first row stays. Each merge is described in merged.
-std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras, std::vector<std::string>& merged);
+std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
+                                         std::vector<std::string>& merged);

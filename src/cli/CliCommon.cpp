@@ -3,11 +3,11 @@
 #include "app/OptionFile.h"
 #include "base/Files.h"
 #include "base/Text.h"
-#include "transport/Tools.h"
 #include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "platform/Platform.h"
 #include "transport/SR_Zolt.h"
+#include "transport/Tools.h"
 #include "upgrade/uIUpgrade.h"
 
 #include <unistd.h>
@@ -16,8 +16,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 #include <iostream>
+#include <vector>
 
 int ConsoleBox(const std::string& text, const std::string& caption, int flags, int answer) {
     std::cerr << caption << ": " << text << std::endl;

@@ -7,8 +7,8 @@
 #include "platform/Platform.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -115,11 +115,21 @@ class TJsonReader {
             if (FPos >= FText.size()) return false;
             char e = FText[FPos++];
             switch (e) {
-            case 'n': v += '\n'; break;
-            case 'r': v += '\r'; break;
-            case 't': v += '\t'; break;
-            case 'b': v += '\b'; break;
-            case 'f': v += '\f'; break;
+            case 'n':
+                v += '\n';
+                break;
+            case 'r':
+                v += '\r';
+                break;
+            case 't':
+                v += '\t';
+                break;
+            case 'b':
+                v += '\b';
+                break;
+            case 'f':
+                v += '\f';
+                break;
             case 'u': {
                 if (FPos + 4 > FText.size()) return false;
                 unsigned code = 0;
@@ -139,7 +149,8 @@ class TJsonReader {
                     v += "\xEF\xBF\xBD";
                 break;
             }
-            default: v += e;
+            default:
+                v += e;
             }
         }
         return false;
@@ -174,8 +185,8 @@ std::string SyslogLine(const TSessionResult& s) {
     std::string line = "camera " + EscapeControls(ValidUtf8(s.Camera.Name()));
     if (!s.Camera.Mac.empty()) line += " mac " + EscapeControls(ValidUtf8(s.Camera.Mac));
     line += " series " + std::string(1, s.Camera.Series) + " firmware " + s.Firmware + " version " +
-            Shown(r.VersionBefore) + " offered " + Shown(r.VersionOffered) + " after " + Shown(r.VersionAfter) +
-            " outcome " + r.Outcome;
+            Shown(r.VersionBefore) + " offered " + Shown(r.VersionOffered) + " after " +
+            Shown(r.VersionAfter) + " outcome " + r.Outcome;
     if (!r.Key.empty()) line += ": " + EscapeControls(ValidUtf8(r.Text));
     return line;
 }
@@ -185,7 +196,8 @@ void RecordSession(const TSessionResult& s) {
     std::string line = "{\"time\": " + JsonString(NowIso()) + ", " + json.substr(1) + "\n";
     std::string path = HistoryPath();
     std::string dir = path.substr(0, path.rfind('/'));
-    if (!path.empty() && ForceDir(dir.substr(0, dir.rfind('/') + 1)) && (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)) {
+    if (!path.empty() && ForceDir(dir.substr(0, dir.rfind('/') + 1)) &&
+        (mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST)) {
         platform::TFd fd(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
         // Sessions of a batch and of other processes append side by side: one write of one whole
         // line under the lock, so lines never interleave.
@@ -199,7 +211,8 @@ void RecordSession(const TSessionResult& s) {
 bool ParseHistoryLine(const std::string& line, THistoryEntry& e) {
     std::map<std::string, std::string> f;
     TJsonReader reader(line);
-    if (!reader.Object("", f) || !reader.AtEnd() || !f.count("camera.ip") || !f.count("outcome")) return false;
+    if (!reader.Object("", f) || !reader.AtEnd() || !f.count("camera.ip") || !f.count("outcome"))
+        return false;
     auto get = [&](const char* k) { return f.count(k) ? f[k] : std::string(); };
     auto opt = [&](const char* k) { return f.count(k) ? std::optional<std::string>(f[k]) : std::nullopt; };
     e.Line = line;

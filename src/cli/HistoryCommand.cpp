@@ -33,9 +33,10 @@ int RunHistory(bool json, const std::string& camera, std::ostream& out) {
             continue;
         }
         rows.push_back({EscapeControls(ValidUtf8(e.Time)), EscapeControls(ValidUtf8(name)),
-                        e.Mac.empty() ? "-" : EscapeControls(ValidUtf8(e.Mac)), EscapeControls(ValidUtf8(e.Series)),
-                        EscapeControls(ValidUtf8(e.Firmware)), EscapeControls(ValidUtf8(e.Outcome)),
-                        shown(e.VersionBefore), shown(e.VersionOffered), shown(e.VersionAfter)});
+                        e.Mac.empty() ? "-" : EscapeControls(ValidUtf8(e.Mac)),
+                        EscapeControls(ValidUtf8(e.Series)), EscapeControls(ValidUtf8(e.Firmware)),
+                        EscapeControls(ValidUtf8(e.Outcome)), shown(e.VersionBefore), shown(e.VersionOffered),
+                        shown(e.VersionAfter)});
     }
     if (!json && rows.size() > 1) PrintColumns(rows, out);
     out.flush();

@@ -57,7 +57,8 @@ bool FindSeries(TCamera& camera) {
         for (int64_t waited = 0; waited < kSeriesProbeMs && !found; waited += step) {
             platform::Sleep(step, 50);
             platform::Synchronize([&] {
-                if (const TDevInfo* d = Answer(lan.Engine(), ip, port); d && d->HttpPort == port) found = true;
+                if (const TDevInfo* d = Answer(lan.Engine(), ip, port); d && d->HttpPort == port)
+                    found = true;
             });
         }
         platform::Synchronize([&] {
@@ -72,13 +73,14 @@ bool FindSeries(TCamera& camera) {
         platform::SetSearchTarget("");
     }
     if (!found) {
-        std::cerr << "ipcam-upgrade-cli: no camera at " << EscapeControls(ValidUtf8(camera.IP))
-                  << " answered the search within 2 s, so its series is unknown: give --series E, F, H, T or C"
-                  << std::endl;
+        std::cerr
+            << "ipcam-upgrade-cli: no camera at " << EscapeControls(ValidUtf8(camera.IP))
+            << " answered the search within 2 s, so its series is unknown: give --series E, F, H, T or C"
+            << std::endl;
         return false;
     }
     if (CliVerbosity() >= 0)
-        std::cerr << "ipcam-upgrade-cli: " << EscapeControls(ValidUtf8(camera.Name())) << " answers as series "
-                  << camera.Series << std::endl;
+        std::cerr << "ipcam-upgrade-cli: " << EscapeControls(ValidUtf8(camera.Name()))
+                  << " answers as series " << camera.Series << std::endl;
     return true;
 }

@@ -152,9 +152,9 @@ void PrintSummaryTable(const std::vector<TSessionResult>& results, std::ostream&
     for (const TSessionResult& s : results) {
         char secs[32];
         std::snprintf(secs, sizeof secs, "%.1f s", static_cast<double>(s.Report.DurationMs) / 1000);
-        cells.push_back({EscapeControls(s.Camera.Name()), SeriesText(s.Camera.Series),
-                         s.Firmware, s.Report.Outcome, shown(s.Report.VersionBefore),
-                         shown(s.Report.VersionOffered), shown(s.Report.VersionAfter), secs});
+        cells.push_back({EscapeControls(s.Camera.Name()), SeriesText(s.Camera.Series), s.Firmware,
+                         s.Report.Outcome, shown(s.Report.VersionBefore), shown(s.Report.VersionOffered),
+                         shown(s.Report.VersionAfter), secs});
     }
     PrintColumns(cells, out);
     out.flush();

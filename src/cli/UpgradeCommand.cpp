@@ -75,9 +75,10 @@ TUpgradeCommand::TUpgradeCommand(CLI::App& app) {
         ->add_option("--password-file", FPasswordFile, "read the camera password from the file's first line")
         ->excludes(password);
     FCommand
-        ->add_option("--series", FSeries,
-                     "camera series (E, F, H, T, C or onvif, any case); without it the camera is asked by the "
-                     "search's probes")
+        ->add_option(
+            "--series", FSeries,
+            "camera series (E, F, H, T, C or onvif, any case); without it the camera is asked by the "
+            "search's probes")
         ->transform(CLI::IsMember({"E", "F", "H", "T", "C", "onvif"}, CLI::ignore_case));
     FFlags = std::make_unique<TRunOptionFlags>(*FCommand, o);
 }
@@ -87,9 +88,10 @@ bool TUpgradeCommand::Parsed() const {
 }
 
 int TUpgradeCommand::Run() {
-    FOptions.Series = FSeries.empty()                ? '\0'
-                      : LowerCase(FSeries) == "onvif" ? 'O'
-                                                      : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
+    FOptions.Series = FSeries.empty() ? '\0'
+                      : LowerCase(FSeries) == "onvif"
+                          ? 'O'
+                          : static_cast<char>(std::toupper(static_cast<unsigned char>(FSeries[0])));
     FFlags->Apply(FOptions);
     // What the window's input checks would say after the session began is a usage error here,
     // said once, before anything else.

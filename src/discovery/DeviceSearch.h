@@ -30,8 +30,8 @@ class TDeviceSearch {
     // Columns of the list, and the text of each cell.
     enum TColumn { ColType = 0, ColName = 1, ColIP = 2, ColPort = 3 };
     static constexpr int RowLife = 10;
-    static constexpr int LongRowLife = 30;  // types 1 and 8 on first listing
-    static constexpr int ExternalType = 4;  // rows that never expire (and standard cameras)
+    static constexpr int LongRowLife = 30;   // types 1 and 8 on first listing
+    static constexpr int ExternalType = 4;   // rows that never expire (and standard cameras)
     static constexpr int MaxFollowUps = 256; // per kind and round
     static constexpr size_t MaxRows = 4096;  // new devices beyond are not listed
 

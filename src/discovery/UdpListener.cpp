@@ -47,6 +47,6 @@ bool TUdpListener::SendTo(const std::string& data, const std::string& ip, int po
     to.sin_family = AF_INET;
     to.sin_port = htons(static_cast<uint16_t>(port));
     if (!FReceiver || FReceiver->Fd() < 0 || inet_pton(AF_INET, ip.c_str(), &to.sin_addr) != 1) return false;
-    return sendto(FReceiver->Fd(), data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) ==
-           static_cast<ssize_t>(data.size());
+    return sendto(FReceiver->Fd(), data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                  sizeof to) == static_cast<ssize_t>(data.size());
 }

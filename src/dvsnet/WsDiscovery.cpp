@@ -4,10 +4,10 @@
 #include <libxml/tree.h>
 
 #include <cctype>
-#include <memory>
-#include <mutex>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 
 namespace wsd {
 
@@ -116,7 +116,8 @@ std::vector<TProbeMatch> ParseProbeMatches(std::string_view message) {
     for (const xmlNode* one = matches->children; one && out.size() < MaxMatches; one = one->next) {
         if (!IsNamed(one, "ProbeMatch")) continue;
         TProbeMatch m;
-        if (const xmlNode* a = Child(Child(one, "EndpointReference"), "Address")) m.Endpoint = Trimmed(OwnText(a, keep));
+        if (const xmlNode* a = Child(Child(one, "EndpointReference"), "Address"))
+            m.Endpoint = Trimmed(OwnText(a, keep));
         if (const xmlNode* scopes = Child(one, "Scopes")) {
             std::string_view text = OwnText(scopes, keep);
             static constexpr std::string_view prefix = "onvif://www.onvif.org/name/";

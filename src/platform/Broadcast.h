@@ -26,8 +26,8 @@ void SetSearchInterface(const std::string& name);
 // what it is, unicast, without a word to the rest of the LAN.
 void SetSearchTarget(const std::string& address);
 
-// Where every search datagram goes: the search target when one is set, else IPCAM_BROADCAST_ADDR when it is set, else the limited
-// broadcast and the directed broadcast of every IPv4 interface that is up and not loopback
-// (Linux sends the limited broadcast out of one interface only).
+// Where every search datagram goes: the search target when one is set, else IPCAM_BROADCAST_ADDR when it is
+// set, else the limited broadcast and the directed broadcast of every IPv4 interface that is up and not
+// loopback (Linux sends the limited broadcast out of one interface only).
 std::vector<std::string> BroadcastTargets();
 } // namespace platform

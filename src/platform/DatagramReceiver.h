@@ -38,8 +38,8 @@ struct TReceiveLimits {
 
 class TDatagramReceiver {
   public:
-    static constexpr size_t MaxDatagram = 1024;  // longer ones are discarded whole
-    static constexpr size_t MaxQueued = 8192;    // datagrams waiting for their hand-over
+    static constexpr size_t MaxDatagram = 1024;   // longer ones are discarded whole
+    static constexpr size_t MaxQueued = 8192;     // datagrams waiting for their hand-over
     static constexpr int ReceiveBuffer = 4 << 20; // asked of the kernel for every socket
 
     using TLimits = TReceiveLimits;

@@ -271,12 +271,23 @@ std::string XmlEscape(std::string_view text) {
     std::string out;
     for (char c : text) {
         switch (c) {
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        default: out += c;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -353,7 +364,6 @@ TCallResult Call(const std::string& url, const std::string& action,
     return r;
 }
 
-
 bool IsNotAuthorized(const TCallResult& r) {
     if (r.Reached && r.Status == 401) return true;
     const std::string& code = r.Answer.FaultCode;
@@ -363,8 +373,8 @@ bool IsNotAuthorized(const TCallResult& r) {
 
 bool IsNotSupported(const TCallResult& r) {
     const std::string& code = r.Answer.FaultCode;
-    return r.Answer.Fault && (code.find("NotSupported") != std::string::npos ||
-                              code == "NoFirmwareUpgrade" || code == "ActionNotSupported");
+    return r.Answer.Fault && (code.find("NotSupported") != std::string::npos || code == "NoFirmwareUpgrade" ||
+                              code == "ActionNotSupported");
 }
 
 namespace {
@@ -471,12 +481,12 @@ TPostResult Post(const std::string& url, const std::string& contentType, const s
 
 TCallResult CallOnce(const std::string& url, const std::string& action, const std::string& envelope,
                      const std::string& user, const std::string& password, int64_t timeoutMs, bool digest) {
-    TPostResult p = Post(url, "application/soap+xml; charset=utf-8; action=\"" + action + "\"", user, password,
-                         timeoutMs, timeoutMs, digest, [&](CURL* c) {
-                             curl_easy_setopt(c, CURLOPT_POSTFIELDS, envelope.data());
-                             curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE,
-                                              static_cast<curl_off_t>(envelope.size()));
-                         });
+    TPostResult p =
+        Post(url, "application/soap+xml; charset=utf-8; action=\"" + action + "\"", user, password, timeoutMs,
+             timeoutMs, digest, [&](CURL* c) {
+                 curl_easy_setopt(c, CURLOPT_POSTFIELDS, envelope.data());
+                 curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(envelope.size()));
+             });
     TCallResult r;
     r.Reached = p.Reached;
     r.Status = p.Status;

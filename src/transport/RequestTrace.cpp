@@ -38,7 +38,10 @@ bool IsSecretKey(std::string key) {
 }
 
 int OnTrace(CURL*, curl_infotype type, char* data, size_t size, void*) {
-    const char* tag = type == CURLINFO_TEXT ? "* " : type == CURLINFO_HEADER_IN ? "< " : type == CURLINFO_HEADER_OUT ? "> " : nullptr;
+    const char* tag = type == CURLINFO_TEXT         ? "* "
+                      : type == CURLINFO_HEADER_IN  ? "< "
+                      : type == CURLINFO_HEADER_OUT ? "> "
+                                                    : nullptr;
     if (!tag) return 0; // bodies stay out of the trace
     std::string text(data, size);
     size_t start = 0;
@@ -71,7 +74,8 @@ CURLcode Perform(CURL* easy) {
     if (Level() < 1) return curl_easy_perform(easy);
     auto begin = std::chrono::steady_clock::now();
     CURLcode rc = curl_easy_perform(easy);
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin).count();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - begin)
+                  .count();
     char* url = nullptr;
     char* method = nullptr;
     long status = 0;

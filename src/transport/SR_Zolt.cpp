@@ -295,24 +295,27 @@ struct TTZoltSeries::TRecvThread {
         limits.MaxIdleWaits = MaxIdleWaits;
         limits.LifeMs = platform::Scaled(ReceiverLife);
         limits.MaxDatagrams = MaxReplies;
-        return Receiver.Start(std::move(socket), [this](std::vector<platform::TDatagram>& batch) {
-            std::vector<TDevInfo> found;
-            for (const platform::TDatagram& d : batch) {
-                TDevInfo record;
-                if (!ParseZoltReply(d.Data, record)) continue;
-                record.Source = d.FromIP;
-                found.push_back(std::move(record));
-            }
-            if (found.empty() || !OnFound) return;
-            platform::Synchronize(
-                [&] {
-                    for (const TDevInfo& r : found) {
-                        if (Stop) return;
-                        OnFound(&r);
-                    }
-                },
-                &Stop);
-        }, limits);
+        return Receiver.Start(
+            std::move(socket),
+            [this](std::vector<platform::TDatagram>& batch) {
+                std::vector<TDevInfo> found;
+                for (const platform::TDatagram& d : batch) {
+                    TDevInfo record;
+                    if (!ParseZoltReply(d.Data, record)) continue;
+                    record.Source = d.FromIP;
+                    found.push_back(std::move(record));
+                }
+                if (found.empty() || !OnFound) return;
+                platform::Synchronize(
+                    [&] {
+                        for (const TDevInfo& r : found) {
+                            if (Stop) return;
+                            OnFound(&r);
+                        }
+                    },
+                    &Stop);
+            },
+            limits);
     }
 };
 

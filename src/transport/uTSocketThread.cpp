@@ -356,8 +356,8 @@ int TSocketThread::ReadReply(std::string& Text, int& Length) {
 }
 
 bool TSocketThread::SendPending() {
-    return FSocket.Valid() &&
-           send(FSocket.Get(), FSendBuf, static_cast<size_t>(FSendLen), MSG_NOSIGNAL | MSG_DONTWAIT) == FSendLen;
+    return FSocket.Valid() && send(FSocket.Get(), FSendBuf, static_cast<size_t>(FSendLen),
+                                   MSG_NOSIGNAL | MSG_DONTWAIT) == FSendLen;
 }
 
 int TSocketThread::SendAndReadReply(std::string& Text) {

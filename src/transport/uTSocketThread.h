@@ -147,7 +147,7 @@ class TSocketThread {
     unsigned char FSendBuf[SendSize] = {};
     int FSendLen = 0;
     int64_t FRecvWait = -1; // the receive time-out the socket has now, in ms; -1 before the first receive
-    std::string FLeftover; // bytes after an interim answer that belong to the next one
+    std::string FLeftover;  // bytes after an interim answer that belong to the next one
 };
 
 bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, const std::string& User,

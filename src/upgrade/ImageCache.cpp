@@ -261,7 +261,8 @@ bool Install(const std::string& unpacked, const std::string& imagePath, const st
     bool plain = false;
     uint64_t size = PlainFileSize(unpacked, plain);
     if (!plain || !ReplaceFile(unpacked, imagePath)) return false;
-    if (!WriteFileAtomically(RecordPath(imagePath), RecordText(md5, sha256, folder, size), 0600)) return false;
+    if (!WriteFileAtomically(RecordPath(imagePath), RecordText(md5, sha256, folder, size), 0600))
+        return false;
     // Pruned at the start of a run, never under a batch whose later cameras need the images.
     MarkInUse(imagePath);
     return true;

@@ -79,7 +79,8 @@ std::string TOnvifUpgrade::GetSectionName() {
 onvif::TCallResult TOnvifUpgrade::Request(const std::string& Action, const std::string& Body, bool Signed) {
     auto envelope = [&] {
         return Signed ? onvif::Envelope(Body, FTypedUser, FTypedPassword,
-                                        std::chrono::system_clock::now() + std::chrono::milliseconds(FClockOffsetMs))
+                                        std::chrono::system_clock::now() +
+                                            std::chrono::milliseconds(FClockOffsetMs))
                       : onvif::Envelope(Body);
     };
     return onvif::Call(ServiceURL(), std::string(onvif::DeviceNs) + "/" + Action, envelope,
@@ -134,8 +135,9 @@ bool TOnvifUpgrade::DoUpgrade(std::string& Message) {
         Message = GetLangStr("IDS_UPGRADEFILEERR");
         return false;
     }
-    onvif::TCallResult caps = Request(
-        "GetCapabilities", "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", true);
+    onvif::TCallResult caps =
+        Request("GetCapabilities",
+                "<tds:GetCapabilities><tds:Category>All</tds:Category></tds:GetCapabilities>", true);
     if (Refused(caps, Message)) return false;
     if (!caps.Reached) {
         Message = GetLangStr("IDS_UPGRADEFAIL") + Shown(caps.Error);
@@ -182,8 +184,9 @@ bool TOnvifUpgrade::UploadToUri(const onvif::TCallResult& Start, std::string& Me
     int64_t down = onvif::ParseDuration(a.Value("ExpectedDownTime"));
     FExpectedDownMs = std::clamp<int64_t>(down, 0, MaxDownTime);
     if (delay > 0) platform::Sleep(std::min(delay, MaxUploadDelay));
-    onvif::TPostResult r = onvif::PostFile(uri, "application/octet-stream", TrimText(FImagePath), "", "",
-                                           FTypedUser, FTypedPassword, UploadConnectTimeout, UploadReadTimeout);
+    onvif::TPostResult r =
+        onvif::PostFile(uri, "application/octet-stream", TrimText(FImagePath), "", "", FTypedUser,
+                        FTypedPassword, UploadConnectTimeout, UploadReadTimeout);
     if (r.Reached && r.Status >= 200 && r.Status <= 299) {
         Message = GetLangStr("IDS_UPGRADESUCC");
         return true;
@@ -192,7 +195,8 @@ bool TOnvifUpgrade::UploadToUri(const onvif::TCallResult& Start, std::string& Me
         Message = GetLangStr("IDS_PASSWORDERROR");
         return false;
     }
-    Message = GetLangStr("IDS_UPGRADEFAIL") + (r.Reached ? "HTTP " + std::to_string(r.Status) : Shown(r.Error));
+    Message =
+        GetLangStr("IDS_UPGRADEFAIL") + (r.Reached ? "HTTP " + std::to_string(r.Status) : Shown(r.Error));
     return false;
 }
 
@@ -207,12 +211,13 @@ bool TOnvifUpgrade::UploadLegacy(std::string& Message) {
         FTypedUser, FTypedPassword,
         std::chrono::system_clock::now() + std::chrono::milliseconds(FClockOffsetMs));
     std::string action = std::string(onvif::DeviceNs) + "/UpgradeSystemFirmware";
-    std::string head = "--" + boundary +
-                       "\r\nContent-Type: application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"\r\n"
-                       "Content-Transfer-Encoding: 8bit\r\nContent-ID: <envelope@ipcam-upgrade>\r\n\r\n" +
-                       envelope + "\r\n--" + boundary +
-                       "\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: binary\r\n"
-                       "Content-ID: <firmware@ipcam-upgrade>\r\n\r\n";
+    std::string head =
+        "--" + boundary +
+        "\r\nContent-Type: application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"\r\n"
+        "Content-Transfer-Encoding: 8bit\r\nContent-ID: <envelope@ipcam-upgrade>\r\n\r\n" +
+        envelope + "\r\n--" + boundary +
+        "\r\nContent-Type: application/octet-stream\r\nContent-Transfer-Encoding: binary\r\n"
+        "Content-ID: <firmware@ipcam-upgrade>\r\n\r\n";
     std::string tail = "\r\n--" + boundary + "--\r\n";
     std::string type = "multipart/related; type=\"application/xop+xml\"; start=\"<envelope@ipcam-upgrade>\"; "
                        "start-info=\"application/soap+xml\"; action=\"" +

@@ -9,14 +9,13 @@
 //   transfer_tool onvif-uri PORT       only the request: prints the upload address it names
 //   transfer_tool ctp PORT PACKAGE     the records of a .pk2 to an E camera, timed without the
 //                                      dialogue's fixed waits: "ctp-upload SECONDS MESSAGES BYTES"
+#include "transport/OnvifSoap.h"
 #include "transport/uTSocketThread.h"
 #include "upgrade/uHUpgrade.h"
 #include "upgrade/uIUpgradeOpt.h"
 #include "upgrade/uOnvifUpgrade.h"
-#include "transport/OnvifSoap.h"
 
 #include "support/TestHttpServer.h"
-
 
 #include <chrono>
 #include <cstdio>
@@ -131,7 +130,8 @@ int main(int argc, char** argv) {
         if (!ok) std::fprintf(stderr, "%s\n", message.c_str());
         return ok ? 0 : 1;
     }
-    std::fprintf(stderr, "usage: transfer_tool serve FILE | download URL FILE | md5 FILE DIGEST | unzip ZIP "
-                         "TARGET | upload PORT IMAGE | onvif PORT IMAGE | onvif-uri PORT | ctp PORT PACKAGE\n");
+    std::fprintf(stderr,
+                 "usage: transfer_tool serve FILE | download URL FILE | md5 FILE DIGEST | unzip ZIP "
+                 "TARGET | upload PORT IMAGE | onvif PORT IMAGE | onvif-uri PORT | ctp PORT PACKAGE\n");
     return 2;
 }

@@ -121,8 +121,7 @@ TEST_F(Gui, LanguageSwitchTranslatesWritesTheOptionAndKeepsTheSeries) {
     EXPECT_EQ(Find<QLabel>("Label1")->text().toStdString(),
               GetLangText("Form_frmUpgradeSoft", "Label1.Caption"));
     EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 0) << "the picked series stays";
-    EXPECT_NE(ReadFile(UserOptionDir() + "option.ini").find("lan=jp"),
-              std::string::npos);
+    EXPECT_NE(ReadFile(UserOptionDir() + "option.ini").find("lan=jp"), std::string::npos);
     lan->setCurrentIndex(jp == 0 ? 1 : 0);
     Window->cmbLanChange();
     EXPECT_EQ(CurLang(), "en");
@@ -341,10 +340,12 @@ TEST_F(Gui, AStandardCameraIsUpgradedOnceAndAFileIsAskedForWhenTheListHasNoModel
     Window->AskDigest = [&] { return std::optional<QString>(QString()); };
     QTest::mouseClick(Find<QPushButton>("btnUpgrdSysByIP"), Qt::LeftButton);
     QTest::qWait(50);
-    ASSERT_TRUE(Wait([&] { return !Window->Upgrading() && asked == 1 && camera.Version() == "3.0.0"; }, 60000))
+    ASSERT_TRUE(
+        Wait([&] { return !Window->Upgrading() && asked == 1 && camera.Version() == "3.0.0"; }, 60000))
         << Log().join("\n").toStdString();
-    ASSERT_TRUE(Wait([&] { return !Window->Upgrading() && EndsWith(Log().back(), GetLangStr("IDS_IPCWORKING")); }))
-        << Log().join("\n").toStdString();
+    ASSERT_TRUE(Wait([&] {
+        return !Window->Upgrading() && EndsWith(Log().back(), GetLangStr("IDS_IPCWORKING"));
+    })) << Log().join("\n").toStdString();
     QStringList log = Log();
     int connected = 0;
     for (const QString& l : log)

@@ -119,24 +119,24 @@ TEST_F(AdminCli, SeriesInAnyCaseLanguageByItsUsualCodeAndOneConfigurationForEver
 
 TEST_F(AdminCli, QuietShowsOnlyFailuresVerboseEveryRequestWithoutSecrets) {
     Start();
-    TRun r = Cli("-q upgrade " + Camera(sim::TSeries::H) + " --series H --firmware system -y" + Server(), Root);
+    TRun r =
+        Cli("-q upgrade " + Camera(sim::TSeries::H) + " --series H --firmware system -y" + Server(), Root);
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_EQ(r.Out, "");
-    r = Cli("upgrade -q " + Camera(sim::TSeries::F) + " --series F --password wrong --firmware system" + Server(),
+    r = Cli("upgrade -q " + Camera(sim::TSeries::F) + " --series F --password wrong --firmware system" +
+                Server(),
             Root);
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(Lines(r.Out), 1u) << r.Out;
     EXPECT_NE(r.Out.find("Login name or password is wrong!"), std::string::npos) << r.Out;
-    r = Cli("-v upgrade " + Camera(sim::TSeries::F) + " --series F --check" + Server(),
-            Root);
+    r = Cli("-v upgrade " + Camera(sim::TSeries::F) + " --series F --check" + Server(), Root);
     EXPECT_NE(r.Err.find("GET http://127.0.0.1:"), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find("firmware.txt 200 "), std::string::npos) << r.Err;
     EXPECT_NE(r.Err.find(" ms\n"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Err.find("530274"), std::string::npos) << r.Err; // the camera's password
-    r = Cli("-vv upgrade " + Camera(sim::TSeries::H) + " --series H --check" + Server(),
-            Root);
+    r = Cli("-vv upgrade " + Camera(sim::TSeries::H) + " --series H --check" + Server(), Root);
     EXPECT_NE(r.Err.find("> Authorization: ***"), std::string::npos) << r.Err;
-    EXPECT_EQ(r.Err.find("530274"), std::string::npos) << r.Err; // the camera's password
+    EXPECT_EQ(r.Err.find("530274"), std::string::npos) << r.Err;           // the camera's password
     EXPECT_EQ(r.Err.find("YWRtaW46NTMwMjc0"), std::string::npos) << r.Err; // admin:530274
 }
 
@@ -145,12 +145,13 @@ TEST_F(AdminCli, QuietShowsOnlyFailuresVerboseEveryRequestWithoutSecrets) {
 TEST_F(AdminCli, ACameraOfAnotherSeriesIsToldBySeriesNotByServer) {
     Start();
     for (auto [camera, series] : {std::pair{sim::TSeries::F, "H"}, std::pair{sim::TSeries::H, "F"}}) {
-        TRun r = Cli("upgrade " + Camera(camera) + " --series " + series + " --firmware system --no --lang en" +
-                         Server(),
+        TRun r = Cli("upgrade " + Camera(camera) + " --series " + series +
+                         " --firmware system --no --lang en" + Server(),
                      Root);
         EXPECT_EQ(r.Status, 1) << series;
         EXPECT_NE(r.Out.find("the series looks wrong."), std::string::npos) << series << r.Out;
-        EXPECT_EQ(r.Out.find("Failed to read version information of the latest rom."), std::string::npos) << r.Out;
+        EXPECT_EQ(r.Out.find("Failed to read version information of the latest rom."), std::string::npos)
+            << r.Out;
     }
     EXPECT_EQ(Sim->Find(sim::TSeries::F)->Upgrades() + Sim->Find(sim::TSeries::H)->Upgrades(), 0);
 }
@@ -158,11 +159,12 @@ TEST_F(AdminCli, ACameraOfAnotherSeriesIsToldBySeriesNotByServer) {
 TEST_F(AdminCli, HistoryOfRealSessionsAndTheCacheTheyFilled) {
     Start();
     std::string cache = Root + "images";
-    TRun r = Cli("upgrade " + Camera(sim::TSeries::H) + " --series H --firmware both -y --cache-dir " + cache +
-                     Server(),
+    TRun r = Cli("upgrade " + Camera(sim::TSeries::H) + " --series H --firmware both -y --cache-dir " +
+                     cache + Server(),
                  Root);
     ASSERT_EQ(r.Status, 0) << r.Err << r.Out;
-    r = Cli("upgrade " + Camera(sim::TSeries::F) + " --series F --password hunter2x --firmware system" + Server(),
+    r = Cli("upgrade " + Camera(sim::TSeries::F) + " --series F --password hunter2x --firmware system" +
+                Server(),
             Root);
     EXPECT_EQ(r.Status, 1);
     std::string history = ReadFile(Root + "state/ipcam-upgrade/history.jsonl");

@@ -489,11 +489,11 @@ TEST(CliProgram, APasswordFileOthersCanReadIsRefusedAsACameraListWithPasswordsIs
     }
     Shell("chmod 600 " + file);
     // Private: taken, and the session goes on to find no camera there.
-    EXPECT_EQ(
-        WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system " +
-                            "--firmware-server http://127.0.0.1:1/FM/ --password-file " + file + " >/dev/null 2>&1")
-                               .c_str())),
-        1);
+    EXPECT_EQ(WEXITSTATUS(system((cli + " upgrade --ip 127.0.0.1 --port 1 --firmware system " +
+                                  "--firmware-server http://127.0.0.1:1/FM/ --password-file " + file +
+                                  " >/dev/null 2>&1")
+                                     .c_str())),
+              1);
     Shell("rm -r " + std::string(dir));
 }
 

@@ -157,7 +157,8 @@ TEST(WsDiscovery, ProbeMatchesAreReadWithinTheirBounds) {
     std::string bomb = "<!DOCTYPE x [<!ENTITY a \"aaaaaaaaaa\">]>" + m;
     EXPECT_TRUE(wsd::ParseProbeMatches(bomb).empty());
     // The predefined entities and character references are decoded, in names and addresses.
-    auto named = wsd::ParseProbeMatches(sim::ProbeMatches("uuid:1", "a&b", "Lobby&Hall", "192.168.1.64", 8000));
+    auto named =
+        wsd::ParseProbeMatches(sim::ProbeMatches("uuid:1", "a&b", "Lobby&Hall", "192.168.1.64", 8000));
     ASSERT_EQ(named.size(), 1u);
     EXPECT_EQ(named[0].Name, "Lobby&Hall");
     EXPECT_EQ(named[0].Endpoint, "urn:uuid:a&b");

@@ -28,8 +28,8 @@ class OnvifRoad : public testsupport::TSandbox {
         if (config.RebootMs == 20000) config.RebootMs = 1000;
         config.UploadDelayMs = 200;
         sim::BuildOnvifFirmware(Root + "fm/", {config});
-        FSim = std::make_unique<sim::TSimulation>(Root + "fm/", std::vector<sim::TCameraConfig>{}, "127.0.0.1", 0,
-                                                  false);
+        FSim = std::make_unique<sim::TSimulation>(Root + "fm/", std::vector<sim::TCameraConfig>{},
+                                                  "127.0.0.1", 0, false);
         FCamera = std::make_unique<sim::TOnvifCamera>(config);
     }
 
@@ -69,8 +69,10 @@ TEST_F(OnvifRoad, UpgradesThroughTheUploadAddressAndReadsTheNewVersion) {
     std::string out;
     EXPECT_EQ(Run(Options(), out), 0) << out;
     EXPECT_TRUE(Has(out, "\"outcome\": \"upgraded\"")) << out;
-    EXPECT_TRUE(Has(out, "\"series\": \"onvif\", \"manufacturer\": \"SimVision\", \"model\": \"SV-100\"")) << out;
-    EXPECT_TRUE(Has(out, "\"versionBefore\": \"2.1.0\", \"versionOffered\": \"2.1.1\", \"versionAfter\": \"2.1.1\""));
+    EXPECT_TRUE(Has(out, "\"series\": \"onvif\", \"manufacturer\": \"SimVision\", \"model\": \"SV-100\""))
+        << out;
+    EXPECT_TRUE(
+        Has(out, "\"versionBefore\": \"2.1.0\", \"versionOffered\": \"2.1.1\", \"versionAfter\": \"2.1.1\""));
     EXPECT_TRUE(Has(out, "IDS_IPCCONNECTED") && Has(out, "IDS_CURRVERSION") && Has(out, "IDS_IPCWORKING"));
     EXPECT_EQ(FCamera->Upgrades(), 1);
     EXPECT_EQ(FCamera->Version(), "2.1.1");

@@ -64,8 +64,8 @@ TEST_F(Proxy, NoCameraRequestOfAnyKindReachesIt) {
     std::string body;
     EXPECT_TRUE(TTools::HttpGet(camera.Url("/get_status.cgi?user=admin&pwd=secret"), body, 20000, "", ""));
     EXPECT_TRUE(TTools::HttpGet(camera.Url("/appver.js"), body, 20000, "admin", "secret"));
-    EXPECT_TRUE(http::GetText(camera.Url("/get_params.cgi?loginuse=admin&loginpas=secret"), body, 20000, "", "",
-                              http::CameraPageLimit));
+    EXPECT_TRUE(http::GetText(camera.Url("/get_params.cgi?loginuse=admin&loginpas=secret"), body, 20000, "",
+                              "", http::CameraPageLimit));
     EXPECT_TRUE(TTools_Net::HttpGetText(camera.Url("/get_params.cgi"), body, 20000, "", ""));
     WriteFile(Root + "image.bin", std::string(4096, 'x'));
     TMultipartBody upload(Root + "image.bin", "image.bin", "application/octet-stream");
@@ -101,8 +101,8 @@ TEST_F(Proxy, AWholeBatchOfEverySeriesUpgradesWithoutASingleRequestToIt) {
     Sim = std::make_unique<sim::TSimulation>(Root + "fm", cams, "127.0.0.1", 0, true);
     std::string csv = "ip,port,series\r\n";
     for (const auto& c : Sim->Cameras())
-        csv += c->Config().Address + "," + std::to_string(c->Port()) + "," + sim::SeriesName(c->Config().Series) +
-               "\r\n";
+        csv += c->Config().Address + "," + std::to_string(c->Port()) + "," +
+               sim::SeriesName(c->Config().Series) + "\r\n";
     WriteFile(Root + "cameras.csv", csv);
     TCliBatchOptions o;
     o.CamerasFile = Root + "cameras.csv";

@@ -147,8 +147,7 @@ TEST_F(SearchTrust, SpoofedRepliesGetNoLoginAndAStolenMacDivertsNothing) {
     TTestHttpServer named("127.0.0.5"), thief("127.0.0.6"), host("127.0.0.7");
     TSpoofer spoofer;
     spoofer.MoiReplies = {MoiReplyNaming("127.0.0.5", named.Port(), "0253AA000001"),
-                          MoiReplyNaming("127.0.0.6", thief.Port(), mac),
-                          MoiReplyNaming("0.0.0.0", 0, "")};
+                          MoiReplyNaming("127.0.0.6", thief.Port(), mac), MoiReplyNaming("0.0.0.0", 0, "")};
     spoofer.CtpReplies = {"REPLY\r\n-ip localhost\r\n-portctp " + std::to_string(host.Port()) +
                               "\r\n-mac 02:53:AA:00:00:02\r\n",
                           "REPLY"};
@@ -181,7 +180,8 @@ TEST_F(SearchTrust, ACameraNamedTwiceIsUpgradedOnce) {
     Start(DemoOf({sim::TSeries::F}));
     const sim::TSimCamera& cam = *Sim->Cameras()[0];
     std::string port = std::to_string(cam.Port());
-    WriteFile(Root + "twice.csv", "ip,port,series\r\n127.0.0.1," + port + ",F\r\n127.0.0.1," + port + ",F\r\n");
+    WriteFile(Root + "twice.csv",
+              "ip,port,series\r\n127.0.0.1," + port + ",F\r\n127.0.0.1," + port + ",F\r\n");
     TCliBatchOptions o = Options();
     o.FromSearch = false;
     o.CamerasFile = Root + "twice.csv";

@@ -2,8 +2,8 @@
 
 #include "app/OptionFile.h"
 #include "lang/Lang.h"
-#include "upgrade/ImageCache.h"
 #include "transport/Tools.h"
+#include "upgrade/ImageCache.h"
 
 #include <sys/stat.h>
 

@@ -11,9 +11,9 @@
 
 #include "support/Sandbox.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -116,7 +116,8 @@ TEST(RequestTrace, SecretsAreMasked) {
     using http::MaskSecrets;
     EXPECT_EQ(MaskSecrets("http://127.0.0.1:81/get_status.cgi?user=admin&pwd=ab!x@y$*&next_url=x"),
               "http://127.0.0.1:81/get_status.cgi?user=admin&pwd=***&next_url=x");
-    EXPECT_EQ(MaskSecrets("http://h/c.cgi?loginuse=admin&loginpas=p%26w"), "http://h/c.cgi?loginuse=admin&loginpas=***");
+    EXPECT_EQ(MaskSecrets("http://h/c.cgi?loginuse=admin&loginpas=p%26w"),
+              "http://h/c.cgi?loginuse=admin&loginpas=***");
     EXPECT_EQ(MaskSecrets("https://user:pa@ss@server.invalid/FM/?x=1"), "https://***@server.invalid/FM/?x=1");
     EXPECT_EQ(MaskSecrets("Authorization: Basic YWRtaW46MTIz"), "Authorization: ***");
     EXPECT_EQ(MaskSecrets("GET /reboot.cgi?pwd=1 HTTP/1.1"), "GET /reboot.cgi?pwd=*** HTTP/1.1");
@@ -163,10 +164,11 @@ TEST_F(AdminFiles, HistoryKeepsEverySessionWithoutPasswordsAndReadsBack) {
 
 TEST(HistoryLines, DamagedLinesAreSkippedNotTrusted) {
     THistoryEntry e;
-    for (const char* bad : {"", "{", "[1,2]", "{\"camera\": {\"ip\": \"1\"}}", "{\"outcome\": \"x\"}",
-                            "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\"} trailing",
-                            "{\"camera\": {\"ip\": \"1\\u12\"}, \"outcome\": \"x\"}",
-                            "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"log\": [[[[[[[[[[]]]]]]]]]]}"})
+    for (const char* bad :
+         {"", "{", "[1,2]", "{\"camera\": {\"ip\": \"1\"}}", "{\"outcome\": \"x\"}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\"} trailing",
+          "{\"camera\": {\"ip\": \"1\\u12\"}, \"outcome\": \"x\"}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"log\": [[[[[[[[[[]]]]]]]]]]}"})
         EXPECT_FALSE(ParseHistoryLine(bad, e)) << bad;
     ASSERT_TRUE(ParseHistoryLine("{\"camera\":{\"ip\":\"10.0.0.9\",\"port\":81},\"outcome\":\"up-to-date\","
                                  "\"versionAfter\":null,\"log\":[{\"k\":\"v\"}],\"text\":\"a\\u0007\\\"b\"}",

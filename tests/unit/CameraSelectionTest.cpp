@@ -6,7 +6,8 @@
 
 namespace {
 
-TDevInfo Row(int type, const std::string& ip, int port, const std::string& source, const std::string& mac = "") {
+TDevInfo Row(int type, const std::string& ip, int port, const std::string& source,
+             const std::string& mac = "") {
     TDevInfo d;
     d.DevType = type;
     d.IP = ip;
@@ -31,9 +32,9 @@ TCamera Camera(const std::string& ip, const std::string& port, char series, cons
 TEST(DottedIPv4, OnlyFourDecimalNumbersUpTo255) {
     for (const char* good : {"0.0.0.0", "127.0.0.1", "192.168.1.255", "10.20.30.40"})
         EXPECT_TRUE(TTools_Net::IsDottedIPv4(good)) << good;
-    for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.", ".127.0.0.1", "127.0.0.256", "127.0.0.01",
-                            "127.0.0.1 ", " 127.0.0.1", "127..0.1", "0x7f.0.0.1", "127.0.0.1:80", "1234.0.0.1",
-                            "127.0.0.-1", "127.0.0.1\n", "2130706433"})
+    for (const char* bad : {"", "localhost", "127.0.0", "127.0.0.1.", ".127.0.0.1", "127.0.0.256",
+                            "127.0.0.01", "127.0.0.1 ", " 127.0.0.1", "127..0.1", "0x7f.0.0.1",
+                            "127.0.0.1:80", "1234.0.0.1", "127.0.0.-1", "127.0.0.1\n", "2130706433"})
         EXPECT_FALSE(TTools_Net::IsDottedIPv4(bad)) << bad;
 }
 
@@ -62,12 +63,11 @@ TEST(TrustedCameras, OnlyRowsThatAnsweredForThemselvesWithAUsablePortAndSeries) 
     std::vector<std::string> why;
     for (const TLeftOut& l : leftOut)
         why.push_back(l.Row.IP + " " + l.Reason);
-    EXPECT_EQ(why, (std::vector<std::string>{"127.0.0.5 it names an address it was not sent from",
-                                             "localhost its address is no dotted IPv4 address",
-                                             " its address is no dotted IPv4 address",
-                                             "127.0.0.2 its port is outside 1 to 65535",
-                                             "127.0.0.3 no series of this tool",
-                                             "127.0.0.4 its sender is unknown"}));
+    EXPECT_EQ(why, (std::vector<std::string>{
+                       "127.0.0.5 it names an address it was not sent from",
+                       "localhost its address is no dotted IPv4 address",
+                       " its address is no dotted IPv4 address", "127.0.0.2 its port is outside 1 to 65535",
+                       "127.0.0.3 no series of this tool", "127.0.0.4 its sender is unknown"}));
 }
 
 TEST(OneSessionPerCamera, TheSameAddressAndPortOrTheSameMacIsOneSession) {

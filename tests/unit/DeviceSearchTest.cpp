@@ -221,7 +221,8 @@ TEST_F(Search, TheListHoldsAtMost4096DevicesAndSaysSoOnce) {
     int told = 0;
     S.OnFull = [&] { ++told; };
     for (int i = 0; i < 5000; ++i)
-        S.OnFound(Device(2, "M" + std::to_string(i), "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), 81));
+        S.OnFound(Device(2, "M" + std::to_string(i),
+                         "10.0." + std::to_string(i / 250) + "." + std::to_string(i % 250), 81));
     EXPECT_EQ(S.Count(), TDeviceSearch::MaxRows);
     EXPECT_EQ(told, 1);
     // Known devices are still refreshed; after a Find the list fills again and may say so again.

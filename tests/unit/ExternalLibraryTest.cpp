@@ -24,7 +24,8 @@ class ExternalLibrary : public TSandbox {
         ASSERT_NE(getcwd(here, sizeof here), nullptr);
         FWasIn = here;
         // A library planted in the working folder, under the name the program looks for.
-        std::filesystem::path real = std::filesystem::path(IPCAM_CLI_PATH).parent_path() / "909/DVSNETClient.so";
+        std::filesystem::path real =
+            std::filesystem::path(IPCAM_CLI_PATH).parent_path() / "909/DVSNETClient.so";
         std::filesystem::create_directories(Root + "cwd/909");
         std::filesystem::copy_file(real, Root + "cwd/909/DVSNETClient.so");
         Planted = Root + "cwd/909/DVSNETClient.so";

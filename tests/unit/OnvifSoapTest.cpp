@@ -1,5 +1,5 @@
-#include "transport/Base64.h"
 #include "transport/OnvifSoap.h"
+#include "transport/Base64.h"
 #include "upgrade/uOnvifUpgrade.h"
 #include "upgrade/uUpgradeFactory.h"
 
@@ -11,7 +11,8 @@ namespace {
 
 std::string Wrap(const std::string& body) {
     return "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\" "
-           "xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\" xmlns:tt=\"http://www.onvif.org/ver10/schema\">"
+           "xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\" "
+           "xmlns:tt=\"http://www.onvif.org/ver10/schema\">"
            "<env:Body>" +
            body + "</env:Body></env:Envelope>";
 }
@@ -81,13 +82,17 @@ TEST(OnvifSoap, AnswersFaultsAndHostileDocuments) {
 }
 
 TEST(OnvifSoap, CameraClockAndDurations) {
-    TSoapAnswer a = ParseAnswer(Wrap(
-        "<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime><tt:UTCDateTime><tt:Time><tt:Hour>1</tt:Hour>"
-        "<tt:Minute>2</tt:Minute><tt:Second>3</tt:Second></tt:Time><tt:Date><tt:Year>2026</tt:Year><tt:Month>12"
-        "</tt:Month><tt:Day>10</tt:Day></tt:Date></tt:UTCDateTime><tt:LocalDateTime><tt:Time><tt:Hour>9</tt:Hour>"
-        "<tt:Minute>2</tt:Minute><tt:Second>3</tt:Second></tt:Time><tt:Date><tt:Year>2026</tt:Year><tt:Month>12"
-        "</tt:Month><tt:Day>10</tt:Day></tt:Date></tt:LocalDateTime></tds:SystemDateAndTime>"
-        "</tds:GetSystemDateAndTimeResponse>"));
+    TSoapAnswer a =
+        ParseAnswer(Wrap("<tds:GetSystemDateAndTimeResponse><tds:SystemDateAndTime><tt:UTCDateTime><tt:Time><"
+                         "tt:Hour>1</tt:Hour>"
+                         "<tt:Minute>2</tt:Minute><tt:Second>3</tt:Second></tt:Time><tt:Date><tt:Year>2026</"
+                         "tt:Year><tt:Month>12"
+                         "</tt:Month><tt:Day>10</tt:Day></tt:Date></"
+                         "tt:UTCDateTime><tt:LocalDateTime><tt:Time><tt:Hour>9</tt:Hour>"
+                         "<tt:Minute>2</tt:Minute><tt:Second>3</tt:Second></tt:Time><tt:Date><tt:Year>2026</"
+                         "tt:Year><tt:Month>12"
+                         "</tt:Month><tt:Day>10</tt:Day></tt:Date></tt:LocalDateTime></tds:SystemDateAndTime>"
+                         "</tds:GetSystemDateAndTimeResponse>"));
     std::chrono::system_clock::time_point t;
     ASSERT_TRUE(CameraUtcTime(a, t));
     EXPECT_EQ(UtcText(t), "2026-12-10T01:02:03.000Z");
@@ -99,7 +104,8 @@ TEST(OnvifSoap, CameraClockAndDurations) {
     EXPECT_EQ(ParseDuration("PT1M2.5S"), 62500);
     EXPECT_EQ(ParseDuration("P0DT1H"), 3600000);
     EXPECT_EQ(ParseDuration("P1D"), 86400000);
-    for (const char* bad : {"", "P", "PT", "30S", "PT-1S", "P1Y", "P1M", "PT1.5M", "PT1..5S", "P2D", "PTS", "PT1S2"})
+    for (const char* bad :
+         {"", "P", "PT", "30S", "PT-1S", "P1Y", "P1M", "PT1.5M", "PT1..5S", "P2D", "PTS", "PT1S2"})
         EXPECT_EQ(ParseDuration(bad), -1) << bad;
 }
 
@@ -125,7 +131,7 @@ TEST(OnvifUpgradeObject, FactoryAndSections) {
     ASSERT_NE(dynamic_cast<TOnvifUpgrade*>(o.get()), nullptr);
     EXPECT_EQ(o->GetServerFolder(), "onvif");
     EXPECT_EQ(o->GetVersionKey(), "SysVer");
-    EXPECT_EQ(o->GetSectionName(), ""); // nothing read yet: no list is fetched
+    EXPECT_EQ(o->GetSectionName(), "");                       // nothing read yet: no list is fetched
     EXPECT_EQ(TUpgradeFactory::CreateUpgrade(5, 0), nullptr); // one firmware only
     EXPECT_EQ(TUpgradeFactory::CreateUpgrade(6, 1), nullptr);
     auto& u = dynamic_cast<TOnvifUpgrade&>(*o);

@@ -1,5 +1,5 @@
-#include "lang/Lang.h"
 #include "lang/BuiltInLanguages.h"
+#include "lang/Lang.h"
 #include "lang/StrResource.h"
 #include "lang/WinSkinStore.h"
 #include "transport/Tools.h"

@@ -1,7 +1,7 @@
+#include "lang/BuiltInLanguages.h"
 #include "lang/Charset.h"
 #include "lang/IniFile.h"
 #include "lang/Lang.h"
-#include "lang/BuiltInLanguages.h"
 
 #include "support/Sandbox.h"
 

@@ -40,9 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A dotted address is one that the system's own parser reads the same way.
         in_addr a{};
         char back[INET_ADDRSTRLEN] = {};
-        if (TTools_Net::IsDottedIPv4(d.IP) &&
-            (inet_pton(AF_INET, d.IP.c_str(), &a) != 1 || !inet_ntop(AF_INET, &a, back, sizeof back) ||
-             d.IP != back))
+        if (TTools_Net::IsDottedIPv4(d.IP) && (inet_pton(AF_INET, d.IP.c_str(), &a) != 1 ||
+                                               !inet_ntop(AF_INET, &a, back, sizeof back) || d.IP != back))
             std::abort();
         rows.push_back(d);
     }
