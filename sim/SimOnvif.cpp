@@ -1,6 +1,7 @@
 #include "SimOnvif.h"
 
 #include "SimImage.h"
+#include "SimOptions.h"
 #include "SimZip.h"
 #include "lang/IniFile.h"
 #include "transport/Tools.h"
@@ -117,14 +118,7 @@ bool IsOnvifSetting(const std::string& setting) {
 bool ParseOnvifSetting(const std::string& setting, const std::string& address, TOnvifConfig& c,
                        std::string& error) {
     c.Address = address;
-    size_t pos = 0;
-    while (pos <= setting.size()) {
-        size_t comma = setting.find(',', pos);
-        std::string item = setting.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        pos = comma == std::string::npos ? setting.size() + 1 : comma + 1;
-        if (item.empty()) continue;
-        size_t eq = item.find('=');
-        std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
+    for (const auto& [item, k, v] : SettingItems(setting)) {
         try {
             if (k == "series") {
                 if (v != "onvif" && v != "ONVIF" && v != "O") throw std::invalid_argument("series");

@@ -15,9 +15,8 @@ int MessageNumber(const std::string& text) {
 
 } // namespace
 
-bool ParseCameraSetting(const std::string& setting, const std::string& address, TCameraConfig& c,
-                        std::string& error) {
-    c.Address = address;
+std::vector<TSettingItem> SettingItems(const std::string& setting) {
+    std::vector<TSettingItem> items;
     size_t pos = 0;
     while (pos <= setting.size()) {
         size_t comma = setting.find(',', pos);
@@ -25,7 +24,15 @@ bool ParseCameraSetting(const std::string& setting, const std::string& address, 
         pos = comma == std::string::npos ? setting.size() + 1 : comma + 1;
         if (item.empty()) continue;
         size_t eq = item.find('=');
-        std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
+        items.push_back({item, item.substr(0, eq), eq == std::string::npos ? "" : item.substr(eq + 1)});
+    }
+    return items;
+}
+
+bool ParseCameraSetting(const std::string& setting, const std::string& address, TCameraConfig& c,
+                        std::string& error) {
+    c.Address = address;
+    for (const auto& [item, k, v] : SettingItems(setting)) {
         try {
             if (k == "series") {
                 if (!ParseSeries(v, c.Series)) throw std::invalid_argument("series");

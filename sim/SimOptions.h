@@ -4,8 +4,16 @@
 #include "SimCamera.h"
 
 #include <string>
+#include <vector>
 
 namespace sim {
+
+// The items of a "key=value,key=value" setting, empty items skipped; a key without "=" has an
+// empty value.
+struct TSettingItem {
+    std::string Item, Key, Value;
+};
+std::vector<TSettingItem> SettingItems(const std::string& setting);
 
 // One --camera setting: comma-separated key=value items (series, address, port, user, password,
 // sys, app, oem, model, reboot-ms, and fault= once or more: upload-hang, upload-401, upload-302,
