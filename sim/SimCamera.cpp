@@ -6,7 +6,7 @@
 #include "platform/Fd.h"
 
 #include "platform/Platform.h"
-#include "transport/uTSocketThread.h"
+#include "transport/CtpSession.h"
 
 #include "transport/Base64.h"
 #include <arpa/inet.h>

@@ -3,10 +3,10 @@
 #include "SimPk2.h"
 #include "SimZip.h"
 #include "lang/IniFile.h"
-#include "transport/Tools.h"
-#include "upgrade/uEUpgrade.h"
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "transport/CameraGet.h"
+#include "upgrade/ESeries.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

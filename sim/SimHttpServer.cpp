@@ -1,7 +1,7 @@
 #include "SimHttpServer.h"
 
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -4,8 +4,8 @@
 #include "SimOptions.h"
 #include "SimZip.h"
 #include "lang/IniFile.h"
-#include "transport/Tools.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "transport/CameraGet.h"
+#include "upgrade/PackageFiles.h"
 
 #include "base/Text.h"
 #include "platform/Platform.h"

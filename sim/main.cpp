@@ -7,7 +7,7 @@
 #include "SimPk2.h"
 #include "SimWsd.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <CLI/CLI.hpp>
 

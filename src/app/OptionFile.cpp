@@ -4,7 +4,7 @@
 #include "base/Text.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 #include "upgrade/ImageCache.h"
 
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/Progress.h"
-#include "upgrade/uIUpgrade.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <atomic>
 #include <chrono>

@@ -6,11 +6,11 @@
 #include "History.h"
 #include "SearchCommand.h"
 #include "base/Text.h"
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include <CLI/CLI.hpp>
 

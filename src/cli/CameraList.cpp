@@ -1,7 +1,7 @@
 #include "CameraList.h"
 
 #include "base/Text.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 namespace {
 

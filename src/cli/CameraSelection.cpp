@@ -3,8 +3,8 @@
 #include "SearchCommand.h"
 #include "app/UpgradeInput.h"
 #include "base/Text.h"
-#include "discovery/Tools_Net.h"
-#include "transport/Tools.h"
+#include "discovery/NetHelpers.h"
+#include "transport/CameraGet.h"
 
 #include <map>
 

@@ -4,11 +4,11 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
+#include "lang/StoredLanguages.h"
 #include "platform/Platform.h"
-#include "transport/SR_Zolt.h"
-#include "transport/Tools.h"
-#include "upgrade/uIUpgrade.h"
+#include "transport/DeviceControlLibrary.h"
+#include "transport/CameraGet.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <unistd.h>
 

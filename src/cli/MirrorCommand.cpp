@@ -6,8 +6,8 @@
 #include "lang/IniFile.h"
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include <CLI/CLI.hpp>
 

@@ -3,8 +3,8 @@
 #include "base/Files.h"
 #include "platform/Platform.h"
 #include "upgrade/ImageCache.h"
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include <CLI/CLI.hpp>
 

@@ -5,8 +5,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
-#include "upgrade/uOnvifUpgrade.h"
-#include "upgrade/uUpgradeFactory.h"
+#include "upgrade/OnvifSeries.h"
+#include "upgrade/UpgradeFactory.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

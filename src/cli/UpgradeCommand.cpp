@@ -6,7 +6,7 @@
 #include "app/UpgradeInput.h"
 #include "base/Text.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <CLI/CLI.hpp>
 

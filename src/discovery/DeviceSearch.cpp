@@ -1,6 +1,6 @@
 #include "DeviceSearch.h"
 
-#include "Tools_Net.h"
+#include "NetHelpers.h"
 
 #include <strings.h>
 

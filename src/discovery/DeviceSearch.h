@@ -3,7 +3,7 @@
 // one, feeds it datagrams and timer ticks on one thread, and hears of changes through OnRowsChanged.
 #pragma once
 
-#include "SR.h"
+#include "SearchReplies.h"
 
 #include <functional>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "LanSearch.h"
 
-#include "Tools_Net.h"
+#include "NetHelpers.h"
 #include "platform/Platform.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 TLanSearch::TLanSearch() : FEngine(*this) {}
 

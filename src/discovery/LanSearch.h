@@ -4,7 +4,7 @@
 #pragma once
 
 #include "DeviceSearch.h"
-#include "SR_Hisi.h"
+#include "ExternalSearch.h"
 #include "UdpListener.h"
 
 #include <array>

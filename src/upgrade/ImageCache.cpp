@@ -3,7 +3,7 @@
 #include "base/Files.h"
 #include "lang/IniFile.h"
 #include "platform/Platform.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

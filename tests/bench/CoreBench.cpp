@@ -2,7 +2,7 @@
 // an account, and the INI lookups of a firmware list.
 #include "lang/IniFile.h"
 #include "transport/Base64.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/PackageFiles.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // Figures of the desktop tool: the time from start to the first shown main window, and the cost
 // of one log line with 100 000 lines appended. Run under the offscreen platform or Xvfb.
-#include "app/UpgradeSoft_608.h"
+#include "gui/MainWindow.h"
 #include "gui/GuiPlatform.h"
-#include "lang/FormTranslator.h"
-#include "transport/SR_Zolt.h"
+#include "gui/FormTranslator.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // answering, against the design's linear walk over the rows.
 #include "discovery/DeviceSearch.h"
 #include "dvsnet/WsDiscovery.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "SimSearch.h"
 #include "SimWsd.h"

@@ -10,10 +10,10 @@
 //   transfer_tool ctp PORT PACKAGE     the records of a .pk2 to an E camera, timed without the
 //                                      dialogue's fixed waits: "ctp-upload SECONDS MESSAGES BYTES"
 #include "transport/OnvifSoap.h"
-#include "transport/uTSocketThread.h"
-#include "upgrade/uHUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
-#include "upgrade/uOnvifUpgrade.h"
+#include "transport/CtpSession.h"
+#include "upgrade/HSeries.h"
+#include "upgrade/PackageFiles.h"
+#include "upgrade/OnvifSeries.h"
 
 #include "support/TestHttpServer.h"
 

@@ -1,11 +1,11 @@
 // Hostile and random bytes for every parser that reads what a camera, a firmware server or a
 // file sends. Run under the sanitizers by the test script: any out-of-bounds read fails there.
 #include "lang/IniFile.h"
-#include "transport/SR_Zolt.h"
-#include "transport/uTSocketThread.h"
-#include "upgrade/uEUpgrade.h"
-#include "upgrade/uFUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "transport/DeviceControlLibrary.h"
+#include "transport/CtpSession.h"
+#include "upgrade/ESeries.h"
+#include "upgrade/FSeries.h"
+#include "upgrade/PackageFiles.h"
 
 #include "SimImage.h"
 #include "SimPk2.h"

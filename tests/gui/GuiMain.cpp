@@ -1,9 +1,9 @@
 // The GUI tests start here: real windows on the offscreen platform, nothing leaves the machine,
 // and waits run fast.
 #include "gui/GuiPlatform.h"
-#include "lang/FormTranslator.h"
+#include "gui/FormTranslator.h"
 #include "platform/Platform.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

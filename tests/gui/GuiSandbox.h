@@ -2,8 +2,8 @@
 // opens, its controls by name, its log, and a wait that keeps the windows served.
 #pragma once
 
-#include "app/UpgradeSoft_608.h"
-#include "transport/SR_Zolt.h"
+#include "gui/MainWindow.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "support/Sandbox.h"
 

@@ -1,10 +1,10 @@
 // Every text shows whole: in both languages, in the main window and in the search dialog (empty
 // and with rows), no label, button or list column is narrower or lower than its text, measured
 // with Qt's font metrics. CTest runs this program at 96 and at 144 DPI (QT_FONT_DPI).
-#include "app/UpgradeSoft_608.h"
-#include "discovery/Adv_Main.h"
+#include "gui/MainWindow.h"
+#include "gui/SearchDialog.h"
 #include "lang/Lang.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "GuiSandbox.h"
 #include "support/Sandbox.h"

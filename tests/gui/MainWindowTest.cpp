@@ -2,13 +2,13 @@
 // the input checks, a whole upgrade from a click against the simulator, the busy state, the
 // language switch, the log, and the search dialog with the hand-off.
 #include "app/OptionFile.h"
-#include "app/UpgradeSoft_608.h"
-#include "discovery/Adv_Main.h"
+#include "gui/MainWindow.h"
+#include "gui/SearchDialog.h"
 #include "gui/SingleInstance.h"
 #include "lang/Lang.h"
-#include "transport/SR_Zolt.h"
-#include "transport/Tools.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "transport/DeviceControlLibrary.h"
+#include "transport/CameraGet.h"
+#include "upgrade/PackageFiles.h"
 
 #include "GuiSandbox.h"
 #include "SimDemo.h"

@@ -2,10 +2,10 @@
 // selected, Enter and a double click choose and never search again, a camera without a series
 // opens the series list, bad input makes nothing busy, the log gets its default extension and
 // the progress bar follows the package only.
-#include "app/UpgradeSoft_608.h"
-#include "discovery/Adv_Main.h"
+#include "gui/MainWindow.h"
+#include "gui/SearchDialog.h"
 #include "lang/Lang.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "GuiSandbox.h"
 #include "SimDemo.h"

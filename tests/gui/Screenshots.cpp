@@ -3,12 +3,12 @@
 // question whether to upgrade a camera that is up to date, the log's save dialog, and an upgrade
 // from a file with its menu. Popups are taken from the screen, so it runs under an X server.
 // Run by scripts/screenshots under Xvfb, against the simulator on loopback.
-#include "app/UpgradeSoft_608.h"
-#include "discovery/Adv_Main.h"
+#include "gui/MainWindow.h"
+#include "gui/SearchDialog.h"
 #include "gui/GuiPlatform.h"
-#include "lang/FormTranslator.h"
+#include "gui/FormTranslator.h"
 #include "lang/Lang.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "SimDemo.h"
 

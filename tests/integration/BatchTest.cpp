@@ -1,7 +1,7 @@
 #include "cli/BatchCommand.h"
 #include "cli/CliApp.h"
 #include "lang/Lang.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/PackageFiles.h"
 
 #include "SimDemo.h"
 #include "SimImage.h"

@@ -1,7 +1,7 @@
 #include "cli/CliApp.h"
 #include "lang/Lang.h"
-#include "upgrade/uFUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/FSeries.h"
+#include "upgrade/PackageFiles.h"
 
 #include "SimDemo.h"
 #include "SimZip.h"

@@ -1,7 +1,7 @@
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
-#include "transport/uTSocketThread.h"
-#include "upgrade/uEUpgrade.h"
+#include "lang/StoredLanguages.h"
+#include "transport/CtpSession.h"
+#include "upgrade/ESeries.h"
 
 #include "SimDemo.h"
 #include "SimPk2.h"

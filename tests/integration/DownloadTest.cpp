@@ -1,5 +1,5 @@
 #include "base/Progress.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/PackageFiles.h"
 
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"

@@ -1,9 +1,9 @@
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
+#include "lang/StoredLanguages.h"
 #include "transport/MultipartUpload.h"
-#include "upgrade/uFUpgrade.h"
-#include "upgrade/uHUpgrade.h"
-#include "upgrade/uUpgradeFactory.h"
+#include "upgrade/FSeries.h"
+#include "upgrade/HSeries.h"
+#include "upgrade/UpgradeFactory.h"
 
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"

@@ -1,5 +1,5 @@
-#include "discovery/Tools_Net.h"
-#include "transport/Tools.h"
+#include "discovery/NetHelpers.h"
+#include "transport/CameraGet.h"
 
 #include "support/TestHttpServer.h"
 

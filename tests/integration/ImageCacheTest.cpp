@@ -1,8 +1,8 @@
 // The image cache against real packages from a real server, with real second processes: what is
 // reused, what is fetched again, and what a hostile package or a planted link can no longer do.
 #include "upgrade/ImageCache.h"
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"

@@ -2,10 +2,10 @@
 // the command line's output, hostile answers, and a shutdown while datagrams are in flight.
 #include "discovery/LanSearch.h"
 #include "cli/CliApp.h"
-#include "discovery/Tools_Net.h"
+#include "discovery/NetHelpers.h"
 #include "dvsnet/WsDiscovery.h"
 #include "platform/Fd.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "SimDemo.h"
 #include "SimWsd.h"

@@ -6,7 +6,7 @@
 #include "cli/Sessions.h"
 #include "support/Sandbox.h"
 #include "transport/OnvifSoap.h"
-#include "upgrade/uOnvifUpgrade.h"
+#include "upgrade/OnvifSeries.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The proxy of the environment: cameras never see it, the firmware server keeps it.
 #include "cli/BatchCommand.h"
-#include "discovery/Tools_Net.h"
+#include "discovery/NetHelpers.h"
 #include "lang/Lang.h"
 #include "transport/HttpClient.h"
 #include "transport/MultipartUpload.h"
-#include "transport/Tools.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "transport/CameraGet.h"
+#include "upgrade/PackageFiles.h"
 
 #include "SimDemo.h"
 #include "support/Sandbox.h"

@@ -3,10 +3,10 @@
 // and the search's own receivers under load.
 #include "cli/BatchCommand.h"
 #include "cli/SearchCommand.h"
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 #include "discovery/UdpListener.h"
 #include "lang/Lang.h"
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include "SimDemo.h"
 #include "SimSearch.h"

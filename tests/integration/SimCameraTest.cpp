@@ -1,13 +1,13 @@
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
-#include "upgrade/uFUpgrade.h"
-#include "upgrade/uHUpgrade.h"
+#include "lang/StoredLanguages.h"
+#include "upgrade/FSeries.h"
+#include "upgrade/HSeries.h"
 
 #include "SimDemo.h"
 #include "SimOptions.h"
 #include "support/Sandbox.h"
 #include "support/SimSupport.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "upgrade/uIUpgrade.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/UpgradeObject.h"
+#include "upgrade/PackageFiles.h"
 
 #include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"

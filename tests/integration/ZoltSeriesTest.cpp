@@ -1,8 +1,8 @@
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
-#include "transport/SR_Zolt.h"
-#include "upgrade/uCUpgrade.h"
-#include "upgrade/uTUpgrade.h"
+#include "lang/StoredLanguages.h"
+#include "transport/DeviceControlLibrary.h"
+#include "upgrade/CSeries.h"
+#include "upgrade/TSeries.h"
 
 #include "SimDemo.h"
 #include "support/Sandbox.h"

@@ -2,7 +2,7 @@
 
 #include "app/OptionFile.h"
 #include "lang/Lang.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 #include "upgrade/ImageCache.h"
 
 #include <sys/stat.h>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "ScriptedMessageBox.h"
-#include "lang/StrResource.h"
+#include "lang/StoredLanguages.h"
 #include "platform/Platform.h"
 
 #include <gtest/gtest.h>

@@ -6,7 +6,7 @@
 #include "cli/History.h"
 #include "lang/Lang.h"
 #include "transport/RequestTrace.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 #include "upgrade/ImageCache.h"
 
 #include "support/Sandbox.h"

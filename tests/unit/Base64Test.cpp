@@ -1,5 +1,5 @@
 #include "transport/Base64.h"
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

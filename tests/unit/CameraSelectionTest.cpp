@@ -1,6 +1,6 @@
 // Which search rows a batch may send a login to, and one session per camera.
 #include "cli/CameraSelection.h"
-#include "discovery/Tools_Net.h"
+#include "discovery/NetHelpers.h"
 
 #include <gtest/gtest.h>
 

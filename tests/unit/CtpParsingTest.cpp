@@ -1,5 +1,5 @@
-#include "transport/uTSocketThread.h"
-#include "upgrade/uEUpgrade.h"
+#include "transport/CtpSession.h"
+#include "upgrade/ESeries.h"
 
 #include "SimPk2.h"
 #include "support/Sandbox.h"

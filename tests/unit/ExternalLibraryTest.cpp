@@ -1,7 +1,7 @@
 // The external search library is loaded from the program's own folder only, never from the
 // working folder.
 #include "discovery/LanSearch.h"
-#include "discovery/SR_Hisi.h"
+#include "discovery/ExternalSearch.h"
 
 #include "support/Sandbox.h"
 

@@ -1,12 +1,12 @@
-#include "discovery/SR.h"
-#include "discovery/Tools_Net.h"
-#include "transport/SR_Zolt.h"
-#include "upgrade/uCUpgrade.h"
-#include "upgrade/uEUpgrade.h"
-#include "upgrade/uFUpgrade.h"
-#include "upgrade/uHUpgrade.h"
-#include "upgrade/uTUpgrade.h"
-#include "upgrade/uUpgradeFactory.h"
+#include "discovery/SearchReplies.h"
+#include "discovery/NetHelpers.h"
+#include "transport/DeviceControlLibrary.h"
+#include "upgrade/CSeries.h"
+#include "upgrade/ESeries.h"
+#include "upgrade/FSeries.h"
+#include "upgrade/HSeries.h"
+#include "upgrade/TSeries.h"
+#include "upgrade/UpgradeFactory.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

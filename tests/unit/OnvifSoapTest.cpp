@@ -1,7 +1,7 @@
 #include "transport/OnvifSoap.h"
 #include "transport/Base64.h"
-#include "upgrade/uOnvifUpgrade.h"
-#include "upgrade/uUpgradeFactory.h"
+#include "upgrade/OnvifSeries.h"
+#include "upgrade/UpgradeFactory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "app/OptionFile.h"
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
-#include "transport/Tools.h"
+#include "lang/StoredLanguages.h"
+#include "transport/CameraGet.h"
 
 #include "support/Sandbox.h"
 

@@ -1,6 +1,6 @@
 // The search dialects: each probe's bytes, and each reply as the record it gives, including the
 // short replies of real devices (fields past the end read as zero, never past the datagram).
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 #include "platform/Broadcast.h"
 
 #include <gtest/gtest.h>

@@ -2,9 +2,9 @@
 // datagram rules for texts and numbers.
 #include "base/Text.h"
 #include "cli/Output.h"
-#include "discovery/SR.h"
-#include "transport/SR_Zolt.h"
-#include "transport/uTSocketThread.h"
+#include "discovery/SearchReplies.h"
+#include "transport/DeviceControlLibrary.h"
+#include "transport/CtpSession.h"
 
 #include <gtest/gtest.h>
 

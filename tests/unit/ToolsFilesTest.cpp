@@ -1,4 +1,4 @@
-#include "transport/Tools.h"
+#include "transport/CameraGet.h"
 
 #include "support/Sandbox.h"
 

@@ -1,12 +1,12 @@
 #include "app/UpgradeThread.h"
 #include "cli/Sessions.h"
 #include "lang/Lang.h"
-#include "lang/StrResource.h"
+#include "lang/StoredLanguages.h"
 #include "upgrade/ImageCache.h"
 
 #include "support/Sandbox.h"
 #include "support/TestHttpServer.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/PackageFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The binary dialect: offers, information and DDNS replies, and the follow-ups they cause.
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 
 #include <cstdint>
 #include <cstdlib>

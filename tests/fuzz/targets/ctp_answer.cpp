@@ -1,5 +1,5 @@
 // A CTP answer as one read brings it.
-#include "transport/uTSocketThread.h"
+#include "transport/CtpSession.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // A reply to the CTP search.
-#include "transport/uTSocketThread.h"
+#include "transport/CtpSession.h"
 
 #include <cstdint>
 #include <cstdlib>

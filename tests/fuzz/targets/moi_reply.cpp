@@ -1,5 +1,5 @@
 // A MO_I reply to the search.
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The checks of a ".pk2" package before its upload.
-#include "transport/uTSocketThread.h"
+#include "transport/CtpSession.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

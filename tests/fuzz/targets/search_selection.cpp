@@ -1,7 +1,7 @@
 // What a batch takes from search replies: addresses, senders, ports and MACs as the network gave
 // them. Each input is cut at newlines into rows of "address|sender|port|mac|type".
 #include "cli/CameraSelection.h"
-#include "discovery/Tools_Net.h"
+#include "discovery/NetHelpers.h"
 
 #include <arpa/inet.h>
 

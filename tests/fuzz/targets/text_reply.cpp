@@ -1,5 +1,5 @@
 // The text reply to the CTP search, read by the search dialog's rules.
-#include "discovery/SR.h"
+#include "discovery/SearchReplies.h"
 
 #include <cstdint>
 #include <cstdlib>

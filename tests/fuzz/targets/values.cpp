@@ -1,7 +1,7 @@
 // The value readers of camera pages: the status CGI, appver.js and the device-control library's
 // CGI texts. The input is a key, a zero byte, then the page.
-#include "transport/SR_Zolt.h"
-#include "upgrade/uIUpgrade.h"
+#include "transport/DeviceControlLibrary.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <cstdint>
 #include <string>

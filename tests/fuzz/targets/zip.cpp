@@ -1,7 +1,7 @@
 // A package archive from the firmware server, unpacked into a scratch folder: nothing may land
 // outside it, whatever the archive says.
 #include "base/Files.h"
-#include "upgrade/uIUpgradeOpt.h"
+#include "upgrade/PackageFiles.h"
 
 #include <dirent.h>
 #include <sys/mman.h>

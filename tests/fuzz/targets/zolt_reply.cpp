@@ -1,5 +1,5 @@
 // A camera's answer to the port-8600 search.
-#include "transport/SR_Zolt.h"
+#include "transport/DeviceControlLibrary.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,7 +1,0 @@
-// The C series: the T series' upgrade classes with the upload on the camera's own port.
-#pragma once
-
-#include "uTUpgrade.h"
-
-class TCSYSUpgrade : public TZoltUpgradeObject<TSysUpgradeObject, true, false> {};
-class TCUIUpgrade : public TZoltUpgradeObject<TUIUpgradeObject, false, false> {};
