@@ -4,6 +4,7 @@
 #include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
+#include "upgrade/UpgradeFactory.h"
 
 #include <algorithm>
 #include <ctime>
@@ -15,6 +16,24 @@ TUpgradeThread::TUpgradeThread(TKey, std::shared_ptr<TUpgradeObject> Upgrade, st
 std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(std::shared_ptr<TUpgradeObject> Upgrade,
                                                        std::string MD5, std::string NO) {
     return std::make_unique<TUpgradeThread>(TKey{}, std::move(Upgrade), std::move(MD5), std::move(NO));
+}
+
+std::unique_ptr<TUpgradeThread> TUpgradeThread::Create(const TSessionRequest& Request) {
+    std::shared_ptr<TUpgradeObject> u = TUpgradeFactory::CreateUpgrade(Request.Series, Request.Kind);
+    if (!u) return nullptr;
+    u->SetUser(Request.User);
+    u->SetPassword(Request.Password);
+    u->SetIP(TrimText(Request.IP));
+    u->SetPort(Request.Port);
+    u->SetFirmwareServer(Request.FirmwareServer);
+    u->SetCaFile(Request.CaFile);
+    auto thread = Create(std::move(u), "", "");
+    thread->CheckOnly = Request.CheckOnly;
+    thread->LocalPackage = Request.Package;
+    thread->PackageMD5 = Request.PackageMD5;
+    thread->PackageSHA256 = Request.PackageSHA256;
+    thread->Stop = Request.Stop;
+    return thread;
 }
 
 void TUpgradeThread::Start(std::unique_ptr<TUpgradeThread> Thread) {

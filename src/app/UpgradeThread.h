@@ -34,6 +34,26 @@ struct TSessionReport {
     std::vector<TLine> Log;
 };
 
+// One session as the operator asked for it, in values: both front ends fill one in, and the
+// session is built from it alone.
+struct TSessionRequest {
+    int Series = -1; // the index in "EFHTCO": E, F, H, T, C, or a standard (ONVIF) camera
+    int Kind = 1;    // 1 the system firmware, 0 the UI firmware
+    std::string User, Password, IP;
+    int Port = 81;
+    // As the operator gave it: a URL or a folder; empty when none is set anywhere.
+    std::string FirmwareServer;
+    // The PEM file of the firmware server's private certificate authority; empty: the system's.
+    std::string CaFile;
+    // An image, .pk2 or ZIP of the operator's instead of the server's newest package, with the
+    // digests it must have (empty: not checked).
+    std::string Package, PackageMD5, PackageSHA256;
+    // Stop after the version comparison: nothing is downloaded or uploaded.
+    bool CheckOnly = false;
+    // Set from another thread: the session ends before it downloads or uploads.
+    const std::atomic<bool>* Stop = nullptr;
+};
+
 class TUpgradeThread {
     struct TKey {
         explicit TKey() = default;
@@ -52,6 +72,11 @@ class TUpgradeThread {
     // The session keeps the upgrade object alive for as long as it runs.
     static std::unique_ptr<TUpgradeThread> Create(std::shared_ptr<TUpgradeObject> Upgrade, std::string MD5,
                                                   std::string NO);
+    // The session a request asks for, with the series' upgrade object made and set up from it;
+    // null when the series or the firmware kind is unknown.
+    static std::unique_ptr<TUpgradeThread> Create(const TSessionRequest& Request);
+    // The series' object of this session: what it read of the camera stays readable after Run.
+    const std::shared_ptr<TUpgradeObject>& Upgrade() const { return FUpgrade; }
     // Runs the session; the thread owns and frees itself, so the caller keeps no pointer to it.
     // OnLog and OnFinished run through platform::Synchronize; OnFinished always runs last.
     static void Start(std::unique_ptr<TUpgradeThread> Thread);

@@ -1,9 +1,12 @@
 #include "Files.h"
 
 #include "platform/Fd.h"
+#include "platform/Platform.h"
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,4 +153,88 @@ bool DeleteDir(const std::string& Dir, bool RemoveSelf) {
     EmptyDirAt(platform::TFd(open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)));
     if (RemoveSelf) rmdir(d.c_str());
     return true;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST) return false;
+    DeleteDir(to, true);
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+std::string TempDir() {
+    try {
+        return platform::PrivateTempDir();
+    } catch (const platform::TPlatformError& e) {
+        platform::MessageBox(e.what(), "错误", platform::MB_ICONERROR);
+        throw;
+    }
+}
+
+std::string AppPath() {
+    std::string p = platform::ExePath();
+    auto pos = p.rfind('/');
+    return pos == std::string::npos ? std::string() : p.substr(0, pos + 1);
+}
+
+std::string RoamingDir(bool Create) {
+    std::string p = platform::RoamingDataDir();
+    if (p.empty()) return p;
+    if (p.back() != '/') p += '/';
+    if (Create) ForceDir(p);
+    return p;
+}
+
+std::string UserDataDir(bool Create) {
+    std::string p = RoamingDir(false);
+    if (p.empty()) return p;
+    std::string module = platform::ExePath();
+    auto slash = module.rfind('/');
+    std::string name = slash == std::string::npos ? module : module.substr(slash + 1);
+    if (name.size() > 4 && name[name.size() - 4] == '.') name.resize(name.size() - 4);
+    // Programs here rarely carry an extension; the folder must end with a separator all the same.
+    p += name + "/";
+    if (Create) ForceDir(p);
+    return p;
+}
+
+void SplitText(const std::string& Text, const std::string& Separator, TStringList& List) {
+    if (Separator.empty()) {
+        List.push_back(Text);
+        return;
+    }
+    size_t start = 0;
+    for (size_t pos = Text.find(Separator); pos != std::string::npos; pos = Text.find(Separator, start)) {
+        List.push_back(Text.substr(start, pos - start));
+        start = pos + Separator.size();
+    }
+    List.push_back(Text.substr(start));
+}
+
+void FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates) {
+    if (Dir.empty()) return;
+    std::string d = Dir.back() == '/' ? Dir : Dir + "/";
+    TStringList masks;
+    SplitText(Masks, Masks.find(';') != std::string::npos ? ";" : "|", masks);
+    for (const std::string& mask : masks) {
+        std::unique_ptr<DIR, TDirCloser> dir(opendir(d.c_str()));
+        if (!dir) return;
+        while (dirent* e = readdir(dir.get())) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+            std::string p = d + name;
+            if (IsDir(p)) continue;
+            if (NoDuplicates) {
+                bool known = false;
+                for (const std::string& q : List)
+                    if (strcasecmp(q.c_str(), p.c_str()) == 0) {
+                        known = true;
+                        break;
+                    }
+                if (known) continue;
+            }
+            List.push_back(std::move(p));
+        }
+    }
 }

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
+
+using TStringList = std::vector<std::string>;
 
 // A regular file (or a link to one) at path.
 bool FileExists(const std::string& path);
@@ -29,3 +32,22 @@ bool ForceDir(const std::string& Dir);
 // Empties Dir (and removes it when RemoveSelf) without ever following a link: a link is removed
 // as a link, so nothing outside the folder is touched. Always true.
 bool DeleteDir(const std::string& Dir, bool RemoveSelf);
+// Renames from onto to, replacing whatever stands there: a file, a link (never its target) or a
+// folder with its content. False (errno set) when it cannot.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// Text cut at every Separator, the pieces (empty ones too) appended to List; with no separator,
+// Text whole.
+void SplitText(const std::string& Text, const std::string& Separator, TStringList& List);
+// The files (folders left out) of Dir whose names match one of Masks (separated by ";" or "|",
+// letter case ignored), appended to List mask by mask; NoDuplicates skips paths List holds.
+void FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks, bool NoDuplicates);
+
+// The program's folders, each ending with '/'.
+// This process's private temporary folder; a message box, then TPlatformError, when there is none.
+std::string TempDir();
+// The folder of the running program.
+std::string AppPath();
+// The user's roaming data folder; empty when there is none.
+std::string RoamingDir(bool Create);
+// The program's own folder in it, named after the program.
+std::string UserDataDir(bool Create);

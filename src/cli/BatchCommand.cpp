@@ -9,8 +9,8 @@
 #include "discovery/SearchReplies.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <CLI/CLI.hpp>
 
@@ -97,10 +97,10 @@ bool PackageUsable(const TCliBatchOptions& o, std::string& error) {
 
 class TBatch {
   public:
-    TBatch(const TCliBatchOptions& o, std::vector<TCamera> cameras, std::ostream& out,
-           const std::atomic<bool>* stop)
-        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FDone() {
-        FSettings = SettingsFor(o);
+    TBatch(const TCliBatchOptions& o, TSessionSettings settings, std::vector<TCamera> cameras,
+           std::ostream& out, const std::atomic<bool>* stop)
+        : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FDone(),
+          FSettings(std::move(settings)) {
         FSettings.Stop = stop;
         // A standard camera has one firmware only: its sessions are fewer.
         for (const TCamera& c : FCameras) {
@@ -222,7 +222,7 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
         return 1;
     }
     ShareFirmwareLists(true);
-    int rc = TBatch(o, std::move(cameras), out, stop).Run();
+    int rc = TBatch(o, SettingsFor(o, environment.Startup()), std::move(cameras), out, stop).Run();
     ShareFirmwareLists(false);
     return rc;
 }

@@ -4,11 +4,8 @@
 #include "base/Files.h"
 #include "base/Text.h"
 #include "lang/Lang.h"
-#include "lang/StoredLanguages.h"
 #include "platform/Platform.h"
-#include "transport/DeviceControlLibrary.h"
 #include "transport/CameraGet.h"
-#include "upgrade/UpgradeObject.h"
 
 #include <unistd.h>
 
@@ -75,42 +72,6 @@ namespace {
 
 std::atomic<int> gVerbosity{0};
 
-// The codes of the language files in the language folder, as their names spell them.
-std::vector<std::string> LanguageCodes() {
-    TStringList files;
-    TTools::FindFiles(files, LangDir(), "*.l*", true);
-    std::string prefix = LangFileName("");
-    std::vector<std::string> codes;
-    for (const std::string& f : files) {
-        std::string name = f.substr(f.rfind('/') + 1);
-        if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
-            codes.push_back(name.substr(prefix.size()));
-    }
-    std::sort(codes.begin(), codes.end());
-    return codes;
-}
-
-bool ChooseLanguage(const std::string& requested) {
-    if (requested.empty()) {
-        SetCurLang(StartLanguage(TOptionFile("option.ini")));
-        return true;
-    }
-    std::string code = LanguageCode(requested);
-    std::vector<std::string> codes = LanguageCodes();
-    for (const std::string& c : codes)
-        if (LowerCase(c) == LowerCase(code)) {
-            SetLanguage(c);
-            return true;
-        }
-    std::cerr << "ipcam-upgrade-cli: --lang " << EscapeControls(ValidUtf8(requested))
-              << ": no such language; the languages are";
-    for (size_t i = 0; i < codes.size(); ++i)
-        std::cerr << (i ? ", " : " ") << codes[i];
-    std::cerr << std::endl;
-    SetLanguage("en");
-    return false;
-}
-
 } // namespace
 
 int CliVerbosity() {
@@ -121,48 +82,36 @@ void SetCliVerbosity(int level) {
     gVerbosity = level;
 }
 
-std::string LanguageCode(const std::string& given) {
-    std::string c = LowerCase(TrimText(given));
-    c = c.substr(0, c.find_first_of(".@"));
-    std::replace(c.begin(), c.end(), '-', '_');
-    std::string language = c.substr(0, c.find('_'));
-    if (language == "ja" || language == "jp") return "jp";
-    if (c == "zh_tw" || c == "zh_hk" || c == "zh_mo" || c == "zh_hant" || c == "b5") return "b5";
-    if (language == "zh" || language == "cn") return "cn";
-    if (language == "es" || language == "spa") return "spa";
-    if (language == "it" || language == "ita") return "Ita";
-    if (language == "fr" || language == "en") return language;
-    return TrimText(given);
-}
-
 bool FirmwareServerConfigured(const std::string& given, std::string& error) {
-    if (!TrimText(given).empty()) return true;
-    if (const char* env = std::getenv("IPCAM_FIRMWARE_SERVER"); env && !TrimText(env).empty()) return true;
-    TOptionFile options("option.ini");
-    if (!TrimText(options.ReadOption("Global", "FirmwareServer", "")).empty()) return true;
+    TStartup startup;
+    if (!startup.FirmwareServer(given).empty()) return true;
     error = "no firmware server is configured: give --firmware-server URL (or a folder), set "
             "IPCAM_FIRMWARE_SERVER, or set FirmwareServer= under [Global] in " +
-            options.UserFileName() + " (or in " + SystemOptionDir() + "option.ini for every user)";
+            startup.Options().UserFileName() + " (or in " + SystemOptionDir() + "option.ini for every user)";
     return false;
 }
-
-struct TCliEnvironment::TState {
-    TfrmStrRes Store;
-};
 
 TCliEnvironment::TCliEnvironment(int answer, const std::string& lang) {
     platform::SetMessageBoxHook(
         [answer](const std::string& t, const std::string& c, int f) { return ConsoleBox(t, c, f, answer); });
-    FState = std::make_unique<TState>();
-    CreateZoltSeries();
-    FRefused = !ChooseLanguage(lang);
-    TOptionFile options("option.ini");
-    SetFirmwareServerOption(options.ReadOption("Global", "FirmwareServer", ""));
-    ApplyCacheOptions(options);
+    FStartup = std::make_unique<TStartup>();
+    FStartup->LoadDeviceControlLibrary();
+    FStartup->OpenLanguageStore();
+    if (lang.empty()) {
+        FStartup->ChooseStartLanguage();
+    } else if (!FStartup->ChooseLanguage(lang)) {
+        FRefused = true;
+        std::cerr << "ipcam-upgrade-cli: --lang " << EscapeControls(ValidUtf8(lang))
+                  << ": no such language; the languages are";
+        std::vector<std::string> codes = TStartup::LanguageCodes();
+        for (size_t i = 0; i < codes.size(); ++i)
+            std::cerr << (i ? ", " : " ") << codes[i];
+        std::cerr << std::endl;
+    }
+    FStartup->ApplyCacheLimits();
 }
 
 TCliEnvironment::~TCliEnvironment() {
-    ReleaseZoltSeries();
-    FState.reset();
+    FStartup.reset();
     platform::SetMessageBoxHook(nullptr);
 }

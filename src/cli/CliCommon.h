@@ -2,6 +2,7 @@
 // on the terminal, and the program's start-up without a window.
 #pragma once
 
+#include "app/Startup.h"
 #include "app/UpgradeThread.h"
 #include "base/Progress.h"
 
@@ -22,17 +23,11 @@ void ClearProgressLine();
 int CliVerbosity();
 void SetCliVerbosity(int level);
 
-// The code of a stored language for a code as people write it: "ja", "ja_JP.UTF-8" and "jp"
-// give "jp", "zh_TW" gives "b5". A code it does not know is returned as given.
-std::string LanguageCode(const std::string& given);
-
 // Whether a firmware server is set anywhere: given on the command line, IPCAM_FIRMWARE_SERVER
 // or [Global] FirmwareServer in option.ini. When none is, error tells how to set one.
 bool FirmwareServerConfigured(const std::string& given, std::string& error);
 
-// What the desktop tool sets up before its window exists, held for one subcommand: the message
-// box hook, the language store and the language, the device-control library object, and the
-// option file's firmware server.
+// The start-up of the desktop tool, held for one subcommand, with the terminal's message boxes.
 class TCliEnvironment {
   public:
     // A requested language that has no language file is refused with the list of those that
@@ -40,11 +35,12 @@ class TCliEnvironment {
     TCliEnvironment(int answer, const std::string& lang);
     ~TCliEnvironment();
     bool Refused() const { return FRefused; }
+    const TStartup& Startup() const { return *FStartup; }
     TCliEnvironment(const TCliEnvironment&) = delete;
     TCliEnvironment& operator=(const TCliEnvironment&) = delete;
 
   private:
-    struct TState;
-    std::unique_ptr<TState> FState;
+    // Released before the message box hook goes: what it releases may still show a box.
+    std::unique_ptr<TStartup> FStartup;
     bool FRefused = false;
 };

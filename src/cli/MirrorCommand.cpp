@@ -6,8 +6,8 @@
 #include "lang/IniFile.h"
 #include "platform/Platform.h"
 #include "transport/HttpClient.h"
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <CLI/CLI.hpp>
 
@@ -21,10 +21,8 @@ namespace {
 
 class TMirror {
   public:
-    TMirror(const TCliMirrorOptions& o, std::ostream& out)
-        : FBase(FirmwareServerURL(o.FirmwareServer)), FOut(out) {
-        if (FBase.empty()) FBase = FirmwareServerBase();
-        if (FBase.back() != '/') FBase += '/';
+    TMirror(const TCliMirrorOptions& o, const TStartup& startup, std::ostream& out)
+        : FBase(FirmwareServerBase(startup.FirmwareServer(o.FirmwareServer))), FCaFile(o.CaFile), FOut(out) {
         FTo = o.To.back() == '/' ? o.To : o.To + "/";
     }
 
@@ -50,7 +48,7 @@ class TMirror {
         if (!IsTrustedFolder(dir, why)) return Fail(dir, why);
         std::string list = dir + ".firmware.txt.part";
         std::string url = FBase + http::PercentEncodePath(folder) + "/";
-        if (!TUpgradeOpt::DownloadFile(url + "firmware.txt", list, TUpgradeOpt::MaxListSize)) {
+        if (!TUpgradeOpt::DownloadFile(url + "firmware.txt", list, TUpgradeOpt::MaxListSize, FCaFile)) {
             unlink(list.c_str());
             return Fail(folder + "/firmware.txt", "not downloaded");
         }
@@ -89,7 +87,8 @@ class TMirror {
             return true;
         }
         std::string part = dir + "." + name + ".part";
-        bool ok = TUpgradeOpt::DownloadFile(url + http::PercentEncodePath(name), part);
+        bool ok = TUpgradeOpt::DownloadFile(url + http::PercentEncodePath(name), part,
+                                            TUpgradeOpt::MaxPackageSize, FCaFile);
         if (!ok || !matches(part)) {
             unlink(part.c_str());
             return Fail(shown, ok ? "does not match the digests of the list" : "not downloaded");
@@ -104,7 +103,7 @@ class TMirror {
         return false;
     }
 
-    std::string FBase, FTo;
+    std::string FBase, FCaFile, FTo;
     std::ostream& FOut;
 };
 
@@ -126,8 +125,7 @@ int RunMirror(const TCliMirrorOptions& o, std::ostream& out) {
         return 2;
     }
     TCliEnvironment environment(platform::IDNO, "");
-    TUpgradeOpt::SetCaFile(o.CaFile);
-    TMirror mirror(o, out);
+    TMirror mirror(o, environment.Startup(), out);
     ForceDir(o.To);
     if (!mirror.Usable()) return 1;
     bool ok = true;

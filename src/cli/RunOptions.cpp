@@ -3,8 +3,8 @@
 #include "base/Files.h"
 #include "platform/Platform.h"
 #include "upgrade/ImageCache.h"
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <CLI/CLI.hpp>
 
@@ -56,11 +56,12 @@ bool RunOptionsUsable(const TCliRunOptions& o, std::string& error) {
     return error.empty();
 }
 
-TSessionSettings SettingsFor(const TCliRunOptions& o) {
-    TUpgradeOpt::SetCaFile(o.CaFile);
+TSessionSettings SettingsFor(const TCliRunOptions& o, const TStartup& startup) {
     imagecache::SetCacheDir(o.CacheDir);
     TSessionSettings s;
-    s.FirmwareServer = FirmwareServerURL(o.FirmwareServer);
+    // A folder is taken from where the command was given, before anything changes the working folder.
+    s.FirmwareServer = FirmwareServerURL(startup.FirmwareServer(o.FirmwareServer));
+    s.CaFile = o.CaFile;
     s.Check = o.Check;
     s.Package = o.Package;
     s.MD5 = o.MD5;

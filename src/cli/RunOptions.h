@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Sessions.h"
+#include "app/Startup.h"
 
 #include <string>
 
@@ -34,7 +35,7 @@ class TRunOptionFlags {
 // False with error set for options that do not go together or a digest of the wrong form.
 bool RunOptionsUsable(const TCliRunOptions& o, std::string& error);
 // The settings every session of the run gets; also sets the firmware server's certificate file.
-TSessionSettings SettingsFor(const TCliRunOptions& o);
+TSessionSettings SettingsFor(const TCliRunOptions& o, const TStartup& startup);
 
 // The password when it is not on the command line: the first line of passwordFile when one is
 // given, else IPCAM_PASSWORD when set; password is left as it is when neither is.

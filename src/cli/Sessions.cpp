@@ -6,7 +6,6 @@
 #include "base/Text.h"
 #include "lang/Lang.h"
 #include "upgrade/OnvifSeries.h"
-#include "upgrade/UpgradeFactory.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,24 +71,27 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
         log(text);
         return result;
     }
-    std::shared_ptr<TUpgradeObject> u = TUpgradeFactory::CreateUpgrade(series, kind);
-    if (!u) return result;
-    u->SetUser(TrimText(camera.User));
-    u->SetPassword(TrimText(camera.Password));
-    u->SetIP(TrimText(camera.IP));
-    u->SetPort(port);
-    u->SetFirmwareServer(settings.FirmwareServer);
-    auto thread = TUpgradeThread::Create(u, "", "");
+    TSessionRequest request;
+    request.Series = series;
+    request.Kind = kind;
+    request.User = camera.User;
+    request.Password = camera.Password;
+    request.IP = camera.IP;
+    request.Port = port;
+    request.FirmwareServer = settings.FirmwareServer;
+    request.CaFile = settings.CaFile;
+    request.Package = settings.Package;
+    request.PackageMD5 = settings.MD5;
+    request.PackageSHA256 = settings.SHA256;
+    request.CheckOnly = settings.Check;
+    request.Stop = settings.Stop;
+    std::unique_ptr<TUpgradeThread> thread = TUpgradeThread::Create(request);
+    if (!thread) return result;
     thread->OnLog = log;
     thread->OnProgress = settings.Progress;
     thread->OnReport = [&](const TSessionReport& r) { result.Report = r; };
-    thread->CheckOnly = settings.Check;
-    thread->LocalPackage = settings.Package;
-    thread->PackageMD5 = settings.MD5;
-    thread->PackageSHA256 = settings.SHA256;
-    thread->Stop = settings.Stop;
     thread->Run();
-    if (auto* standard = dynamic_cast<TOnvifUpgrade*>(u.get())) {
+    if (auto* standard = dynamic_cast<TOnvifUpgrade*>(thread->Upgrade().get())) {
         result.Manufacturer = standard->GetManufacturer();
         result.Model = standard->GetModel();
     }

@@ -25,7 +25,8 @@ struct TCamera {
 
 // How every session of one run goes.
 struct TSessionSettings {
-    std::string FirmwareServer;
+    std::string FirmwareServer; // as start-up chose it: the option, the environment or the option file
+    std::string CaFile;
     bool Check = false;
     std::string Package, MD5, SHA256;
     progress::TSink Progress;

@@ -31,7 +31,7 @@ int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
     }
     TCliEnvironment environment(o.Answer, o.Lang);
     if (environment.Refused()) return 2;
-    TSessionSettings settings = SettingsFor(o);
+    TSessionSettings settings = SettingsFor(o, environment.Startup());
     bool quiet = CliVerbosity() < 0;
     if (!o.Json && !quiet) settings.Progress = TerminalProgressBar();
     TCamera camera{o.IP, o.Port, o.Series, o.User, o.Password, o.Mac, o.Name};

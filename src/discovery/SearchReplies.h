@@ -3,6 +3,7 @@
 
 #include "UdpListener.h"
 #include "base/DevInfo.h"
+#include "transport/CtpSearch.h"
 
 #include <cstdint>
 #include <functional>
@@ -18,7 +19,7 @@ namespace probe {
 inline constexpr int Sq610Port = 4000;
 inline constexpr int MoiPort = 10000;
 inline constexpr int UicamPort = 10139;
-inline constexpr int CtpSearchPort = 7999;
+inline constexpr int CtpSearchPort = ::CtpSearchPort;
 inline constexpr int BinaryPort = 6801;
 inline constexpr int ImagiaPort = 10000;
 inline constexpr const char* Imagia = "IMAGIAQUERY,0";

@@ -1,19 +1,18 @@
 #include "MainWindow.h"
 
+#include "QtTranslations.h"
+#include "SearchDialog.h"
+#include "SingleInstance.h"
 #include "app/OptionFile.h"
 #include "app/UpgradeInput.h"
 #include "app/UpgradeThread.h"
 #include "base/Files.h"
 #include "cli/History.h"
-#include "SearchDialog.h"
 #include "discovery/SearchReplies.h"
-#include "QtTranslations.h"
-#include "SingleInstance.h"
 #include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "transport/CameraGet.h"
 #include "upgrade/PackageFiles.h"
-#include "upgrade/UpgradeFactory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -284,25 +283,16 @@ TfrmUpgradeSoft::~TfrmUpgradeSoft() {
 
 void TfrmUpgradeSoft::FormCreate() {
     qApp->installEventFilter(this);
-    FStrRes = std::make_unique<TfrmStrRes>();
-    TOptionFile options("option.ini");
-    SetCurLang(StartLanguage(options));
-    ApplyCacheOptions(options);
-    SetFirmwareServerOption(options.ReadOption("Global", "FirmwareServer", ""));
+    FStartup = std::make_unique<TStartup>();
+    FStartup->LoadDeviceControlLibrary();
+    FStartup->OpenLanguageStore();
+    FStartup->ChooseStartLanguage();
+    FStartup->ApplyCacheLimits();
     if (!CheckSingleInstance(GetLangText("Form_frmUpgradeSoft", "Caption"))) return;
     FRaiseServer = new gui::TRaiseServer(this);
     SetLabelFonts(CurLang());
     lang::TranslateForm(*this);
-    std::string folder = LangFilePath().substr(0, LangFilePath().rfind('/') + 1);
-    TStringList files;
-    TTools::FindFiles(files, folder, "*.l*", true);
-    for (size_t i = files.size(); i-- > 0;) {
-        TIniFile ini(files[i]);
-        if (!ini.Lookup("Global", "Name_" + CurLang()) ||
-            ini.ReadString("Global", "Name_" + CurLang(), "").empty())
-            files.erase(files.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-    FLangFiles = files;
+    FLangFiles = FStartup->LanguageFiles();
     lblSoftMemo->setText(Q(GetLangStr("IDS_SOFTMEMO")));
     cmbMType->setCurrentIndex(2);
     FillLanguageList();
@@ -447,8 +437,7 @@ void TfrmUpgradeSoft::cmbLanChange() {
         cmbMType->setCurrentIndex(series);
     }
     gui::LoadQtTranslations(CurLang());
-    TOptionFile options("option.ini");
-    options.WriteOption("Global", "lan", CurLang());
+    FStartup->Options().WriteOption("Global", "lan", CurLang());
     UpdateStatusBar();
     CutAtQQ();
     if (FPlaced) FitToContent();
@@ -527,19 +516,22 @@ void TfrmUpgradeSoft::StartSession(const TInput& in, int Kind) {
     SetBusy(true);
     Memo1->setFocus();
     platform::SetBusyCursor(true);
-    std::shared_ptr<TUpgradeObject> u = TUpgradeFactory::CreateUpgrade(in.Series, Kind);
-    if (!u) {
+    TSessionRequest request;
+    request.Series = in.Series;
+    request.Kind = Kind;
+    request.User = in.User;
+    request.Password = in.Password;
+    request.IP = in.IP;
+    request.Port = in.Port;
+    request.FirmwareServer = FStartup->FirmwareServer();
+    request.Package = std::exchange(FPackage, std::string());
+    request.PackageMD5 = std::exchange(FPackageMD5, std::string());
+    request.PackageSHA256 = std::exchange(FPackageSHA256, std::string());
+    std::unique_ptr<TUpgradeThread> thread = TUpgradeThread::Create(request);
+    if (!thread) {
         SessionFinished();
         return;
     }
-    u->SetUser(in.User);
-    u->SetPassword(in.Password);
-    u->SetIP(in.IP);
-    u->SetPort(in.Port);
-    auto thread = TUpgradeThread::Create(u, "", "");
-    thread->LocalPackage = std::exchange(FPackage, std::string());
-    thread->PackageMD5 = std::exchange(FPackageMD5, std::string());
-    thread->PackageSHA256 = std::exchange(FPackageSHA256, std::string());
     thread->OnLog = [this](const std::string& text) {
         // The bar follows the package only: the firmware list before it is no download to watch.
         if (text == GetLangStr("IDS_DOWNLOADING")) FPackageTransfer = true;

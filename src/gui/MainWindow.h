@@ -3,7 +3,7 @@
 #pragma once
 
 #include "FormTranslator.h"
-#include "lang/StoredLanguages.h"
+#include "app/Startup.h"
 #include "platform/Platform.h"
 
 #include <QWidget>
@@ -96,7 +96,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void ShowProgress(int stage, int64_t done, int64_t total);
     void TranslateFileMenu();
 
-    std::unique_ptr<TfrmStrRes> FStrRes;
+    std::unique_ptr<TStartup> FStartup;
     QObject* FRaiseServer = nullptr;
     bool FCreated = false;
     bool FPlaced = false; // sized and centred at the first show

@@ -1,11 +1,10 @@
 // ipcam-upgrade: the desktop tool.
-#include "app/OptionFile.h"
-#include "MainWindow.h"
-#include "GuiPlatform.h"
-#include "SingleInstance.h"
 #include "FormTranslator.h"
+#include "GuiPlatform.h"
+#include "MainWindow.h"
+#include "SingleInstance.h"
+#include "app/OptionFile.h"
 #include "platform/Platform.h"
-#include "transport/DeviceControlLibrary.h"
 
 #include <QApplication>
 
@@ -36,8 +35,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    // Before any window: the device-control library object and the socket layer.
-    CreateZoltSeries();
+    // Before any window: the socket layer. The window's start-up makes the rest.
     try {
         platform::StartSockets();
     } catch (const std::exception&) {
@@ -61,7 +59,6 @@ int main(int argc, char** argv) {
         }
     }
     gui::RemovePlatformHooks();
-    ReleaseZoltSeries();
     platform::StopSockets();
     return rc;
 }

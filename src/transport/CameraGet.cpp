@@ -4,15 +4,7 @@
 #include "HttpClient.h"
 #include "platform/Platform.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <fnmatch.h>
-#include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <memory>
+#include <algorithm>
 
 namespace {
 
@@ -25,10 +17,6 @@ size_t CollectBody(char* data, size_t size, size_t n, void* user) {
     return bytes <= room ? bytes : 0;
 }
 
-struct TDirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-
 } // namespace
 
 bool IsCameraAddress(const std::string& text) {
@@ -38,13 +26,6 @@ bool IsCameraAddress(const std::string& text) {
               c == '-'))
             return false;
     return true;
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
-    if (errno != EISDIR && errno != ENOTEMPTY && errno != EEXIST) return false;
-    TTools::DeleteDir(to, true);
-    return rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, const std::string& User,
@@ -82,12 +63,7 @@ bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, con
 }
 
 std::string TTools::GetTempDir() {
-    try {
-        return platform::PrivateTempDir();
-    } catch (const platform::TPlatformError& e) {
-        platform::MessageBox(e.what(), "错误", platform::MB_ICONERROR);
-        throw;
-    }
+    return TempDir();
 }
 
 std::string TTools::GetModulePath() {
@@ -95,30 +71,15 @@ std::string TTools::GetModulePath() {
 }
 
 std::string TTools::GetAppPath() {
-    std::string p = GetModulePath();
-    auto pos = p.rfind('/');
-    return pos == std::string::npos ? std::string() : p.substr(0, pos + 1);
+    return AppPath();
 }
 
 std::string TTools::GetSpecialDir(int Folder, bool Create) {
-    std::string p = Folder == CSIDL_APPDATA ? platform::RoamingDataDir() : std::string();
-    if (p.empty()) return p;
-    if (p.back() != '/') p += '/';
-    if (Create) ForceDir(p);
-    return p;
+    return Folder == CSIDL_APPDATA ? RoamingDir(Create) : std::string();
 }
 
 std::string TTools::GetUserDataDir(int Folder, bool Create) {
-    std::string p = GetSpecialDir(Folder, false);
-    if (p.empty()) return p;
-    std::string module = GetModulePath();
-    auto slash = module.rfind('/');
-    std::string name = slash == std::string::npos ? module : module.substr(slash + 1);
-    if (name.size() > 4 && name[name.size() - 4] == '.') name.resize(name.size() - 4);
-    // Programs here rarely carry an extension; the folder must end with a separator all the same.
-    p += name + "/";
-    if (Create) ForceDir(p);
-    return p;
+    return Folder == CSIDL_APPDATA ? UserDataDir(Create) : std::string();
 }
 
 bool TTools::ForceDir(const std::string& Dir) {
@@ -130,45 +91,12 @@ bool TTools::DeleteDir(const std::string& Dir, bool RemoveSelf) {
 }
 
 void TTools::SplitText(const std::string& Text, const std::string& Separator, TStringList& List) {
-    if (Separator.empty()) {
-        List.push_back(Text);
-        return;
-    }
-    size_t start = 0;
-    for (size_t pos = Text.find(Separator); pos != std::string::npos; pos = Text.find(Separator, start)) {
-        List.push_back(Text.substr(start, pos - start));
-        start = pos + Separator.size();
-    }
-    List.push_back(Text.substr(start));
+    ::SplitText(Text, Separator, List);
 }
 
 void TTools::FindFiles(TStringList& List, const std::string& Dir, const std::string& Masks,
                        bool NoDuplicates) {
-    if (Dir.empty()) return;
-    std::string d = Dir.back() == '/' ? Dir : Dir + "/";
-    TStringList masks;
-    SplitText(Masks, Masks.find(';') != std::string::npos ? ";" : "|", masks);
-    for (const std::string& mask : masks) {
-        std::unique_ptr<DIR, TDirCloser> dir(opendir(d.c_str()));
-        if (!dir) return;
-        while (dirent* e = readdir(dir.get())) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
-            if (fnmatch(mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
-            std::string p = d + name;
-            if (IsDir(p)) continue;
-            if (NoDuplicates) {
-                bool known = false;
-                for (const std::string& q : List)
-                    if (strcasecmp(q.c_str(), p.c_str()) == 0) {
-                        known = true;
-                        break;
-                    }
-                if (known) continue;
-            }
-            List.push_back(std::move(p));
-        }
-    }
+    ::FindFiles(List, Dir, Masks, NoDuplicates);
 }
 
 std::string TTools::Base64Encode(const std::string& Data) {

@@ -1,4 +1,4 @@
-// The camera GET, camera address check, file replacement and the program's folders (TTools).
+// The small camera GET, the camera address check, and TTools, which also hands on the folder helpers.
 #pragma once
 
 #include "base/Files.h"
@@ -7,18 +7,13 @@
 #include <string>
 #include <vector>
 
-using TStringList = std::vector<std::string>;
-
 // A camera address as the operator may type it: an IPv4 literal, or a host name of letters,
 // digits, dots and hyphens. Anything else (a port, a path, a query, blanks) would change the
 // requests built from it.
 bool IsCameraAddress(const std::string& text);
-// Renames from onto to, replacing whatever stands there: a file, a link (never its target) or a
-// folder with its content. False (errno set) when it cannot.
-bool ReplaceFile(const std::string& from, const std::string& to);
 
-// Stateless helpers shared by the whole program: the small camera GET and the folder helpers.
-// Folders are returned with a trailing '/'.
+// Stateless helpers shared by the whole program: the small camera GET, and the folder helpers of
+// base/Files under the names the rest of the program knows them by. Folders end with '/'.
 class TTools {
   public:
     static constexpr int CSIDL_APPDATA = 26;

@@ -1,11 +1,8 @@
 #include "CtpSession.h"
 
-#include "platform/DatagramReceiver.h"
-
-#include "CameraGet.h"
 #include "base/MessageText.h"
 #include "base/Progress.h"
-#include "platform/Broadcast.h"
+#include "base/Text.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
 
@@ -15,29 +12,13 @@
 #include <openssl/evp.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 namespace {
-
-int32_t LittleEndian(const unsigned char* p) {
-    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
-}
-
-bool ReadInt(TPackageFile& f, int32_t& v) {
-    unsigned char b[4];
-    if (f.Read(b, 4) != 4) return false;
-    v = LittleEndian(b);
-    return true;
-}
 
 void XorPayload(unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -48,111 +29,7 @@ struct TMdDeleter {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
 
-std::string Cut(const std::string& s, size_t n) {
-    return s.size() > n ? s.substr(0, n) : s;
-}
-
 } // namespace
-
-TPackageFile::TPackageFile(const std::string& path)
-    : FFd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
-TPackageFile::~TPackageFile() {
-    Close();
-}
-
-size_t TPackageFile::Read(void* buf, size_t n) {
-    size_t got = 0;
-    auto* p = static_cast<unsigned char*>(buf);
-    while (FFd.Valid() && got < n) {
-        if (FAt == FEnd) {
-            if (!FBlock) FBlock = std::make_unique<unsigned char[]>(BlockSize);
-            ssize_t r = platform::ReadSome(FFd.Get(), FBlock.get(), BlockSize);
-            if (r <= 0) break;
-            FAt = 0;
-            FEnd = static_cast<size_t>(r);
-        }
-        size_t k = std::min(n - got, FEnd - FAt);
-        std::memcpy(p + got, FBlock.get() + FAt, k);
-        FAt += k;
-        got += k;
-    }
-    return got;
-}
-
-bool TPackageFile::Skip(int64_t n) {
-    if (!FFd.Valid() || n < 0) return false;
-    if (static_cast<uint64_t>(n) <= FEnd - FAt) {
-        FAt += static_cast<size_t>(n);
-        return true;
-    }
-    // The file's offset stands at the end of the block: what is left of the block is skipped too.
-    n -= static_cast<int64_t>(FEnd - FAt);
-    FAt = FEnd = 0;
-    return lseek(FFd.Get(), n, SEEK_CUR) >= 0;
-}
-
-void TPackageFile::Close() {
-    FFd.Reset();
-    FAt = FEnd = 0;
-}
-
-void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
-    static const char* keys[] = {"-name", "-sn",   "-portctp", "-ip",     "-netmask",
-                                 "-mdns", "-sdns", "-gw",      "-dhcpen", "-version"};
-    int which = -1;
-    for (int i = 0; i < 10 && which < 0; ++i)
-        if (line.find(keys[i]) != std::string::npos) which = i;
-    if (which < 0) return;
-    size_t blank = line.find(' ');
-    std::string value = blank == std::string::npos ? line : line.substr(blank + 1);
-    value.resize(std::min(value.size(), value.find('\0'))); // a text ends at its first zero byte
-    switch (which) {
-    case 0:
-        r.DevName = Cut(value, 50);
-        break;
-    case 1:
-        r.DeviceID = Cut(value, 40);
-        break;
-    case 2: {
-        char* end = nullptr;
-        long v = std::strtol(value.c_str(), &end, 10);
-        // A port outside 1 to 65535 would wrap where it is used; it reads as not a number.
-        r.CtpPort =
-            (!value.empty() && end && *end == '\0' && v >= 1 && v <= 65535) ? static_cast<int>(v) : 81;
-        break;
-    }
-    case 3:
-        r.IP = Cut(value, 16);
-        break;
-    case 4:
-        r.Mask = Cut(value, 16);
-        break;
-    case 5:
-        r.DNS1 = Cut(value, 16);
-        break;
-    case 6:
-        r.DNS2 = Cut(value, 16);
-        break;
-    case 7:
-        r.Gateway = Cut(value, 16);
-        break;
-    case 8:
-        r.DhcpEnabled = value != "0";
-        break;
-    case 9: {
-        // "-version v 47.2.3.18 build": drop the key and the next word; the version runs to and
-        // includes the next blank, and without one there is none.
-        std::string v = line;
-        for (int k = 0; k < 2; ++k) {
-            size_t b = v.find(' ');
-            v = b == std::string::npos ? std::string() : v.substr(b + 1);
-        }
-        size_t b = v.find(' ');
-        r.Version = b == std::string::npos ? std::string() : Cut(v.substr(0, b + 1), 48);
-        break;
-    }
-    }
-}
 
 TCtpAnswer ParseCtpAnswer(std::string_view bytes) {
     TCtpAnswer a;
@@ -177,19 +54,6 @@ TCtpAnswer ParseCtpAnswer(std::string_view bytes) {
     return a;
 }
 
-bool ParseCtpSearchReply(const std::string& d, TCtpSearchRecord& r) {
-    if (d.empty() || d.compare(0, 5, "REPLY") != 0) return false;
-    r = TCtpSearchRecord{};
-    size_t pos = 0;
-    while (pos <= d.size()) {
-        size_t eol = d.find("\r\n", pos);
-        ApplyCtpSearchLine(d.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos), r);
-        if (eol == std::string::npos) break;
-        pos = eol + 2;
-    }
-    return true;
-}
-
 TSocketThread::TSocketThread(std::string Host, int Port) : FHost(std::move(Host)), FHostPort(Port) {
     if (CreateSocket() != 0) throw ECtpError(MessageText("IDS_CRTSOCKETERR"));
 }
@@ -208,45 +72,16 @@ int TSocketThread::CreateSocket() {
 }
 
 bool TSocketThread::IsPackageFile(const std::string& FileName) {
-    TPackageFile f(FileName);
-    unsigned char head[pk2::HeadSize];
-    if (!f.IsOpen() || f.Read(head, sizeof head) != sizeof head) return false;
-    return std::memcmp(head, "PK2", 4) == 0;
+    return pk2::HasSignature(FileName);
+}
+
+bool TSocketThread::CmdFits(int32_t L) {
+    return L >= 0 &&
+           std::string("CMD " + std::to_string(L) + "\r\n").size() + static_cast<size_t>(L) <= SendSize;
 }
 
 bool TSocketThread::CheckPackageLimits(const std::string& FileName) {
-    struct stat st {};
-    if (stat(FileName.c_str(), &st) != 0) return false;
-    TPackageFile f(FileName);
-    unsigned char head[pk2::HeadSize];
-    if (f.Read(head, sizeof head) != sizeof head) return false;
-    int64_t size = st.st_size, at = pk2::HeadSize;
-    int32_t records = LittleEndian(head + pk2::CountOffset);
-    for (int32_t i = 0; i < records; ++i) {
-        unsigned char rec[pk2::RecordHeadSize];
-        if (f.Read(rec, sizeof rec) != sizeof rec) return false;
-        at += pk2::RecordHeadSize;
-        int32_t L = LittleEndian(rec + pk2::LengthOffset);
-        if (L < 0 || L > size - at) return false;
-        if (std::memcmp(rec, "FILE", 4) == 0) {
-            int32_t N, S;
-            if (L < 8 || !ReadInt(f, N) || N < 0 || N > pk2::MaxNameLength || N > L - 8) return false;
-            std::string name(static_cast<size_t>(N), '\0');
-            if (f.Read(name.data(), name.size()) != name.size() || name.find('\0') != std::string::npos)
-                return false;
-            if (!ReadInt(f, S) || S < 0 || static_cast<int64_t>(S) != static_cast<int64_t>(L) - 8 - N)
-                return false;
-            if (!f.Skip(S)) return false;
-        } else if (std::memcmp(rec, "CMD ", 4) == 0) {
-            if (std::string("CMD " + std::to_string(L) + "\r\n").size() + static_cast<size_t>(L) > SendSize)
-                return false;
-            if (!f.Skip(L)) return false;
-        } else if (!f.Skip(L)) {
-            return false;
-        }
-        at += L;
-    }
-    return true;
+    return pk2::WithinLimits(FileName, CmdFits);
 }
 
 int TSocketThread::ConnectCamera() {
@@ -412,13 +247,13 @@ int TSocketThread::SendRecord(TPackageFile& File) {
         File.Close();
         return -1;
     }
-    int32_t L = LittleEndian(rec + pk2::LengthOffset);
+    int32_t L = pk2::LittleEndian(rec + pk2::LengthOffset);
     std::string reply;
     if (std::memcmp(rec, "FILE", 4) == 0) {
         int32_t N = 0, S = 0;
-        if (!ReadInt(File, N) || N < 0 || N > pk2::MaxNameLength) return -1;
+        if (!File.ReadInt(N) || N < 0 || N > pk2::MaxNameLength) return -1;
         std::string name(static_cast<size_t>(N), '\0');
-        if (File.Read(name.data(), name.size()) != name.size() || !ReadInt(File, S)) return -1;
+        if (File.Read(name.data(), name.size()) != name.size() || !File.ReadInt(S)) return -1;
         std::string part = name + " " + std::to_string(S);
         PutText("FILE " + std::to_string(part.size()) + "\r\n" + part);
         if (SendAndReadReply(reply) != 0) return 1;
@@ -452,8 +287,8 @@ int TSocketThread::SendRecord(TPackageFile& File) {
         return SendAndReadReply(reply);
     }
     if (std::memcmp(rec, "CMD ", 4) == 0) {
+        if (!CmdFits(L)) return -1;
         std::string head = "CMD " + std::to_string(L) + "\r\n";
-        if (L < 0 || head.size() + static_cast<size_t>(L) > SendSize) return -1;
         PutText(head);
         size_t got = File.Read(FSendBuf + head.size(), static_cast<size_t>(L));
         XorPayload(FSendBuf + head.size(), got);
@@ -475,64 +310,7 @@ size_t TSocketThread::PutChunk(TPackageFile& File, size_t n, EVP_MD_CTX* Digest)
 }
 
 int TSocketThread::SearchCameras(TCtpSearchList& List, const std::string& Wanted) {
-    // Every search of this process binds the one search port, where only one socket of those
-    // sharing it receives each answer: sessions side by side search in turn.
-    static std::mutex searching;
-    std::lock_guard one(searching);
-    platform::TFd socket(platform::OpenSocket(SOCK_DGRAM, true, true));
-    if (!socket.Valid()) return 0;
-    int s = socket.Get();
-    platform::AskReceiveBuffer(s, platform::TDatagramReceiver::ReceiveBuffer);
-    // A port already taken is no failure: the system then picks the source port.
-    (void)platform::BindIPv4(s, "", CtpSearchPort);
-    int count = 0;
-    bool sent = false;
-    static const char search[] = "SEARCH * CTP/1.0\r\nFrom:0.0.0.0\r\n\r\n";
-    for (const std::string& target : platform::BroadcastTargets()) {
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(CtpSearchPort);
-        if (inet_pton(AF_INET, target.c_str(), &to.sin_addr) != 1) continue;
-        sendto(s, search, sizeof search - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-        sent = true;
-    }
-    if (sent) {
-        // The window closes after SearchWait without an answer, and after SearchLimit in all, so
-        // that a flood of answers cannot keep it open. Both scale as one: the floor of a small
-        // time scale would otherwise make the silence wait as long as the whole window.
-        int64_t silence = platform::Timeout(ctp::SearchWait);
-        auto end = std::chrono::steady_clock::now() +
-                   std::chrono::milliseconds(silence * (ctp::SearchLimit / ctp::SearchWait));
-        for (;;) {
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
-            int64_t wait = std::min<int64_t>(silence, left.count());
-            if (platform::WaitFd(s, POLLIN, wait) <= 0) break;
-            char buf[512];
-            sockaddr_in from{};
-            socklen_t fromLen = sizeof from;
-            ssize_t n = recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            TCtpSearchRecord r;
-            if (!ParseCtpSearchReply(std::string(buf, static_cast<size_t>(n)), r)) continue;
-            // Only a camera speaks for itself: a reply naming another host's address is not that
-            // host's version.
-            char sender[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &from.sin_addr, sender, sizeof sender);
-            if (r.IP != sender) continue;
-            bool found = !Wanted.empty() && r.IP == Wanted && List.count(r.IP) == 0;
-            List.emplace(r.IP, r);
-            ++count;
-            // The first answer of the camera asked for is the one taken: waiting for the others
-            // would change nothing.
-            if (found) break;
-        }
-    }
-    return count;
+    return SearchCtpCameras(List, Wanted);
 }
 
 bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version) {
@@ -567,7 +345,7 @@ bool CtpUpgrade(const std::string& ImagePath, const std::string& IP, int Port, c
     TPackageFile file(ImagePath);
     unsigned char head[pk2::HeadSize];
     if (file.Read(head, sizeof head) != sizeof head) return fail("IDS_UPGRADEFILEERR");
-    int32_t records = LittleEndian(head + pk2::CountOffset);
+    int32_t records = pk2::LittleEndian(head + pk2::CountOffset);
     platform::Sleep(ctp::BetweenSessions);
     const char* failed = nullptr;
     bool allSent = false;

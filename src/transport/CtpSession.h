@@ -1,6 +1,8 @@
-// The CTP/1.0 command session of the E series, its ".pk2" packages and its UDP search.
+// The CTP/1.0 command session of the E series: its answers, its messages and the upload dialogue.
 #pragma once
 
+#include "CtpSearch.h"
+#include "Pk2Package.h"
 #include "platform/Fd.h"
 
 #include <netinet/in.h>
@@ -8,47 +10,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 inline constexpr unsigned char CtpPayloadKey[8] = {0x5C, 0x0E, 0x91, 0xD7, 0x2A, 0x68, 0xF3, 0x1B};
-inline constexpr int CtpSearchPort = 7999;
-
-// The ".pk2" layout, little-endian throughout:
-//   header  28 bytes: "PK2\0" ... record count (int32) at offset 24
-//   record  24 bytes: tag ("FILE", "CMD " or another) ... payload length L (int32) at offset 20,
-//           then L bytes of payload
-//   FILE payload: name length N (int32), N name bytes, data size S (int32), S data bytes
-//   CMD payload:  L bytes of command text
-namespace pk2 {
-inline constexpr size_t HeadSize = 28;
-inline constexpr size_t CountOffset = 24;
-inline constexpr size_t RecordHeadSize = 24;
-inline constexpr size_t LengthOffset = 20;
-inline constexpr int32_t MaxNameLength = 255;
-} // namespace pk2
-
-struct TCtpSearchRecord {
-    std::string DevName;  // 50
-    std::string DeviceID; // 40
-    std::string IP;       // 16
-    std::string Mask;     // 16
-    int CtpPort = 0;
-    bool DhcpEnabled = false;
-    std::string DNS1;    // 16
-    std::string DNS2;    // 16
-    std::string Gateway; // 16
-    std::string Version; // 48
-};
-using TCtpSearchList = std::multimap<std::string, TCtpSearchRecord>;
-
-// Applies one line of a search reply to a record.
-void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& record);
-// Parses a whole reply datagram; false when it is empty or does not begin with "REPLY".
-bool ParseCtpSearchReply(const std::string& datagram, TCtpSearchRecord& record);
 
 // One answer at the start of what one read brought: Code 0 "OK", 1 anything else (refused, or
 // "Continue" with the digit 0), -3 no answer at all; Interim for "Continue", with Rest holding
@@ -64,28 +30,6 @@ TCtpAnswer ParseCtpAnswer(std::string_view bytes);
 class ECtpError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
-};
-
-// Owns one open package file, read in large blocks: the upload takes it a chunk at a time.
-class TPackageFile {
-  public:
-    static constexpr size_t BlockSize = 256 * 1024;
-
-    explicit TPackageFile(const std::string& path);
-    ~TPackageFile();
-    TPackageFile(const TPackageFile&) = delete;
-    TPackageFile& operator=(const TPackageFile&) = delete;
-    bool IsOpen() const { return FFd.Valid(); }
-    // Reads up to n bytes; the count read (less at the end of the file).
-    size_t Read(void* buf, size_t n);
-    bool Skip(int64_t n);
-    void Close();
-
-  private:
-    platform::TFd FFd;
-    std::unique_ptr<unsigned char[]> FBlock;
-    size_t FAt = 0;  // the next byte of the block to hand out
-    size_t FEnd = 0; // the bytes of the block read from the file
 };
 
 class TSocketThread {
@@ -130,6 +74,8 @@ class TSocketThread {
     std::string Pending() const { return std::string(reinterpret_cast<const char*>(FSendBuf), FSendLen); }
 
   private:
+    // Whether a CMD record of L bytes fits one message.
+    static bool CmdFits(int32_t L);
     void PutText(const std::string& text);
     // A DATA message of the next n bytes of File, encoded and added to Digest; the count read.
     size_t PutChunk(TPackageFile& File, size_t n, EVP_MD_CTX* Digest);
@@ -163,6 +109,4 @@ constexpr int64_t RebootWait = 40000;
 constexpr int64_t RebootRetryPause = 10000;
 constexpr int RebootRetries = 10;
 constexpr int64_t AfterRebootCheck = 5000;
-constexpr int64_t SearchWait = 300;
-constexpr int64_t SearchLimit = 3000; // the whole search window, however many answers come
 } // namespace ctp

@@ -4,8 +4,8 @@
 #include "base/Progress.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
-#include "transport/HttpClient.h"
 #include "transport/CameraGet.h"
+#include "transport/HttpClient.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -17,7 +17,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <vector>
 
@@ -77,15 +76,6 @@ bool SplitEntryName(const char* raw, std::vector<std::string>& parts) {
     return !parts.empty();
 }
 
-std::mutex& CaLock() {
-    static std::mutex m;
-    return m;
-}
-std::string& CaFile() {
-    static std::string f;
-    return f;
-}
-
 // Makes (or enters) one folder below dirfd without following a link planted there.
 int EnterDir(int dirfd, const std::string& name) {
     if (mkdirat(dirfd, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
@@ -94,7 +84,8 @@ int EnterDir(int dirfd, const std::string& name) {
 
 } // namespace
 
-bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target, uint64_t MaxBytes) {
+bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target, uint64_t MaxBytes,
+                               const std::string& CaFile) {
     // Written under a fresh name beside Target and renamed onto it, so that a link planted at
     // Target is replaced, never followed, and a reader never sees a file that is still growing.
     auto slash = Target.rfind('/');
@@ -126,10 +117,7 @@ bool TUpgradeOpt::DownloadFile(const std::string& URL, const std::string& Target
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
         // A local folder may serve as the firmware server; a redirect still never leads to a file.
         if (URL.rfind("file://", 0) == 0) curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "file");
-        {
-            std::lock_guard g(CaLock());
-            if (!CaFile().empty()) curl_easy_setopt(c, CURLOPT_CAINFO, CaFile().c_str());
-        }
+        if (!CaFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, CaFile.c_str());
         http::TStallGuard guard(c, platform::Timeout(ReadTimeout));
         CURLcode rc = http::Perform(c);
         if (sink.TooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
@@ -199,11 +187,6 @@ bool TUpgradeOpt::CheckSHA256(const std::string& FileName, const std::string& Ex
 
 bool TUpgradeOpt::IsHexDigest(const std::string& Text, size_t Digits) {
     return Text.size() == Digits && Text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
-void TUpgradeOpt::SetCaFile(const std::string& File) {
-    std::lock_guard g(CaLock());
-    CaFile() = File;
 }
 
 bool TUpgradeOpt::UnzipFile(const std::string& Archive, const std::string& Target) {

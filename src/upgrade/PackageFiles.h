@@ -17,15 +17,14 @@ class TUpgradeOpt {
     static constexpr const char* UserAgent = "Mozilla/4.0(compatible; MSIE 6.0; Windows 98; Maxthon)";
 
     // Throws std::runtime_error when Target cannot be created; every transfer failure is shown in
-    // an error box and gives false.
+    // an error box and gives false. CaFile: the PEM file of a private certificate authority of an
+    // https server; empty: the system's authorities.
     static bool DownloadFile(const std::string& URL, const std::string& Target,
-                             uint64_t MaxBytes = MaxPackageSize);
+                             uint64_t MaxBytes = MaxPackageSize, const std::string& CaFile = "");
     static bool CheckMD5(const std::string& FileName, const std::string& Expected);
     static bool CheckSHA256(const std::string& FileName, const std::string& Expected);
     // Whether Text is a digest of that many hexadecimal digits (32 MD5, 64 SHA-256).
     static bool IsHexDigest(const std::string& Text, size_t Digits);
-    // A private certificate authority for an https firmware server (PEM file); empty: the system's.
-    static void SetCaFile(const std::string& File);
     // Unpacks Archive into the folder of Target. Never writes outside that folder; a damaged or
     // hostile archive gives false.
     static bool UnzipFile(const std::string& Archive, const std::string& Target);

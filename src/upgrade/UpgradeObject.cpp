@@ -1,13 +1,13 @@
 #include "UpgradeObject.h"
 
 #include "ImageCache.h"
+#include "PackageFiles.h"
 #include "base/Files.h"
 #include "lang/IniFile.h"
 #include "platform/Fd.h"
 #include "platform/Platform.h"
-#include "transport/HttpClient.h"
 #include "transport/CameraGet.h"
-#include "PackageFiles.h"
+#include "transport/HttpClient.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,154 +26,6 @@
 #include <mutex>
 #include <vector>
 
-namespace {
-
-std::mutex& OptionLock() {
-    static std::mutex m;
-    return m;
-}
-std::string& OptionServer() {
-    static std::string s;
-    return s;
-}
-
-constexpr size_t kMaxNameBytes = 255;
-// Every name made from a package name must fit the file system's 255 bytes too: the longest is
-// a cache record's temporary name (".verified.tmp" with a process number and a random number,
-// 31 bytes more); a mirror's partial download takes 19 more.
-constexpr size_t kMaxPackageNameBytes = kMaxNameBytes - 31;
-
-std::atomic<bool> gShareLists{false};
-
-struct TSharedList {
-    std::mutex Lock;
-    bool Done = false;
-    std::string Bytes;
-};
-
-std::mutex& SharedListsLock() {
-    static std::mutex m;
-    return m;
-}
-std::map<std::string, std::shared_ptr<TSharedList>>& SharedLists() {
-    static std::map<std::string, std::shared_ptr<TSharedList>> lists;
-    return lists;
-}
-
-// The list at url into target; with sharing on, sessions asking for the same list take turns
-// and only the first downloads. A failed download is not kept, so the next session tries again.
-void FetchList(const std::string& url, const std::string& target) {
-    if (!gShareLists) {
-        TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize);
-        return;
-    }
-    std::shared_ptr<TSharedList> list;
-    {
-        std::lock_guard g(SharedListsLock());
-        auto& slot = SharedLists()[url];
-        if (!slot) slot = std::make_shared<TSharedList>();
-        list = slot;
-    }
-    std::lock_guard g(list->Lock);
-    if (list->Done) {
-        WriteFileAtomically(target, list->Bytes, 0600);
-        return;
-    }
-    if (TUpgradeOpt::DownloadFile(url, target, TUpgradeOpt::MaxListSize) &&
-        ReadWholeFile(target, list->Bytes))
-        list->Done = true;
-}
-
-} // namespace
-
-bool IsSafePackageName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxPackageNameBytes || name.find('/') != std::string::npos ||
-        name.find('\\') != std::string::npos || name.find("..") != std::string::npos ||
-        imagecache::IsOwnFileName(name))
-        return false;
-    for (unsigned char c : name)
-        if (c < 0x20 || c == 0x7F) return false;
-    return true;
-}
-
-namespace {
-
-// The server folder comes from the camera for UI firmware: one that would step out of the
-// firmware server's tree, or is no name at all, fetches nothing.
-bool IsSafeServerFolder(const std::string& folder, const std::string& base) {
-    std::string t = TrimText(folder);
-    if (t.empty() || t == "." || t == ".." || folder.size() > kMaxNameBytes) return false;
-    // A local folder as the server decodes "%2F" back into "/": there the name must stay one
-    // folder, or a camera could point the session at any file of this machine.
-    bool local = base.rfind("file:", 0) == 0;
-    return !local || (folder.find_first_of("/\\") == std::string::npos &&
-                      folder.find("..") == std::string::npos && folder.find('%') == std::string::npos);
-}
-
-// A local folder as firmware server is trusted only as a mirror is: its files are uploaded to
-// cameras as they are. Each folder from the base down to the list's is checked; the reason goes
-// to a message box, and the list is then not read.
-bool LocalServerTrusted(const std::string& base, const std::string& folder) {
-    if (base.rfind("file://", 0) != 0) return true;
-    std::string path;
-    for (size_t i = 7; i < base.size(); ++i) {
-        if (base[i] == '%' && i + 2 < base.size() && std::isxdigit(static_cast<unsigned char>(base[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(base[i + 2]))) {
-            path += static_cast<char>(std::stoi(base.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            path += base[i];
-        }
-    }
-    std::string why;
-    for (const std::string& dir : {path, path + folder})
-        if (!IsTrustedFolder(dir, why)) {
-            platform::MessageBox("The firmware folder " + dir + ": " + why + " (not used)", "",
-                                 platform::MB_ICONERROR);
-            return false;
-        }
-    return true;
-}
-
-} // namespace
-
-std::string FirmwareServerBase() {
-    std::string base;
-    if (const char* env = std::getenv("IPCAM_FIRMWARE_SERVER"); env && *env) base = FirmwareServerURL(env);
-    if (base.empty()) {
-        std::lock_guard g(OptionLock());
-        base = FirmwareServerURL(OptionServer());
-    }
-    if (base.empty()) base = "http://firmware-server.invalid/FM/";
-    if (base.back() != '/') base += '/';
-    return base;
-}
-
-void SetFirmwareServerOption(const std::string& URL) {
-    std::lock_guard g(OptionLock());
-    OptionServer() = URL;
-}
-
-std::string FirmwareServerURL(const std::string& Given) {
-    std::string t = TrimText(Given);
-    if (t.empty() || t.find("://") != std::string::npos) return t;
-    std::string path = t;
-    if (path[0] != '/') {
-        char* cwd = getcwd(nullptr, 0);
-        if (cwd) path = std::string(cwd) + "/" + path;
-        std::free(cwd);
-    }
-    return "file://" + http::PercentEncodeFilePath(path);
-}
-
-void ShareFirmwareLists(bool On) {
-    gShareLists = On;
-    if (!On) {
-        std::lock_guard g(SharedListsLock());
-        SharedLists().clear();
-    }
-}
-
 std::string CopyBeforeLast(const std::string& Sub, const std::string& S) {
     std::string sub = LowerCase(Sub), s = LowerCase(S);
     size_t last = std::string::npos;
@@ -189,9 +41,7 @@ TUpgradeObject::~TUpgradeObject() {
 }
 
 std::string TUpgradeObject::ServerBase() const {
-    std::string base = FirmwareServerURL(FFirmwareServer);
-    if (base.empty()) return FirmwareServerBase();
-    return base.back() == '/' ? base : base + "/";
+    return FirmwareServerBase(FFirmwareServer);
 }
 
 std::string TUpgradeObject::CameraBase() const {
@@ -263,7 +113,7 @@ void TUpgradeObject::GetLatestInfo(std::string& MD5, std::string& NO, std::strin
         mine = temp + ".Firmware.ini-XXXXXX";
         platform::TFd hold(mkostemp(mine.data(), O_CLOEXEC));
         if (!hold.Valid()) return;
-        FetchList(ServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine);
+        FetchFirmwareList(ServerBase() + http::PercentEncodePath(folder) + "/firmware.txt", mine, FCaFile);
     } catch (...) {
         // The list is simply missing then; the session reports that no version was found.
     }
@@ -308,7 +158,7 @@ int TUpgradeObject::PreparePackage(const std::string& MD5) {
     if (!imagecache::IsVerified(FImagePath, MD5, folder, FSHA256)) {
         imagecache::Forget(FImagePath);
         try {
-            if (!TUpgradeOpt::DownloadFile(url, package)) return 1;
+            if (!TUpgradeOpt::DownloadFile(url, package, TUpgradeOpt::MaxPackageSize, FCaFile)) return 1;
         } catch (const std::exception& e) {
             // A file that cannot be made is a failed download, with its line.
             platform::MessageBox(e.what(), "", platform::MB_ICONERROR);

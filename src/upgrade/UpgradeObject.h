@@ -1,31 +1,13 @@
-// The upgrade object every series derives from, the firmware server's address and lists, package names.
+// The upgrade object every series derives from: one camera's account, versions and package.
 #pragma once
 
+#include "FirmwareServer.h"
 #include "platform/Fd.h"
 #include "transport/CameraGet.h"
 
 #include <string>
 
 class TIniFile;
-
-// The firmware server's base URL, ending with "/": IPCAM_FIRMWARE_SERVER, else the option file's
-// [Global] FirmwareServer, else a built-in address that never resolves.
-std::string FirmwareServerBase();
-// Lets start-up hand over the option file's value without this unit knowing the option file.
-void SetFirmwareServerOption(const std::string& URL);
-// A firmware server as the operator gives it: a URL as it is, a local folder (a plain path)
-// as a file:// URL, so that sites without Internet can serve a copy of the tree from disk.
-std::string FirmwareServerURL(const std::string& Given);
-
-// Sessions of one process that read the same firmware list read it once: the first downloads,
-// the others wait for it and get a copy. Off by default, so that every session of the desktop
-// tool asks the server afresh.
-void ShareFirmwareLists(bool On);
-
-// A package name from a firmware list becomes a local file name and part of a URL: anything
-// that could leave its folder, take one of the program's own files or break the request is
-// refused.
-bool IsSafePackageName(const std::string& name);
 
 // The value of Key in a camera's page (appver.js, the status CGI): what follows Key and the two
 // characters after it ("=" and a quote), up to the next Quote; empty when no Quote follows. The
@@ -71,8 +53,11 @@ class TUpgradeObject {
     const std::string& GetImagePath() const { return FImagePath; }
     // The SHA-256 the firmware list gives for the package; empty when it gives none.
     const std::string& GetSHA256() const { return FSHA256; }
-    // The firmware server of this object's session; empty means FirmwareServerBase().
+    // The firmware server of this object's session, as the operator gave it (a URL or a folder);
+    // empty: none, and nothing is downloaded.
     void SetFirmwareServer(const std::string& URL) { FFirmwareServer = URL; }
+    // The PEM file of the firmware server's private certificate authority; empty: the system's.
+    void SetCaFile(const std::string& File) { FCaFile = File; }
     // The base URL the lists and packages come from, ending with "/".
     std::string ServerBase() const;
 
@@ -126,6 +111,7 @@ class TUpgradeObject {
     std::string FFirmwareFile;
     std::string FImagePath;
     std::string FFirmwareServer;
+    std::string FCaFile;
     std::string FSHA256;
     // A folder of this session alone that holds its image, so that another session replacing
     // the shared image cannot change what this one uploads; removed with the object, and locked

@@ -1,8 +1,8 @@
 // The image cache against real packages from a real server, with real second processes: what is
 // reused, what is fetched again, and what a hostile package or a planted link can no longer do.
 #include "upgrade/ImageCache.h"
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"
@@ -58,6 +58,7 @@ class Cache : public TServerSandbox {
     }
     template <class T> int Prepare(T& u, const std::string& name, const std::string& md5) {
         u.SetIP("127.0.0.1");
+        u.SetFirmwareServer(ServerURL());
         u.SetFirmwareFile(name);
         return u.PreparePackage(md5);
     }
@@ -206,6 +207,7 @@ TEST_F(Cache, NamesThatLeaveTheFolderOrTakeOurFilesFetchNothing) {
         EXPECT_EQ(Prepare(sys, name, "d41d8cd98f00b204e9800998ecf8427e"), 1) << name;
     }
     TUI ui;
+    ui.SetFirmwareServer(ServerURL());
     for (const std::string& oem :
          std::vector<std::string>{".", "..", " .. ", "\r\n", std::string(300, 'o')}) {
         ui.SetOem(oem);
@@ -220,6 +222,7 @@ TEST_F(Cache, NamesThatLeaveTheFolderOrTakeOurFilesFetchNothing) {
 
 TEST_F(Cache, FirmwareListsAreBounded) {
     TSys sys;
+    sys.SetFirmwareServer(ServerURL());
     sys.SetModel("M1");
     std::string list = "[M1]\r\nSysVer=1.2.3.4\r\n" + std::string(2 << 20, ';');
     Srv.On("/FM/system/firmware.txt", Answer(200, list));

@@ -1,5 +1,5 @@
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include "support/ServerSandbox.h"
 #include "support/TestHttpServer.h"
@@ -26,6 +26,7 @@ class UpgradeFlow : public TServerSandbox {
     template <class T> void Aim(T& u) {
         u.SetIP("127.0.0.1");
         u.SetPort(Srv.Port());
+        u.SetFirmwareServer(ServerURL());
     }
     // A package holding image bytes under the name the package name gives, and its digest.
     std::string Package(const std::string& zipName, const std::string& imageName, const std::string& image) {
@@ -202,14 +203,8 @@ TEST_F(UpgradeFlow, FolderAndPackageNamesArePercentEncoded) {
     EXPECT_EQ(RequestLine(Srv.Requests().back()), "GET /FM/oem%20a%26b/my%20pkg%2B1.zip HTTP/1.1");
 }
 
-TEST(FirmwareServer, BaseComesFromTheEnvironmentThenTheOptionThenTheBuiltIn) {
-    unsetenv("IPCAM_FIRMWARE_SERVER");
-    SetFirmwareServerOption("");
-    EXPECT_EQ(FirmwareServerBase(), "http://firmware-server.invalid/FM/");
-    SetFirmwareServerOption("http://127.0.0.1:1/FM");
-    EXPECT_EQ(FirmwareServerBase(), "http://127.0.0.1:1/FM/");
-    setenv("IPCAM_FIRMWARE_SERVER", "http://127.0.0.1:2/FM/", 1);
-    EXPECT_EQ(FirmwareServerBase(), "http://127.0.0.1:2/FM/");
-    unsetenv("IPCAM_FIRMWARE_SERVER");
-    SetFirmwareServerOption("");
+TEST(FirmwareServer, ASessionWithoutOneAsksAnAddressThatNeverResolves) {
+    EXPECT_EQ(FirmwareServerBase(""), "http://firmware-server.invalid/FM/");
+    EXPECT_EQ(FirmwareServerBase(" http://127.0.0.1:1/FM "), "http://127.0.0.1:1/FM/");
+    EXPECT_EQ(FirmwareServerBase("/srv/fm"), "file:///srv/fm/");
 }

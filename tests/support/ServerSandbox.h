@@ -4,20 +4,14 @@
 #include "Sandbox.h"
 #include "TestHttpServer.h"
 
-#include <cstdlib>
+#include <string>
 
 namespace testsupport {
 
 class TServerSandbox : public TSandbox {
   protected:
-    void SetUp() override {
-        TSandbox::SetUp();
-        setenv("IPCAM_FIRMWARE_SERVER", Srv.Url("/FM/").c_str(), 1);
-    }
-    void TearDown() override {
-        unsetenv("IPCAM_FIRMWARE_SERVER");
-        TSandbox::TearDown();
-    }
+    // The server's tree, as a session is given its firmware server.
+    std::string ServerURL() { return Srv.Url("/FM/"); }
     TTestHttpServer Srv;
 };
 

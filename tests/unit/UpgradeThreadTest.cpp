@@ -205,14 +205,13 @@ TEST_F(Session, RebootProbes) {
 
 TEST_F(Session, PackageDigestAndUnpackFailures) {
     testsupport::TTestHttpServer srv;
-    setenv("IPCAM_FIRMWARE_SERVER", srv.Url("/FM/").c_str(), 1);
+    Upgrade->SetFirmwareServer(srv.Url("/FM/"));
     srv.On("/FM/system/p.zip", testsupport::Answer(200, "not a zip archive"));
     Upgrade->SetFirmwareFile("p.zip");
     Upgrade->Md5 = "0123456789abcdef0123456789abcdef";
     EXPECT_EQ(Run().back(), T("IDS_MD5ERROR"));
     Upgrade->Md5 = TUpgradeOpt::FileMD5(Temp + "p.zip"); // the file the failed run left
     EXPECT_EQ(Run().back(), T("IDS_UNZIPERROR"));
-    unsetenv("IPCAM_FIRMWARE_SERVER");
 }
 
 namespace {
@@ -330,4 +329,35 @@ TEST_F(Session, AnUploadThatCannotOpenItsImageEndsWithTheFailureLine) {
     EXPECT_EQ(r.Outcome, "failed");
     EXPECT_EQ(r.Key, "IDS_UPGRADEFAIL");
     EXPECT_EQ(r.Text, T("IDS_UPGRADEFAIL", "Cannot open file \"x\". No such file or directory"));
+}
+
+TEST(SessionRequest, BuildsTheSeriesObjectWithEveryValueAndNothingForAnUnknownSeries) {
+    TSessionRequest r;
+    r.Series = 2;
+    r.Kind = 0;
+    r.User = " Admin ";
+    r.Password = " Secret ";
+    r.IP = " 127.0.0.1 ";
+    r.Port = 8081;
+    r.FirmwareServer = "http://127.0.0.1:9/FM";
+    r.Package = "/tmp/p.zip";
+    r.CheckOnly = true;
+    std::atomic<bool> stop{false};
+    r.Stop = &stop;
+    std::unique_ptr<TUpgradeThread> t = TUpgradeThread::Create(r);
+    ASSERT_NE(t, nullptr);
+    const TUpgradeObject& u = *t->Upgrade();
+    EXPECT_EQ(u.GetUser(), "admin");
+    EXPECT_EQ(u.GetPassword(), "secret");
+    EXPECT_EQ(u.GetIP(), "127.0.0.1");
+    EXPECT_EQ(u.GetPort(), 8081);
+    EXPECT_EQ(u.ServerBase(), "http://127.0.0.1:9/FM/");
+    EXPECT_NE(dynamic_cast<const TUIUpgradeObject*>(&u), nullptr);
+    EXPECT_TRUE(t->CheckOnly);
+    EXPECT_EQ(t->LocalPackage, "/tmp/p.zip");
+    EXPECT_EQ(t->Stop, &stop);
+    for (int series : {-1, 6, 99}) {
+        r.Series = series;
+        EXPECT_EQ(TUpgradeThread::Create(r), nullptr) << series;
+    }
 }

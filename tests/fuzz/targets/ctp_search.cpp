@@ -1,5 +1,5 @@
 // A reply to the CTP search.
-#include "transport/CtpSession.h"
+#include "transport/CtpSearch.h"
 
 #include <cstdint>
 #include <cstdlib>
