@@ -138,3 +138,40 @@ std::string ValidUtf8(std::string_view s) {
     }
     return out;
 }
+
+std::string JsonString(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string valid = ValidUtf8(text);
+    std::string out = "\"";
+    for (size_t i = 0; i < valid.size();) {
+        size_t at = i;
+        uint32_t cp = NextCodePoint(valid, i);
+        switch (cp) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            // The code points the table escapes go as JSON escapes; everything else as it is.
+            if (IsHiddenControl(cp)) {
+                out += "\\u";
+                for (int shift : {12, 8, 4, 0})
+                    out += hex[(cp >> shift) & 15];
+            } else {
+                out.append(valid, at, i - at);
+            }
+        }
+    }
+    return out + "\"";
+}

@@ -31,3 +31,6 @@ bool IsValidUtf8(std::string_view bytes);
 // past U+10FFFF, five- and six-byte forms, stray continuation bytes, cut sequences) replaced by
 // U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
+// A JSON string of text: always valid UTF-8, the control characters EscapeControls escapes as
+// JSON escapes.
+std::string JsonString(std::string_view text);

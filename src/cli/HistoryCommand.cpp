@@ -1,7 +1,7 @@
 #include "HistoryCommand.h"
 
-#include "History.h"
 #include "Output.h"
+#include "app/History.h"
 #include "base/Text.h"
 
 #include <CLI/CLI.hpp>

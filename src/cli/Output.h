@@ -3,12 +3,13 @@
 // RFC 4180 CSV fields of text shown as the table shows it, never starting a formula.
 #pragma once
 
+#include "base/Text.h"
+
 #include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
 
-std::string JsonString(std::string_view text);
 std::string CsvField(std::string_view text);
 
 // Rows of cells in columns as wide as their widest cell, two blanks apart; the first row heads them.

@@ -2,6 +2,7 @@
 // thread, its report as a JSON line or a table row, and where passwords come from.
 #pragma once
 
+#include "app/SessionResult.h"
 #include "app/UpgradeThread.h"
 
 #include <atomic>
@@ -9,19 +10,6 @@
 #include <iosfwd>
 #include <string>
 #include <vector>
-
-struct TCamera {
-    std::string IP;
-    std::string Port = "81";
-    char Series = 'H'; // E, F, H, T, C, or O for a standard camera upgraded through ONVIF
-    std::string User = "admin";
-    std::string Password = "530274";
-    std::string Mac; // when known: the same camera under two addresses is still one camera
-    // From the search when known: reports carry them so that they join an inventory under DHCP.
-    std::string DeviceName;
-    // "ip:port", as log lines and tables name the camera.
-    std::string Name() const { return IP + ":" + Port; }
-};
 
 // How every session of one run goes.
 struct TSessionSettings {
@@ -32,16 +20,6 @@ struct TSessionSettings {
     progress::TSink Progress;
     const std::atomic<bool>* Stop = nullptr;
 };
-
-struct TSessionResult {
-    TCamera Camera;
-    std::string Firmware; // "system" or "ui"
-    TSessionReport Report;
-    std::string Manufacturer, Model; // as a standard camera names itself
-};
-
-// The series as the command line writes it: the letter, or "onvif".
-std::string SeriesText(char series);
 
 // The firmware kinds a --firmware value stands for, in their order: 1 system, 0 UI. A standard
 // camera has its one firmware only.
@@ -56,8 +34,6 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
 // to do, or (a check) a version reported.
 bool EndedWell(const TSessionReport& report);
 
-// The session as one JSON object; without its log for the history.
-std::string SessionJson(const TSessionResult& result, bool withLog = true);
 // The session's last line after the camera's name and the time: what a quiet run shows of a
 // session that did not end well.
 void PrintFailure(const TSessionResult& result, std::ostream& out);

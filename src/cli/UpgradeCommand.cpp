@@ -1,8 +1,8 @@
 #include "UpgradeCommand.h"
 
 #include "CliCommon.h"
-#include "History.h"
 #include "SeriesProbe.h"
+#include "app/History.h"
 #include "app/UpgradeInput.h"
 #include "base/Text.h"
 #include "platform/Platform.h"

@@ -1,10 +1,10 @@
 // What an administrator relies on between runs: the option file's layers and the start
 // language, the history file and its reader, the image cache's pruning, masked traces.
+#include "app/History.h"
 #include "app/OptionFile.h"
 #include "app/Startup.h"
 #include "base/Files.h"
 #include "cli/CliCommon.h"
-#include "cli/History.h"
 #include "lang/Lang.h"
 #include "transport/CameraGet.h"
 #include "transport/RequestTrace.h"

@@ -1,6 +1,6 @@
 // One line of the history file, read back by `history`: a file any program of the user can
 // have damaged or cut short.
-#include "cli/History.h"
+#include "app/History.h"
 
 #include <cstdint>
 #include <cstdlib>

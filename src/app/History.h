@@ -2,7 +2,7 @@
 // user's state folder, and one line in the system log.
 #pragma once
 
-#include "Sessions.h"
+#include "SessionResult.h"
 
 #include <optional>
 #include <string>

@@ -1,6 +1,5 @@
 #include "History.h"
 
-#include "Output.h"
 #include "base/Files.h"
 #include "base/Text.h"
 #include "platform/Fd.h"
