@@ -82,24 +82,33 @@ QString QtFilter(const QString& designFilter) {
     return out.join(";;");
 }
 
+namespace {
+
+void ApplyFonts(TTranslatable& form, const std::string& code) {
+    QWidget* w = form.FormWidget();
+    QFont wf = w->font();
+    ApplyLangFont(code, wf);
+    w->setFont(wf);
+    for (const TComponent& c : form.Components()) {
+        auto* widget = qobject_cast<QWidget*>(c.Object);
+        if (widget && SetsFont(c.Kind)) {
+            QFont f = widget->font();
+            ApplyLangFont(code, f);
+            widget->setFont(f);
+        }
+    }
+}
+
+} // namespace
+
 void TranslateForm(TTranslatable& form, const QString& sectionName) {
     std::lock_guard lock(LangIniLock());
     try {
         const TLangReader& reader = LangIni();
         std::string section = "Form_" + (sectionName.isEmpty() ? form.FormName() : sectionName).toStdString();
-        std::string code = CurLang();
         QWidget* w = form.FormWidget();
         w->setWindowTitle(Read(reader, section, "Caption", w->windowTitle()));
-        QFont wf = w->font();
-        ApplyLangFont(code, wf);
-        w->setFont(wf);
         for (const TComponent& c : form.Components()) {
-            auto* widget = qobject_cast<QWidget*>(c.Object);
-            if (widget && SetsFont(c.Kind)) {
-                QFont f = widget->font();
-                ApplyLangFont(code, f);
-                widget->setFont(f);
-            }
             const QString n = c.Name;
             auto caption = [&](const QString& current) {
                 return Read(reader, section, n + ".Caption", current);
@@ -151,6 +160,9 @@ void TranslateForm(TTranslatable& form, const QString& sectionName) {
     } catch (...) {
         // The walk ends at the component that failed; what was done stays.
     }
+    // The fonts after the texts: a font change measures the texts it finds, and the designed
+    // Chinese ones would load CJK fonts that a window in another language never shows.
+    ApplyFonts(form, CurLang());
 }
 
 } // namespace lang

@@ -58,7 +58,7 @@ std::string CodeOfFile(const std::string& path) {
 
 // The designed geometry at 96 DPI.
 constexpr int kWidth = 789, kHeight = 607, kBandHeight = 104, kMemoWidth = 720, kLogMinHeight = 80;
-constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300;
+constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300, kLanguageWidth = 137;
 
 } // namespace
 
@@ -70,6 +70,15 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     // longer languages grow their controls instead of being cut.
     auto* Content = new QWidget;
     Content->setObjectName("Content");
+    // A window taller than the screen scrolls (or is made smaller) instead of losing its bottom.
+    // The content goes in while it has no layout yet: the scroll area measures what it is given,
+    // and the designed Chinese texts, measured before the language's texts replace them, would
+    // load CJK fonts that a window in another language never shows.
+    auto* Scroll = new QScrollArea(this);
+    Scroll->setObjectName("Scroll");
+    Scroll->setFrameShape(QFrame::NoFrame);
+    Scroll->setWidgetResizable(true);
+    Scroll->setWidget(Content);
     auto* Panel1 = new QWidget(Content);
     Panel1->setObjectName("Panel1");
     Panel1->setMinimumHeight(kBandHeight);
@@ -141,8 +150,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Label1 = new QLabel(QString::fromUtf8("语言："), Content);
     Own(Label1, "Label1", lang::TKind::Label);
     cmbLan = new QComboBox(Content);
-    cmbLan->setMinimumWidth(137);
-    cmbLan->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // As wide as its shown name needs (see UpdateStatusBar), not as its widest item: the other
+    // languages' names would load their fonts before the list is ever opened.
+    cmbLan->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     Label1->setBuddy(cmbLan);
     Own(cmbLan, "cmbLan", lang::TKind::ComboBox);
     btnUpgrdUIByIP = new QPushButton(QString::fromUtf8("升级界面固件"), Content);
@@ -230,12 +240,6 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     log->setContentsMargins(12, 0, 12, 0);
     log->addWidget(GroupBox3);
     column->addLayout(log, 1);
-    // A window taller than the screen scrolls (or is made smaller) instead of losing its bottom.
-    auto* Scroll = new QScrollArea(this);
-    Scroll->setObjectName("Scroll");
-    Scroll->setFrameShape(QFrame::NoFrame);
-    Scroll->setWidgetResizable(true);
-    Scroll->setWidget(Content);
     auto* window = new QVBoxLayout(this);
     window->setContentsMargins(0, 0, 0, 0);
     window->setSpacing(0);
@@ -356,6 +360,15 @@ void TfrmUpgradeSoft::UpdateStatusBar() {
     // The designed 80 pixels of the language label, or what its text needs.
     Label1->setMinimumWidth(0);
     Label1->setMinimumWidth(std::max(80, Label1->sizeHint().width()));
+    QStyleOptionComboBox shown;
+    shown.initFrom(cmbLan);
+    cmbLan->setMinimumWidth(std::max(
+        kLanguageWidth, cmbLan->style()
+                            ->sizeFromContents(QStyle::CT_ComboBox, &shown,
+                                               QSize(cmbLan->fontMetrics().horizontalAdvance(cmbLan->currentText()),
+                                                     cmbLan->fontMetrics().height()),
+                                               cmbLan)
+                            .width()));
     StatusPanel1->clear();
     StatusPanel1->setFixedWidth(0);
     TranslateFileMenu();
@@ -670,7 +683,10 @@ void TfrmUpgradeSoft::ShowStandardSeries(bool shown) {
 }
 
 bool TfrmUpgradeSoft::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lblSoftMemo && (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
+    // Only once translated: measuring the designed Chinese capital would load a CJK font that an
+    // English window never shows.
+    if (watched == lblSoftMemo && FCreated &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
         PlaceDropCap();
     // AppMessage: while busy, clicks and key presses over this window only are swallowed with a
     // box; the box itself, another window and everything else pass.
