@@ -58,7 +58,7 @@ std::string CodeOfFile(const std::string& path) {
 
 // The designed geometry at 96 DPI.
 constexpr int kWidth = 789, kHeight = 607, kBandHeight = 104, kMemoWidth = 720, kLogMinHeight = 80;
-constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300, kLanguageWidth = 137;
+constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300, kLanguageWidth = 137, kLabelGap = 6;
 
 } // namespace
 
@@ -120,6 +120,10 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     Memo1->setMaximumBlockCount(0);
     Memo1->setMinimumHeight(kLogMinHeight);
+    // The log takes the room that is left and asks for none beyond its least height: the scroll
+    // area takes the content's preferred height as the least it shows unscrolled, so a log that
+    // asked for more would make the window scroll as soon as the progress bar appears.
+    Memo1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     pbProgress = new QProgressBar(GroupBox3); // not designed: below the log it follows
     pbProgress->setObjectName("pbProgress");
     pbProgress->setTextVisible(true);
@@ -222,6 +226,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     language->addWidget(cmbLan, 1);
     fields->addLayout(language, 2, 6);
     fields->addWidget(btnUpgrdUIByIP, 3, 6);
+    // A label whose text outgrows its designed column still keeps a gap before its field.
+    for (QLabel* label : {lblIPCIP, lblIPCPort, lblIPCUser, lblIPCPwd, lblIPCType, Label1})
+        label->setContentsMargins(0, 0, kLabelGap, 0);
     for (auto [column, width] : {std::pair{0, 110}, {1, 140}, {3, 110}, {4, 140}, {6, 217}})
         fields->setColumnMinimumWidth(column, width);
     fields->setColumnMinimumWidth(2, 12);
@@ -444,6 +451,13 @@ void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
     want = want.boundedTo(room).expandedTo(size());
     if (want == size()) return;
     resize(want);
+    // Grown down or to the right, the window stays on the screen.
+    QRect area = s->availableGeometry();
+    QSize frame = frameGeometry().size() - geometry().size();
+    QPoint at = frameGeometry().topLeft();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - want.width() - frame.width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - want.height() - frame.height())));
+    if (at != frameGeometry().topLeft()) move(at);
     QTimer::singleShot(0, this, [this, passes] { GrowWhileScrolled(passes - 1); });
 }
 

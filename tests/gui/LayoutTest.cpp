@@ -47,6 +47,13 @@ std::string Clipped(QWidget* top) {
                                    : QRect(0, 0, fm.horizontalAdvance(l->text()), fm.height());
         if (need.width() > box.width() || need.height() > box.height())
             fault(l, l->text(), need.size(), box.size());
+        // A label beside its field keeps a gap before it.
+        QWidget* buddy = l->buddy();
+        if (!l->wordWrap() && buddy && buddy->isVisibleTo(top) && buddy->parentWidget() == l->parentWidget() &&
+            buddy->geometry().top() < l->geometry().bottom() && buddy->x() > l->x()) {
+            int gap = buddy->x() - (l->x() + box.left() + fm.horizontalAdvance(l->text()));
+            if (gap < 3) fault(l, l->text() + " touches its field", QSize(gap, 0), QSize(3, 0));
+        }
     }
     for (QPushButton* b : top->findChildren<QPushButton*>()) {
         if (!b->isVisibleTo(top) || b->text().isEmpty()) continue;
@@ -178,4 +185,19 @@ TEST_F(Layout, AWindowTallerThanTheScreenScrollsAndCanBeMadeSmaller) {
     QPoint off = Window->SearchDialog()->frameGeometry().center() - Window->frameGeometry().center();
     EXPECT_LE(off.manhattanLength(), 4) << off.x() << "," << off.y();
     Window->SearchDialog()->hide();
+}
+
+TEST_F(Layout, TheProgressBarFitsInTheWindowWithoutScrolling) {
+    Window = std::make_unique<TfrmUpgradeSoft>();
+    Window->show();
+    // Japanese: its longer help text leaves the window the least room to spare.
+    Choose("jp");
+    auto* scroll = Window->findChild<QScrollArea*>("Scroll");
+    if (scroll->verticalScrollBar()->maximum() > 0 || scroll->horizontalScrollBar()->maximum() > 0)
+        GTEST_SKIP() << "the window is larger than this screen";
+    // The log gives up the bar's room; the window neither scrolls nor loses its right edge.
+    Window->findChild<QWidget*>("pbProgress")->show();
+    QTest::qWait(100);
+    EXPECT_EQ(scroll->verticalScrollBar()->maximum(), 0);
+    EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0);
 }
