@@ -56,13 +56,14 @@ void FitButtons(std::initializer_list<QPushButton*> buttons, int width, int heig
     for (QPushButton* b : buttons) {
         b->setMinimumSize(0, 0);
         // The text with the style's margins and frame (and the menu's arrow); not the style's
-        // own least width of 80, so that the designed 74 stays where the text fits.
+        // own least width of 80, so that the designed 74 stays where the text fits. The style
+        // centres the text on the whole button, so the menu's arrow is kept clear on both sides.
         QFontMetrics fm(b->font());
         const QStyle* st = b->style();
         int need = fm.size(Qt::TextShowMnemonic, b->text()).width() +
                    st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
                    2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b) +
-                   (b->menu() ? st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0);
+                   (b->menu() ? 2 * st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0);
         b->setMinimumSize(std::max(width, need), std::max(height, fm.height() + 8));
     }
 }

@@ -424,8 +424,10 @@ QSize TfrmUpgradeSoft::FitToContent() {
     int w = std::max(
         {kWidth, width(), content->minimumSizeHint().width(), StatusBar1->minimumSizeHint().width()});
     QLayout* l = content->layout();
+    // The log asks for no more than its least height; it gets eight more lines where the screen
+    // has room (at the designed 96 DPI the designed height gives it more).
     int h = (l->hasHeightForWidth() ? l->totalHeightForWidth(w) : content->sizeHint().height()) +
-            StatusBar1->sizeHint().height();
+            StatusBar1->sizeHint().height() + 8 * Memo1->fontMetrics().lineSpacing();
     QSize want(w, std::max({kHeight, height(), h}));
     if (QScreen* s = screen()) {
         QSize frame = frameGeometry().size() - geometry().size();
@@ -434,11 +436,26 @@ QSize TfrmUpgradeSoft::FitToContent() {
         if (want.height() > room.height()) want.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
         want = want.boundedTo(room).expandedTo(minimumSize());
     }
-    if (want != size()) resize(want);
+    if (want != size()) {
+        resize(want);
+        if (FPlaced) KeepOnScreen(want);
+    }
     // Word-wrapped texts settle their heights only once laid out at the new width: whatever the
     // scroll area still has to scroll is added while the screen has room.
     QTimer::singleShot(0, this, [this] { GrowWhileScrolled(3); });
     return want;
+}
+
+void TfrmUpgradeSoft::KeepOnScreen(QSize size) {
+    // Grown down or to the right (a longer language, more lines), the window stays on the screen.
+    QScreen* s = screen();
+    if (!s) return;
+    QRect area = s->availableGeometry();
+    QSize frame = frameGeometry().size() - geometry().size();
+    QPoint at = frameGeometry().topLeft();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - size.width() - frame.width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - size.height() - frame.height())));
+    if (at != frameGeometry().topLeft()) move(at);
 }
 
 void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
@@ -451,13 +468,7 @@ void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
     want = want.boundedTo(room).expandedTo(size());
     if (want == size()) return;
     resize(want);
-    // Grown down or to the right, the window stays on the screen.
-    QRect area = s->availableGeometry();
-    QSize frame = frameGeometry().size() - geometry().size();
-    QPoint at = frameGeometry().topLeft();
-    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - want.width() - frame.width())));
-    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - want.height() - frame.height())));
-    if (at != frameGeometry().topLeft()) move(at);
+    KeepOnScreen(want);
     QTimer::singleShot(0, this, [this, passes] { GrowWhileScrolled(passes - 1); });
 }
 
@@ -646,6 +657,13 @@ std::unique_ptr<QFileDialog> TfrmUpgradeSoft::MakeSaveDialog() {
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix("txt");
     dialog->setNameFilters(lang::QtFilter(SaveDialog1->property("filter").toString()).split(";;"));
+    // Qt's own dialog keeps its size when fonts are larger, which cuts its columns: it grows with
+    // the fonts, within the screen.
+    if (logicalDpiY() > 96) {
+        QSize want = dialog->sizeHint() * (logicalDpiY() / 96.0);
+        if (QScreen* s = screen()) want = want.boundedTo(s->availableGeometry().size());
+        dialog->resize(want);
+    }
     return dialog;
 }
 

@@ -57,14 +57,14 @@ std::string Clipped(QWidget* top) {
     }
     for (QPushButton* b : top->findChildren<QPushButton*>()) {
         if (!b->isVisibleTo(top) || b->text().isEmpty()) continue;
-        // The text (without its mnemonic mark) inside the button's frame and margins, beside the
-        // menu's arrow where it has one.
+        // The text (without its mnemonic mark) inside the button's frame and margins, clear of
+        // the menu's arrow where it has one (the text is centred on the whole button).
         QFontMetrics fm(b->font());
         QString shown = QString(b->text()).remove(QRegularExpression("&(?!&)"));
         const QStyle* st = b->style();
         int frame = st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
                     2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b);
-        int arrow = b->menu() ? st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0;
+        int arrow = b->menu() ? 2 * st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0;
         QSize need(fm.horizontalAdvance(shown) + frame + arrow, fm.height());
         if (b->width() < need.width() || b->height() < need.height()) fault(b, b->text(), need, b->size());
     }
