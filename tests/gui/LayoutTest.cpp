@@ -95,18 +95,7 @@ std::string Clipped(QWidget* top) {
     return faults;
 }
 
-class Layout : public TGuiSandbox {
-  protected:
-    void Choose(const std::string& code) {
-        auto* lan = Window->findChild<QComboBox*>("cmbLan");
-        for (int i = 0; i < lan->count() && CurLang() != code; ++i) {
-            lan->setCurrentIndex(i);
-            Window->cmbLanChange();
-        }
-        ASSERT_EQ(CurLang(), code);
-        QTest::qWait(100);
-    }
-};
+class Layout : public TGuiSandbox {};
 
 } // namespace
 
