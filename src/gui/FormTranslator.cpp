@@ -56,13 +56,14 @@ void FitButtons(std::initializer_list<QPushButton*> buttons, int width, int heig
     for (QPushButton* b : buttons) {
         b->setMinimumSize(0, 0);
         // The text with the style's margins and frame (and the menu's arrow); not the style's
-        // own least width of 80, so that the designed 74 stays where the text fits.
+        // own least width of 80, so that the designed 74 stays where the text fits. The style
+        // centres the text on the whole button, so the menu's arrow is kept clear on both sides.
         QFontMetrics fm(b->font());
         const QStyle* st = b->style();
         int need = fm.size(Qt::TextShowMnemonic, b->text()).width() +
                    st->pixelMetric(QStyle::PM_ButtonMargin, nullptr, b) +
                    2 * st->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, b) +
-                   (b->menu() ? st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0);
+                   (b->menu() ? 2 * st->pixelMetric(QStyle::PM_MenuButtonIndicator, nullptr, b) : 0);
         b->setMinimumSize(std::max(width, need), std::max(height, fm.height() + 8));
     }
 }
@@ -82,24 +83,33 @@ QString QtFilter(const QString& designFilter) {
     return out.join(";;");
 }
 
+namespace {
+
+void ApplyFonts(TTranslatable& form, const std::string& code) {
+    QWidget* w = form.FormWidget();
+    QFont wf = w->font();
+    ApplyLangFont(code, wf);
+    w->setFont(wf);
+    for (const TComponent& c : form.Components()) {
+        auto* widget = qobject_cast<QWidget*>(c.Object);
+        if (widget && SetsFont(c.Kind)) {
+            QFont f = widget->font();
+            ApplyLangFont(code, f);
+            widget->setFont(f);
+        }
+    }
+}
+
+} // namespace
+
 void TranslateForm(TTranslatable& form, const QString& sectionName) {
     std::lock_guard lock(LangIniLock());
     try {
         const TLangReader& reader = LangIni();
         std::string section = "Form_" + (sectionName.isEmpty() ? form.FormName() : sectionName).toStdString();
-        std::string code = CurLang();
         QWidget* w = form.FormWidget();
         w->setWindowTitle(Read(reader, section, "Caption", w->windowTitle()));
-        QFont wf = w->font();
-        ApplyLangFont(code, wf);
-        w->setFont(wf);
         for (const TComponent& c : form.Components()) {
-            auto* widget = qobject_cast<QWidget*>(c.Object);
-            if (widget && SetsFont(c.Kind)) {
-                QFont f = widget->font();
-                ApplyLangFont(code, f);
-                widget->setFont(f);
-            }
             const QString n = c.Name;
             auto caption = [&](const QString& current) {
                 return Read(reader, section, n + ".Caption", current);
@@ -151,6 +161,9 @@ void TranslateForm(TTranslatable& form, const QString& sectionName) {
     } catch (...) {
         // The walk ends at the component that failed; what was done stays.
     }
+    // The fonts after the texts: a font change measures the texts it finds, and the designed
+    // Chinese ones would load CJK fonts that a window in another language never shows.
+    ApplyFonts(form, CurLang());
 }
 
 } // namespace lang

@@ -57,7 +57,7 @@ std::string CodeOfFile(const std::string& path) {
 
 // The designed geometry at 96 DPI.
 constexpr int kWidth = 789, kHeight = 607, kBandHeight = 104, kMemoWidth = 720, kLogMinHeight = 80;
-constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300;
+constexpr int kStatusWidthEn = 600, kStatusWidthOther = 300, kLanguageWidth = 137, kLabelGap = 6;
 
 } // namespace
 
@@ -69,6 +69,15 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     // longer languages grow their controls instead of being cut.
     auto* Content = new QWidget;
     Content->setObjectName("Content");
+    // A window taller than the screen scrolls (or is made smaller) instead of losing its bottom.
+    // The content goes in while it has no layout yet: the scroll area measures what it is given,
+    // and the designed Chinese texts, measured before the language's texts replace them, would
+    // load CJK fonts that a window in another language never shows.
+    auto* Scroll = new QScrollArea(this);
+    Scroll->setObjectName("Scroll");
+    Scroll->setFrameShape(QFrame::NoFrame);
+    Scroll->setWidgetResizable(true);
+    Scroll->setWidget(Content);
     auto* Panel1 = new QWidget(Content);
     Panel1->setObjectName("Panel1");
     Panel1->setMinimumHeight(kBandHeight);
@@ -110,6 +119,10 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Memo1->setContextMenuPolicy(Qt::CustomContextMenu);
     Memo1->setMaximumBlockCount(0);
     Memo1->setMinimumHeight(kLogMinHeight);
+    // The log takes the room that is left and asks for none beyond its least height: the scroll
+    // area takes the content's preferred height as the least it shows unscrolled, so a log that
+    // asked for more would make the window scroll as soon as the progress bar appears.
+    Memo1->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     pbProgress = new QProgressBar(GroupBox3); // not designed: below the log it follows
     pbProgress->setObjectName("pbProgress");
     pbProgress->setTextVisible(true);
@@ -140,8 +153,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     Label1 = new QLabel(QString::fromUtf8("语言："), Content);
     Own(Label1, "Label1", lang::TKind::Label);
     cmbLan = new QComboBox(Content);
-    cmbLan->setMinimumWidth(137);
-    cmbLan->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    // As wide as its shown name needs (see UpdateStatusBar), not as its widest item: the other
+    // languages' names would load their fonts before the list is ever opened.
+    cmbLan->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     Label1->setBuddy(cmbLan);
     Own(cmbLan, "cmbLan", lang::TKind::ComboBox);
     btnUpgrdUIByIP = new QPushButton(QString::fromUtf8("升级界面固件"), Content);
@@ -211,6 +225,9 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     language->addWidget(cmbLan, 1);
     fields->addLayout(language, 2, 6);
     fields->addWidget(btnUpgrdUIByIP, 3, 6);
+    // A label whose text outgrows its designed column still keeps a gap before its field.
+    for (QLabel* label : {lblIPCIP, lblIPCPort, lblIPCUser, lblIPCPwd, lblIPCType, Label1})
+        label->setContentsMargins(0, 0, kLabelGap, 0);
     for (auto [column, width] : {std::pair{0, 110}, {1, 140}, {3, 110}, {4, 140}, {6, 217}})
         fields->setColumnMinimumWidth(column, width);
     fields->setColumnMinimumWidth(2, 12);
@@ -229,12 +246,6 @@ TfrmUpgradeSoft::TfrmUpgradeSoft(QWidget* parent) : QWidget(parent) {
     log->setContentsMargins(12, 0, 12, 0);
     log->addWidget(GroupBox3);
     column->addLayout(log, 1);
-    // A window taller than the screen scrolls (or is made smaller) instead of losing its bottom.
-    auto* Scroll = new QScrollArea(this);
-    Scroll->setObjectName("Scroll");
-    Scroll->setFrameShape(QFrame::NoFrame);
-    Scroll->setWidgetResizable(true);
-    Scroll->setWidget(Content);
     auto* window = new QVBoxLayout(this);
     window->setContentsMargins(0, 0, 0, 0);
     window->setSpacing(0);
@@ -346,6 +357,15 @@ void TfrmUpgradeSoft::UpdateStatusBar() {
     // The designed 80 pixels of the language label, or what its text needs.
     Label1->setMinimumWidth(0);
     Label1->setMinimumWidth(std::max(80, Label1->sizeHint().width()));
+    QStyleOptionComboBox shown;
+    shown.initFrom(cmbLan);
+    cmbLan->setMinimumWidth(std::max(
+        kLanguageWidth, cmbLan->style()
+                            ->sizeFromContents(QStyle::CT_ComboBox, &shown,
+                                               QSize(cmbLan->fontMetrics().horizontalAdvance(cmbLan->currentText()),
+                                                     cmbLan->fontMetrics().height()),
+                                               cmbLan)
+                            .width()));
     StatusPanel1->clear();
     StatusPanel1->setFixedWidth(0);
     TranslateFileMenu();
@@ -394,8 +414,10 @@ QSize TfrmUpgradeSoft::FitToContent() {
     int w = std::max(
         {kWidth, width(), content->minimumSizeHint().width(), StatusBar1->minimumSizeHint().width()});
     QLayout* l = content->layout();
+    // The log asks for no more than its least height; it gets eight more lines where the screen
+    // has room (at the designed 96 DPI the designed height gives it more).
     int h = (l->hasHeightForWidth() ? l->totalHeightForWidth(w) : content->sizeHint().height()) +
-            StatusBar1->sizeHint().height();
+            StatusBar1->sizeHint().height() + 8 * Memo1->fontMetrics().lineSpacing();
     QSize want(w, std::max({kHeight, height(), h}));
     if (QScreen* s = screen()) {
         QSize frame = frameGeometry().size() - geometry().size();
@@ -404,11 +426,26 @@ QSize TfrmUpgradeSoft::FitToContent() {
         if (want.height() > room.height()) want.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent);
         want = want.boundedTo(room).expandedTo(minimumSize());
     }
-    if (want != size()) resize(want);
+    if (want != size()) {
+        resize(want);
+        if (FPlaced) KeepOnScreen(want);
+    }
     // Word-wrapped texts settle their heights only once laid out at the new width: whatever the
     // scroll area still has to scroll is added while the screen has room.
     QTimer::singleShot(0, this, [this] { GrowWhileScrolled(3); });
     return want;
+}
+
+void TfrmUpgradeSoft::KeepOnScreen(QSize size) {
+    // Grown down or to the right (a longer language, more lines), the window stays on the screen.
+    QScreen* s = screen();
+    if (!s) return;
+    QRect area = s->availableGeometry();
+    QSize frame = frameGeometry().size() - geometry().size();
+    QPoint at = frameGeometry().topLeft();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - size.width() - frame.width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - size.height() - frame.height())));
+    if (at != frameGeometry().topLeft()) move(at);
 }
 
 void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
@@ -421,6 +458,7 @@ void TfrmUpgradeSoft::GrowWhileScrolled(int passes) {
     want = want.boundedTo(room).expandedTo(size());
     if (want == size()) return;
     resize(want);
+    KeepOnScreen(want);
     QTimer::singleShot(0, this, [this, passes] { GrowWhileScrolled(passes - 1); });
 }
 
@@ -611,6 +649,13 @@ std::unique_ptr<QFileDialog> TfrmUpgradeSoft::MakeSaveDialog() {
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix("txt");
     dialog->setNameFilters(lang::QtFilter(SaveDialog1->property("filter").toString()).split(";;"));
+    // Qt's own dialog keeps its size when fonts are larger, which cuts its columns: it grows with
+    // the fonts, within the screen.
+    if (logicalDpiY() > 96) {
+        QSize want = dialog->sizeHint() * (logicalDpiY() / 96.0);
+        if (QScreen* s = screen()) want = want.boundedTo(s->availableGeometry().size());
+        dialog->resize(want);
+    }
     return dialog;
 }
 
@@ -662,7 +707,10 @@ void TfrmUpgradeSoft::ShowStandardSeries(bool shown) {
 }
 
 bool TfrmUpgradeSoft::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == lblSoftMemo && (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
+    // Only once translated: measuring the designed Chinese capital would load a CJK font that an
+    // English window never shows.
+    if (watched == lblSoftMemo && FCreated &&
+        (event->type() == QEvent::Resize || event->type() == QEvent::FontChange))
         PlaceDropCap();
     // AppMessage: while busy, clicks and key presses over this window only are swallowed with a
     // box; the box itself, another window and everything else pass.

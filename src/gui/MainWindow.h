@@ -85,6 +85,7 @@ class TfrmUpgradeSoft : public QWidget, public lang::TTranslatable {
     void CutAtQQ();
     void PlaceDropCap();
     QSize FitToContent();
+    void KeepOnScreen(QSize size);
     void GrowWhileScrolled(int passes);
     TInput ReadInput() const;
     // The checks of one button press; logs the failing one's line.

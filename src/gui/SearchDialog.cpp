@@ -26,6 +26,9 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     GroupBox1 = new QGroupBox(QString::fromUtf8("设备列表"), this);
     Own(GroupBox1, "GroupBox1", lang::TKind::GroupBox);
     ListView = new QTreeWidget(GroupBox1);
+    // The list's font before its headings, so that the designed Chinese headings are not measured
+    // again in it (which would load a bold CJK font before the language's headings arrive).
+    ListView->setFont(QFont(QString::fromUtf8("宋体"), 12));
     ListView->setColumnCount(4);
     ListView->setHeaderLabels({QString::fromUtf8("类型"), QString::fromUtf8("名称"),
                                QString::fromUtf8("IP地址"), QString::fromUtf8("端口")});
@@ -38,8 +41,6 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     // sideways; the room of the vertical bar is kept whether it shows or not.
     ListView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ListView->header()->setStretchLastSection(true);
-    QFont listFont(QString::fromUtf8("宋体"), 12);
-    ListView->setFont(listFont);
     ListView->header()->setSectionsClickable(true);
     Own(ListView, "ListView", lang::TKind::ListView);
     plInfo = new QLabel(QString::fromUtf8("没有发现局域网内的网络摄像机"), ListView);

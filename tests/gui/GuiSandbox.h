@@ -3,15 +3,18 @@
 #pragma once
 
 #include "gui/MainWindow.h"
+#include "lang/Lang.h"
 #include "transport/DeviceControlLibrary.h"
 
 #include "support/Sandbox.h"
 
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QTest>
 
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace testsupport {
@@ -33,6 +36,16 @@ class TGuiSandbox : public TSandbox {
         return *Window;
     }
     template <class T> T* Find(const char* name) { return Window->findChild<T*>(name); }
+    // The language picked in the window's list, as the operator picks it.
+    void Choose(const std::string& code) {
+        auto* lan = Find<QComboBox>("cmbLan");
+        for (int i = 0; i < lan->count() && CurLang() != code; ++i) {
+            lan->setCurrentIndex(i);
+            Window->cmbLanChange();
+        }
+        ASSERT_EQ(CurLang(), code);
+        QTest::qWait(100);
+    }
     QStringList Log() { return Find<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts); }
     static bool Wait(const std::function<bool()>& done, int ms = 30000) {
         QElapsedTimer t;

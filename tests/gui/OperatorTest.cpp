@@ -1,7 +1,7 @@
 // The windows as an operator meets them: the search dialog hands over exactly the row shown as
 // selected, Enter and a double click choose and never search again, a camera without a series
 // opens the series list, bad input makes nothing busy, the log gets its default extension and
-// the progress bar follows the package only.
+// the progress bar follows the package only, and an English window loads no CJK font.
 #include "gui/MainWindow.h"
 #include "gui/SearchDialog.h"
 #include "lang/Lang.h"
@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <future>
 
 using namespace testsupport;
@@ -245,20 +246,12 @@ TEST_F(Operator, ANameInGbkShowsInTheListAsTheCameraMeantIt) {
 }
 
 TEST_F(Operator, JapaneseShowsTheLogMenuProgressAndQtsOwnTextsInJapanese) {
-    auto* lan = Find<QComboBox>("cmbLan");
-    auto choose = [&](const std::string& code) {
-        for (int i = 0; i < lan->count() && CurLang() != code; ++i) {
-            lan->setCurrentIndex(i);
-            Window->cmbLanChange();
-        }
-        ASSERT_EQ(CurLang(), code);
-    };
     auto yes = [] {
         QMessageBox box;
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.button(QMessageBox::Yes)->text().toStdString();
     };
-    choose("jp");
+    Choose("jp");
     EXPECT_EQ(Find<QAction>("N2")->text().toStdString(), "ログを保存");
     EXPECT_EQ(Find<QAction>("N1")->text().toStdString(), "ログを消去");
     EXPECT_EQ(GetLangStr("IDS_PROGDOWNLOAD"), "ダウンロード %p%");
@@ -268,7 +261,36 @@ TEST_F(Operator, JapaneseShowsTheLogMenuProgressAndQtsOwnTextsInJapanese) {
     save->setOption(QFileDialog::DontUseNativeDialog);
     auto* cancel = save->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel);
     EXPECT_EQ(cancel->text().toStdString(), "キャンセル");
-    choose("en");
+    Choose("en");
     EXPECT_EQ(Find<QAction>("N2")->text().toStdString(), "Save log");
     EXPECT_EQ(yes(), "&Yes");
+}
+
+namespace {
+
+// Whether a CJK font file is mapped into this process.
+bool CjkFontMapped() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    while (std::getline(maps, line))
+        if (line.find("CJK") != std::string::npos) return true;
+    return false;
+}
+
+class Fonts : public TGuiSandbox {};
+
+} // namespace
+
+TEST_F(Fonts, AnEnglishWindowLoadsNoCjkFontUntilATextNeedsOne) {
+    if (CjkFontMapped()) GTEST_SKIP() << "an earlier test in this process showed CJK texts";
+    Open();
+    ASSERT_EQ(CurLang(), "en");
+    // Both windows shown and laid out, the dialog with its empty list and its note.
+    Window->SearchDialog()->findChild<QTimer*>("Timer1")->stop();
+    Window->SearchDialog()->show();
+    QTest::qWait(200);
+    EXPECT_FALSE(CjkFontMapped()) << "the designed Chinese texts were measured before translation";
+    Window->SearchDialog()->hide();
+    Choose("jp");
+    EXPECT_TRUE(CjkFontMapped()) << "Japanese texts are shown in a CJK font";
 }
