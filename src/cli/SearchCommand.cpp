@@ -11,6 +11,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <time.h>
+
 #include <algorithm>
 #include <functional>
 #include <iomanip>
@@ -24,6 +26,12 @@ const char* SeriesName(int type) {
 }
 
 namespace {
+
+std::chrono::nanoseconds ThreadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
 
 // A text from the network as one table cell.
 std::string Shown(const std::string& text) {
@@ -121,7 +129,10 @@ void SearchThen(int rounds, bool external, std::ostream& notes, TSearchEnd* end,
             platform::Synchronize([&] { lan.Engine().Tick(); });
         }
         platform::Sleep(tick, tickFloor); // late answers
-        if (end) end->LastWait = std::chrono::steady_clock::now();
+        if (end) {
+            end->LastWait = std::chrono::steady_clock::now();
+            end->CpuAtLastWait = ThreadCpu();
+        }
         lan.StopReceiving();
         // The dialog's order: IP address ascending, part by part as numbers.
         std::vector<TDevInfo> rows = lan.Engine().Rows();
@@ -150,7 +161,10 @@ int RunSearch(const TCliSearchOptions& o, std::ostream& out, std::ostream& notes
             PrintCsv(rows, out);
         else
             PrintTable(rows, out);
-        if (end) end->Printed = std::chrono::steady_clock::now();
+        if (end) {
+            end->Printed = std::chrono::steady_clock::now();
+            end->CpuAtPrinted = ThreadCpu();
+        }
     });
     return 0;
 }

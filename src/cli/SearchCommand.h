@@ -27,6 +27,9 @@ struct TSearchEnd {
     TTime RowsTaken; // the receivers woken and the list copied
     TTime Printed;   // the rows written (RunSearch)
     TTime Stopped;   // every receiver joined
+    // The CPU time the calling thread had used at the last wait's end and once the rows were
+    // written: what of the interval was work, and what was waiting for a processor.
+    std::chrono::nanoseconds CpuAtLastWait{}, CpuAtPrinted{};
 };
 
 // The search dialog's Find and rounds ticks; the devices found, in the dialog's order. What the

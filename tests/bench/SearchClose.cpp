@@ -22,8 +22,9 @@ int main() {
     auto ms = [](TSearchEnd::TTime from, TSearchEnd::TTime to) {
         return std::chrono::duration<double, std::milli>(to - from).count();
     };
-    std::printf("%.3f %zu rows-taken %.3f written %.3f joined-after %.3f\n", ms(end.LastWait, end.Printed),
-                lines ? lines - 1 : 0, ms(end.LastWait, end.RowsTaken), ms(end.RowsTaken, end.Printed),
-                ms(end.Printed, end.Stopped));
+    double cpu = std::chrono::duration<double, std::milli>(end.CpuAtPrinted - end.CpuAtLastWait).count();
+    std::printf("%.3f %zu rows-taken %.3f written %.3f joined-after %.3f cpu %.3f\n",
+                ms(end.LastWait, end.Printed), lines ? lines - 1 : 0, ms(end.LastWait, end.RowsTaken),
+                ms(end.RowsTaken, end.Printed), ms(end.Printed, end.Stopped), cpu);
     return 0;
 }
