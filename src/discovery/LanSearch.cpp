@@ -25,7 +25,9 @@ void TLanSearch::Shutdown() {
     StopReceiving();
     if (!FJoined) {
         FJoined = true;
-        // The listeners were woken together by StopReceiving; each join is then short.
+        // Every receiver is woken first, then they are joined: no one waits for another's poll.
+        for (TUdpListener& l : FListeners)
+            l.Stop();
         if (auto z = ZoltSeries()) z->StopSearches();
         FExternal.reset(); // returns when no callback of the library runs or can start
         for (TUdpListener& l : FListeners)
@@ -37,11 +39,11 @@ void TLanSearch::Shutdown() {
 }
 
 void TLanSearch::StopReceiving() {
-    if (FDown.exchange(true)) return;
-    // Datagrams still queued now arrived after the search's last wait: they are dropped, not
-    // handed over, so that the list is final at once and taking it never queues behind them.
-    for (TUdpListener& l : FListeners)
-        l.Stop();
+    // Datagrams that arrive or still wait for their hand-over now came after the search's last
+    // wait: they are dropped, not handed over, so that the list is final at once. Waking the
+    // receivers is left to Shutdown: a dozen threads woken now would take the processor from
+    // the owner just when it takes the list.
+    FDown = true;
 }
 
 void TLanSearch::SearchLibrary() {

@@ -24,9 +24,9 @@ class TLanSearch : public ISearchNetwork {
     // Stops and joins everything that could still call into the engine; safe to call again.
     // Never from inside a hand-over.
     void Shutdown();
-    // The first half of Shutdown, which returns at once: every listener is woken, and nothing new
-    // reaches the engine afterwards (a change under way ends), its rows stay. Engine().Rows()
-    // then gives the final list without waiting for any receiver or hand-over.
+    // The first half of Shutdown, which returns at once: nothing new reaches the engine afterwards
+    // (a change under way ends), its rows stay. Engine().Rows() then gives the final list without
+    // waiting for any receiver or hand-over.
     void StopReceiving();
     TDeviceSearch& Engine() { return FEngine; }
     int ListenerPort(int n) const { return FListeners[static_cast<size_t>(n - 1)].Port(); }
