@@ -11,7 +11,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <time.h>
+
 #include <algorithm>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <vector>
@@ -23,6 +26,12 @@ const char* SeriesName(int type) {
 }
 
 namespace {
+
+std::chrono::nanoseconds ThreadCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+}
 
 // A text from the network as one table cell.
 std::string Shown(const std::string& text) {
@@ -95,9 +104,12 @@ void PrintCsv(const std::vector<TDevInfo>& rows, std::ostream& out) {
 
 } // namespace
 
-std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
-                                std::chrono::steady_clock::time_point* lastWait) {
-    std::vector<TDevInfo> rows;
+namespace {
+
+// The search runs, its rows are handed to take, and only then are its receivers joined: the rows
+// never wait for a receiver that is still busy.
+void SearchThen(int rounds, bool external, std::ostream& notes, TSearchEnd* end,
+                const std::function<void(std::vector<TDevInfo>&)>& take) {
     {
         TLanSearch lan;
         lan.Engine().OnFull = [&notes] {
@@ -117,30 +129,43 @@ std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
             platform::Synchronize([&] { lan.Engine().Tick(); });
         }
         platform::Sleep(tick, tickFloor); // late answers
-        if (lastWait) *lastWait = std::chrono::steady_clock::now();
+        if (end) {
+            end->LastWait = std::chrono::steady_clock::now();
+            end->CpuAtLastWait = ThreadCpu();
+        }
         lan.StopReceiving();
-        platform::Synchronize([&] {
-            // The dialog's order: IP address ascending, part by part as numbers.
-            for (size_t i = 0; i < lan.Engine().Count(); ++i)
-                rows.push_back(lan.Engine().Row(i));
-        });
-        lan.Shutdown();
+        // The dialog's order: IP address ascending, part by part as numbers.
+        std::vector<TDevInfo> rows = lan.Engine().Rows();
+        if (end) end->RowsTaken = std::chrono::steady_clock::now();
+        take(rows);
     }
-    return rows;
+    if (end) end->Stopped = std::chrono::steady_clock::now();
 }
 
-int RunSearch(const TCliSearchOptions& o, std::ostream& out, std::ostream& notes,
-              std::chrono::steady_clock::time_point* lastWait) {
+} // namespace
+
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes, TSearchEnd* end) {
+    std::vector<TDevInfo> found;
+    SearchThen(rounds, external, notes, end, [&found](std::vector<TDevInfo>& rows) { found.swap(rows); });
+    return found;
+}
+
+int RunSearch(const TCliSearchOptions& o, std::ostream& out, std::ostream& notes, TSearchEnd* end) {
     TCliEnvironment environment(platform::IDNO, o.Lang);
     if (environment.Refused()) return 2;
     platform::SetSearchInterface(o.Interface);
-    std::vector<TDevInfo> rows = SearchLan(o.Rounds, o.External, notes, lastWait);
-    if (o.Format == "json")
-        PrintJson(rows, out);
-    else if (o.Format == "csv")
-        PrintCsv(rows, out);
-    else
-        PrintTable(rows, out);
+    SearchThen(o.Rounds, o.External, notes, end, [&](std::vector<TDevInfo>& rows) {
+        if (o.Format == "json")
+            PrintJson(rows, out);
+        else if (o.Format == "csv")
+            PrintCsv(rows, out);
+        else
+            PrintTable(rows, out);
+        if (end) {
+            end->Printed = std::chrono::steady_clock::now();
+            end->CpuAtPrinted = ThreadCpu();
+        }
+    });
     return 0;
 }
 

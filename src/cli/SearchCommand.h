@@ -20,17 +20,28 @@ struct TCliSearchOptions {
     std::string Interface;
 };
 
+// When the steps of a search's end happened (for the benchmark).
+struct TSearchEnd {
+    using TTime = std::chrono::steady_clock::time_point;
+    TTime LastWait;  // the wait for late answers ended
+    TTime RowsTaken; // the receivers woken and the list copied
+    TTime Printed;   // the rows written (RunSearch)
+    TTime Stopped;   // every receiver joined
+    // The CPU time the calling thread had used at the last wait's end and once the rows were
+    // written: what of the interval was work, and what was waiting for a processor.
+    std::chrono::nanoseconds CpuAtLastWait{}, CpuAtPrinted{};
+};
+
 // The search dialog's Find and rounds ticks; the devices found, in the dialog's order. What the
-// search has to say (a full list, no external library) goes to notes. lastWait, when given,
-// learns when the last wait ended.
-std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes,
-                                std::chrono::steady_clock::time_point* lastWait = nullptr);
+// search has to say (a full list, no external library) goes to notes.
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes, TSearchEnd* end = nullptr);
 // The series letter of a device type; null for a device of no series of ours.
 const char* SeriesName(int type);
 
-// The rows go to out, the search's notes to notes.
+// The rows go to out, the search's notes to notes. The rows are written as soon as the last wait
+// ends; the receivers are joined afterwards.
 int RunSearch(const TCliSearchOptions& options, std::ostream& out, std::ostream& notes,
-              std::chrono::steady_clock::time_point* lastWait = nullptr);
+              TSearchEnd* end = nullptr);
 
 class TSearchCommand {
   public:

@@ -51,6 +51,7 @@ void TDeviceSearch::Find() {
 void TDeviceSearch::Tick() {
     SearchRound(FRound, false);
     bool removed = false;
+    std::unique_lock rows(FRowsLock);
     for (size_t i = FRows.size(); i-- > 0;) {
         TDevInfo& info = FRows[i]->Info;
         if (info.DevType == ExternalType || info.DevType == StandardCameraType) continue;
@@ -59,6 +60,7 @@ void TDeviceSearch::Tick() {
             removed = true;
         }
     }
+    rows.unlock();
     UpdateDeviceCount();
     ++FRound;
     if (removed) Changed();
@@ -89,25 +91,28 @@ std::string TDeviceSearch::KeyOf(const TDevInfo& info) {
     return "N" + std::to_string(info.DevType) + "|" + info.IP + "|" + std::to_string(info.HttpPort);
 }
 
+bool TDeviceSearch::Refresh(TDevInfo& row, const TDevInfo& record) {
+    // A camera that answered for itself keeps its row against replies that name an address
+    // they were not sent from, whatever MAC they claim.
+    if (row.AnsweredForItself() && !record.AnsweredForItself()) return false;
+    int countdown = row.DevType == 1 ? LongRowLife : RowLife;
+    std::lock_guard g(FRowsLock);
+    row.Countdown = countdown;
+    if (row.IP == record.IP && row.DevName == record.DevName && row.HttpPort == record.HttpPort &&
+        row.DevType == record.DevType && row.Mask == record.Mask && row.Gateway == record.Gateway &&
+        row.DNS1 == record.DNS1 && row.DNS2 == record.DNS2 && row.Port2 == record.Port2 &&
+        row.DHCP == record.DHCP)
+        return false;
+    row = record;
+    row.Countdown = countdown;
+    Resort();
+    return true;
+}
+
 bool TDeviceSearch::AddOrUpdateDevice(const TDevInfo& record) {
     if (record.DevType == -1) return false;
-    auto it = FByKey.find(KeyOf(record));
-    if (it != FByKey.end()) {
-        TDevInfo& row = it->second->Info;
-        // A camera that answered for itself keeps its row against replies that name an address
-        // they were not sent from, whatever MAC they claim.
-        if (row.AnsweredForItself() && !record.AnsweredForItself()) return false;
-        int countdown = row.DevType == 1 ? LongRowLife : RowLife;
-        row.Countdown = countdown;
-        if (row.IP == record.IP && row.DevName == record.DevName && row.HttpPort == record.HttpPort &&
-            row.DevType == record.DevType && row.Mask == record.Mask && row.Gateway == record.Gateway &&
-            row.DNS1 == record.DNS1 && row.DNS2 == record.DNS2 && row.Port2 == record.Port2 &&
-            row.DHCP == record.DHCP)
-            return false;
-        row = record;
-        row.Countdown = countdown;
-        Resort();
-        Changed();
+    if (auto it = FByKey.find(KeyOf(record)); it != FByKey.end()) {
+        if (Refresh(it->second->Info, record)) Changed();
         return false;
     }
     if (FRows.size() >= MaxRows) {
@@ -119,20 +124,35 @@ bool TDeviceSearch::AddOrUpdateDevice(const TDevInfo& record) {
     row->Info = record;
     row->Info.Countdown = record.DevType == 1 || record.DevType == 8 ? LongRowLife : RowLife;
     FByKey[KeyOf(record)] = row.get();
-    Insert(std::move(row));
+    {
+        std::lock_guard g(FRowsLock);
+        Insert(std::move(row));
+    }
     UpdateDeviceCount();
     Changed();
     return true;
 }
 
 void TDeviceSearch::ClearDeviceList() {
-    FRows.clear();
+    {
+        std::lock_guard g(FRowsLock);
+        FRows.clear();
+    }
     FByKey.clear();
     FSelected = nullptr;
     FOperatorChose = false;
     FToldFull = false;
     UpdateDeviceCount();
     Changed();
+}
+
+std::vector<TDevInfo> TDeviceSearch::Rows() const {
+    std::lock_guard g(FRowsLock);
+    std::vector<TDevInfo> rows;
+    rows.reserve(FRows.size());
+    for (const auto& r : FRows)
+        rows.push_back(r->Info);
+    return rows;
 }
 
 const TDevInfo* TDeviceSearch::FindRowByMac(const std::string& mac) const {
@@ -235,7 +255,10 @@ void TDeviceSearch::ColumnClick(int column) {
         FSortColumn = column;
         FAscending = true;
     }
-    Resort();
+    {
+        std::lock_guard g(FRowsLock);
+        Resort();
+    }
     Changed();
 }
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -57,6 +58,9 @@ class TDeviceSearch {
     // ---- the list ----
     size_t Count() const { return FRows.size(); }
     const TDevInfo& Row(size_t i) const { return FRows[i]->Info; }
+    // A copy of the rows in the list's order, safe from any thread: it never waits for the
+    // owner's thread, only for a change of the rows that is under way.
+    std::vector<TDevInfo> Rows() const;
     static std::string Cell(const TDevInfo& info, int column);
     void ColumnClick(int column);
     int SortColumn() const { return FSortColumn; }
@@ -101,6 +105,9 @@ class TDeviceSearch {
 
     static std::string KeyOf(const TDevInfo& info);
     bool Less(const TRow& a, const TRow& b) const;
+    // A listed device heard again; true when its row changed.
+    bool Refresh(TDevInfo& row, const TDevInfo& record);
+    // These three change the rows: only with FRowsLock held.
     void Insert(std::unique_ptr<TRow> row);
     void Resort();
     void Remove(size_t index);
@@ -110,6 +117,9 @@ class TDeviceSearch {
     ISearchNetwork& FNetwork;
     TFollowUpGate FGate;
     std::vector<std::unique_ptr<TRow>> FRows;
+    // Held by the owner's thread while it changes the rows, and by Rows(); the owner's own reads
+    // need no lock, since only it writes.
+    mutable std::mutex FRowsLock;
     // Rows by their key (the MAC text, or type, address and port when there is none).
     std::unordered_map<std::string, TRow*> FByKey;
     TRow* FSelected = nullptr;

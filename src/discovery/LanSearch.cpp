@@ -14,7 +14,7 @@ void TLanSearch::Start() {
     static const int starts[5] = {10001, 10000, 10002, 7999, 6800};
     for (size_t i = 0; i < FListeners.size(); ++i) {
         FListeners[i].OnReceive = [this](const std::string& data, const std::string& ip, int port) {
-            FEngine.OnDatagram(data, ip, port);
+            if (!FDown) FEngine.OnDatagram(data, ip, port);
         };
         // A listener that finds no free port stays inactive; its probes simply go nowhere.
         TTools_Net::BindFirstFreePort(FListeners[i], starts[i]);
@@ -23,21 +23,27 @@ void TLanSearch::Start() {
 
 void TLanSearch::Shutdown() {
     StopReceiving();
+    if (!FJoined) {
+        FJoined = true;
+        // Every receiver is woken first, then they are joined: no one waits for another's poll.
+        for (TUdpListener& l : FListeners)
+            l.Stop();
+        if (auto z = ZoltSeries()) z->StopSearches();
+        FExternal.reset(); // returns when no callback of the library runs or can start
+        for (TUdpListener& l : FListeners)
+            l.Join();
+    }
     if (FCleared) return;
     FCleared = true;
     FEngine.ClearDeviceList();
 }
 
 void TLanSearch::StopReceiving() {
-    if (FDown) return;
+    // Datagrams that arrive or still wait for their hand-over now came after the search's last
+    // wait: they are dropped, not handed over, so that the list is final at once. Waking the
+    // receivers is left to Shutdown: a dozen threads woken now would take the processor from
+    // the owner just when it takes the list.
     FDown = true;
-    // Every listener is woken first and they all end together: no one waits for another's poll.
-    for (TUdpListener& l : FListeners)
-        l.Stop();
-    if (auto z = ZoltSeries()) z->StopSearches();
-    FExternal.reset(); // returns when no callback of the library runs or can start
-    for (TUdpListener& l : FListeners)
-        l.Join();
 }
 
 void TLanSearch::SearchLibrary() {

@@ -21,11 +21,12 @@ class TLanSearch : public ISearchNetwork {
 
     // Activates the listeners with the first free port from 10001, 10000, 10002, 7999 and 6800.
     void Start();
-    // Stops everything that could still call into the engine; safe to call again. Never from
-    // inside a hand-over.
+    // Stops and joins everything that could still call into the engine; safe to call again.
+    // Never from inside a hand-over.
     void Shutdown();
-    // The first half of Shutdown: nothing calls into the engine any more, its rows stay. Taking
-    // the rows after this never waits for a hand-over that is still busy with a late burst.
+    // The first half of Shutdown, which returns at once: nothing new reaches the engine afterwards
+    // (a change under way ends), its rows stay. Engine().Rows() then gives the final list without
+    // waiting for any receiver or hand-over.
     void StopReceiving();
     TDeviceSearch& Engine() { return FEngine; }
     int ListenerPort(int n) const { return FListeners[static_cast<size_t>(n - 1)].Port(); }
@@ -44,5 +45,6 @@ class TLanSearch : public ISearchNetwork {
     TDeviceSearch FEngine;
     std::unique_ptr<TFind_Hisi> FExternal;
     std::atomic<bool> FDown{false};
+    bool FJoined = false;
     bool FCleared = false;
 };

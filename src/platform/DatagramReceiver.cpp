@@ -39,6 +39,8 @@ bool TDatagramReceiver::Start(TFd socket, THandler handler, TLimits limits) {
         Join();
         return false;
     }
+    std::unique_lock g(FLock);
+    FReady.wait(g, [this] { return FReading || FReadingEnded; });
     return true;
 }
 
@@ -65,6 +67,11 @@ void TDatagramReceiver::Read() {
     size_t received = 0;
     char buf[MaxDatagram];
     pollfd p[2] = {{FSocket.Get(), POLLIN, 0}, {FWakeRead.Get(), POLLIN, 0}};
+    {
+        std::lock_guard g(FLock);
+        FReading = true;
+    }
+    FReady.notify_all();
     bool more = true;
     while (more && !FStop) {
         int wait = -1;
@@ -116,13 +123,13 @@ void TDatagramReceiver::Read() {
                 FQueue.push_back(std::move(d));
             }
         }
-        FReady.notify_one();
+        FReady.notify_all();
     }
     {
         std::lock_guard g(FLock);
         FReadingEnded = true;
     }
-    FReady.notify_one();
+    FReady.notify_all();
 }
 
 void TDatagramReceiver::HandOver() {

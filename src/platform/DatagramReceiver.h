@@ -50,7 +50,9 @@ class TDatagramReceiver {
     TDatagramReceiver(const TDatagramReceiver&) = delete;
     TDatagramReceiver& operator=(const TDatagramReceiver&) = delete;
 
-    // Takes the socket and starts both threads; false (socket closed) when a thread cannot start.
+    // Takes the socket and starts both threads; returns once the reader is reading, so that an
+    // answer to a request sent afterwards never waits for a thread that is still starting. False
+    // (socket closed) when a thread cannot start.
     bool Start(TFd socket, THandler handler, TLimits limits = TLimits());
     // Wakes both threads and returns at once; nothing is handed on afterwards.
     void RequestStop();
@@ -74,6 +76,7 @@ class TDatagramReceiver {
     std::mutex FLock;
     std::condition_variable FReady;
     std::deque<TDatagram> FQueue;
+    bool FReading = false;
     bool FReadingEnded = false;
     std::atomic<bool> FStop{false};
     std::atomic<bool> FDone{false};

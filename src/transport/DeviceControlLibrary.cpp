@@ -359,18 +359,21 @@ bool TTZoltSeries::SearchDevices(int Port, const std::string& LocalAddress, TOnD
     in_addr local{};
     std::string bindTo = inet_pton(AF_INET, LocalAddress.c_str(), &local) == 1 ? LocalAddress : "";
     if (!platform::BindIPv4(s.Get(), bindTo, SearchPort)) return false;
+    // The receiver reads before the request goes out: a large site answers in one burst, more
+    // than a desktop's receive buffer holds while a reader is still starting.
+    auto r = std::make_unique<TRecvThread>();
+    r->OnFound = std::move(OnFound);
+    std::lock_guard g(FReceiversLock);
+    if (!r->Start(std::move(s))) return false;
     std::string request = ZoltSearchRequest();
     for (const std::string& to : platform::BroadcastTargets()) {
         sockaddr_in dest{};
         dest.sin_family = AF_INET;
         dest.sin_port = htons(static_cast<uint16_t>(Port));
         if (Port < 1 || Port > 65535 || inet_pton(AF_INET, to.c_str(), &dest.sin_addr) != 1) continue;
-        sendto(s.Get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest), sizeof dest);
+        sendto(r->Receiver.Fd(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&dest),
+               sizeof dest);
     }
-    auto r = std::make_unique<TRecvThread>();
-    r->OnFound = std::move(OnFound);
-    std::lock_guard g(FReceiversLock);
-    if (!r->Start(std::move(s))) return false;
     FReceivers.push_back(std::move(r));
     return true;
 }

@@ -3,6 +3,7 @@
 // and the search's own receivers under load.
 #include "cli/BatchCommand.h"
 #include "cli/SearchCommand.h"
+#include "discovery/LanSearch.h"
 #include "discovery/SearchReplies.h"
 #include "discovery/UdpListener.h"
 #include "lang/Lang.h"
@@ -253,4 +254,78 @@ TEST(SearchListener, LosesNothingWhileItsHandOverWaits) {
         platform::Sleep(10, 10);
     EXPECT_EQ(got.load(), kBurst);
     listener.Deactivate();
+}
+
+TEST(SearchListener, DatagramsQueuedWhenItStopsAreNeverHandedOver) {
+    platform::TDatagramReceiver receiver;
+    platform::TFd rx(platform::OpenSocket(SOCK_DGRAM));
+    ASSERT_TRUE(platform::BindIPv4(rx.Get(), "127.0.0.1", 0));
+    sockaddr_in to{};
+    socklen_t len = sizeof to;
+    ASSERT_EQ(getsockname(rx.Get(), reinterpret_cast<sockaddr*>(&to), &len), 0);
+    std::atomic<bool> release{false};
+    std::atomic<size_t> handed{0}, firstBatch{0};
+    ASSERT_TRUE(receiver.Start(std::move(rx), [&](std::vector<platform::TDatagram>& batch) {
+        if (handed == 0) firstBatch = batch.size();
+        handed += batch.size();
+        while (!release)
+            platform::Sleep(5, 5);
+    }));
+    platform::TFd tx(platform::OpenSocket(SOCK_DGRAM));
+    auto send = [&](int count) {
+        for (int i = 0; i < count; ++i)
+            sendto(tx.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    };
+    send(1);
+    for (int i = 0; i < 200 && handed == 0; ++i)
+        platform::Sleep(10, 10);
+    ASSERT_EQ(handed.load(), 1u);
+    // The hand-over is busy; these are read into the queue meanwhile.
+    send(50);
+    platform::Sleep(100, 50);
+    receiver.RequestStop();
+    release = true;
+    receiver.Join();
+    EXPECT_EQ(handed.load(), firstBatch.load()) << "nothing queued at the stop is handed over";
+}
+
+class SearchEnd : public TLangSandbox {};
+
+TEST_F(SearchEnd, TheListIsTakenAtOnceWhileAHandOverIsStuck) {
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr,
+                         4096);
+    std::vector<TDevInfo> rows;
+    {
+        TLanSearch lan;
+        lan.Start();
+        size_t listed = 0;
+        for (int round = 0; round < 20 && listed < 3; ++round) {
+            platform::Synchronize([&] { lan.Engine().SearchRound(round, false); });
+            platform::Sleep(200, 50);
+            platform::Synchronize([&] { listed = lan.Engine().Count(); });
+        }
+        ASSERT_GE(listed, 3u);
+        // The owner's thread is busy with a round whose answers cannot be handed over.
+        std::atomic<bool> release{false}, busy{false};
+        std::thread owner([&] {
+            platform::Synchronize([&] {
+                lan.Engine().SearchRound(1, false);
+                busy = true;
+                while (!release)
+                    platform::Sleep(5, 5);
+            });
+        });
+        while (!busy)
+            platform::Sleep(5, 5);
+        platform::Sleep(100, 50); // the answers come in and wait for their hand-over
+        lan.StopReceiving();
+        rows = lan.Engine().Rows();
+        EXPECT_FALSE(release) << "taking the list waited for no hand-over";
+        release = true;
+        owner.join();
+        ASSERT_EQ(rows.size(), lan.Engine().Count());
+        for (size_t i = 0; i < rows.size(); ++i)
+            EXPECT_EQ(rows[i].MAC, lan.Engine().Row(i).MAC);
+    }
+    EXPECT_GE(rows.size(), 3u);
 }
