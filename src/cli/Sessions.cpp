@@ -1,5 +1,6 @@
 #include "Sessions.h"
 
+#include "CameraSelection.h"
 #include "Output.h"
 #include "app/UpgradeInput.h"
 #include "base/Files.h"
@@ -88,11 +89,13 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
     thread->PackageMD5 = settings.MD5;
     thread->PackageSHA256 = settings.SHA256;
     thread->Stop = settings.Stop;
+    TIdentityNotes seen;
     thread->Run();
     if (auto* standard = dynamic_cast<TOnvifUpgrade*>(u.get())) {
         result.Manufacturer = standard->GetManufacturer();
         result.Model = standard->GetModel();
     }
+    LearnIdentity(result, seen.Seen(), *u);
     return result;
 }
 

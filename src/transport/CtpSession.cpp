@@ -3,6 +3,7 @@
 #include "platform/DatagramReceiver.h"
 
 #include "CameraGet.h"
+#include "CameraIdentity.h"
 #include "base/MessageText.h"
 #include "base/Progress.h"
 #include "platform/Broadcast.h"
@@ -97,10 +98,11 @@ void TPackageFile::Close() {
 }
 
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
-    static const char* keys[] = {"-name", "-sn",   "-portctp", "-ip",     "-netmask",
-                                 "-mdns", "-sdns", "-gw",      "-dhcpen", "-version"};
+    // The MAC is read last, so that a line of another key never reads as one.
+    static const char* keys[] = {"-name", "-sn", "-portctp", "-ip",      "-netmask", "-mdns",
+                                 "-sdns", "-gw", "-dhcpen",  "-version", "-mac"};
     int which = -1;
-    for (int i = 0; i < 10 && which < 0; ++i)
+    for (int i = 0; i < 11 && which < 0; ++i)
         if (line.find(keys[i]) != std::string::npos) which = i;
     if (which < 0) return;
     size_t blank = line.find(' ');
@@ -151,6 +153,9 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
         r.Version = b == std::string::npos ? std::string() : Cut(v.substr(0, b + 1), 48);
         break;
     }
+    case 10:
+        r.Mac = Cut(value, 17);
+        break;
     }
 }
 
@@ -544,6 +549,7 @@ bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version) {
     for (const auto& [ip, record] : list)
         if (record.IP == IP) {
             Version = record.Version;
+            TIdentityNotes::Note({record.Mac, record.DevName});
             break;
         }
     return true;
