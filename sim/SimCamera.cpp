@@ -25,6 +25,11 @@ namespace sim {
 
 namespace {
 
+// The name a camera is given (its alias), which its search answers carry too.
+std::string CameraName(TSeries s) {
+    return std::string("SIMCAM-") + SeriesName(s);
+}
+
 std::string Status(TSeries s, const std::string& sys, const std::string& app) {
     // F writes its values between single quotes, the others between double quotes; T and C
     // name their device id.
@@ -32,7 +37,7 @@ std::string Status(TSeries s, const std::string& sys, const std::string& app) {
     std::string Q(1, q);
     std::string id = s == TSeries::T || s == TSeries::C ? "var deviceid=" : "var id=";
     return id + Q + "SIM000001" + Q + ";\r\nvar sys_ver=" + Q + sys + Q + ";\r\nvar app_ver=" + Q + app + Q +
-           ";\r\nvar alias=" + Q + "simcam" + Q + ";\r\n";
+           ";\r\nvar alias=" + Q + CameraName(s) + Q + ";\r\n";
 }
 
 bool QueryAccountSeries(TSeries s) {
@@ -473,7 +478,7 @@ void TSimCamera::SearchResponder(platform::TFd s) {
     me.Series = FConfig.Series;
     me.Address = FConfig.Address;
     me.HttpPort = Port();
-    me.Name = std::string("SIMCAM-") + SeriesName(FConfig.Series);
+    me.Name = CameraName(FConfig.Series);
     // Each camera of the process has a MAC of its own: the series' letter, then its number.
     static std::atomic<uint32_t> cameras{0};
     uint32_t n = ++cameras;

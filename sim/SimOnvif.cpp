@@ -15,7 +15,9 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <stdexcept>
@@ -134,6 +136,8 @@ bool ParseOnvifSetting(const std::string& setting, const std::string& address, T
                 c.Manufacturer = v;
             else if (k == "model")
                 c.Model = v;
+            else if (k == "mac")
+                c.Mac = v;
             else if (k == "version" || k == "sys")
                 c.Version = v;
             else if (k == "reboot-ms")
@@ -192,6 +196,15 @@ void BuildOnvifFirmware(const std::string& root, const std::vector<TOnvifConfig>
 TOnvifCamera::TOnvifCamera(TOnvifConfig config, TRequestLog log)
     : FConfig(std::move(config)), FLog(std::move(log)), FVersion(FConfig.Version),
       FDigestNonce(RandomHex(16)), FServer(LoopbackOnly(FConfig.Address), FConfig.Port) {
+    if (FConfig.Mac.empty()) {
+        // As the other cameras of the process: 02 53, the letter O, then its number.
+        static std::atomic<uint32_t> cameras{0};
+        uint32_t n = ++cameras;
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "02:53:4f:%02x:%02x:%02x", (n >> 16) & 0xFF, (n >> 8) & 0xFF,
+                      n & 0xFF);
+        FConfig.Mac = mac;
+    }
     FServer.OnHttp([this](const THttpRequest& r, TConnection& c) { Handle(r, c); });
 }
 
@@ -304,6 +317,13 @@ std::string TOnvifCamera::Answer(const std::string& op) {
             "</tds:Model><tds:FirmwareVersion>" + onvif::XmlEscape(Version()) +
             "</tds:FirmwareVersion><tds:SerialNumber>" + onvif::XmlEscape(FConfig.Serial) +
             "</tds:SerialNumber><tds:HardwareId>SIM-1</tds:HardwareId></tds:GetDeviceInformationResponse>");
+    if (op == "GetNetworkInterfaces")
+        return Envelope(
+            "<tds:GetNetworkInterfacesResponse><tds:NetworkInterfaces token=\"eth0\"><tt:Enabled>true"
+            "</tt:Enabled><tt:Info><tt:Name>eth0</tt:Name><tt:HwAddress>" +
+            onvif::XmlEscape(FConfig.Mac) +
+            "</tt:HwAddress><tt:MTU>1500</tt:MTU></tt:Info></tds:NetworkInterfaces>"
+            "</tds:GetNetworkInterfacesResponse>");
     if (op == "GetCapabilities") {
         std::string xaddr = "http://" + FConfig.Address + ":" + std::to_string(Port()) + ServicePath;
         return Envelope(

@@ -35,6 +35,7 @@ struct TOnvifConfig {
     std::string Model = "SV-100";
     std::string Version = "2.1.0";
     std::string Serial = "SV100-0001";
+    std::string Mac;              // of its network interface; empty: one of its own
     int64_t RebootMs = 20000;     // scaled by the time scale; named as the expected down time
     int64_t UploadDelayMs = 1000; // named as the upload delay (unscaled, as a camera would)
     bool HttpDigest = false;      // asks for HTTP digest instead of reading UsernameTokens
@@ -42,7 +43,7 @@ struct TOnvifConfig {
 };
 
 // One --camera setting with series=onvif: address, port, user, password, manufacturer, model,
-// version, reboot-ms, delay-ms, auth=digest|token, fault=no-upgrade|legacy-only|wrong-password|
+// version, mac, reboot-ms, delay-ms, auth=digest|token, fault=no-upgrade|legacy-only|wrong-password|
 // upload-refused|reboot-forever|reboot-old-version|slow-clock. False with error for anything else.
 bool ParseOnvifSetting(const std::string& setting, const std::string& address, TOnvifConfig& config,
                        std::string& error);

@@ -84,8 +84,28 @@ class TJsonReader {
             ++FPos;
         if (FPos == start) return false;
         std::string word = FText.substr(start, FPos - start);
+        // Only what JSON allows: a word of another kind is a damaged line, not a value.
+        if (word != "null" && word != "true" && word != "false" && !JsonNumber(word)) return false;
         if (word != "null") out[key] = word;
         return true;
+    }
+
+    static bool JsonNumber(const std::string& w) {
+        size_t i = w[0] == '-' ? 1 : 0;
+        auto digits = [&] {
+            size_t from = i;
+            while (i < w.size() && std::isdigit(static_cast<unsigned char>(w[i])))
+                ++i;
+            return i > from;
+        };
+        if (!digits()) return false;
+        if (i < w.size() && w[i] == '.' && (++i, !digits())) return false;
+        if (i < w.size() && (w[i] == 'e' || w[i] == 'E')) {
+            ++i;
+            if (i < w.size() && (w[i] == '+' || w[i] == '-')) ++i;
+            if (!digits()) return false;
+        }
+        return i == w.size();
     }
 
     bool SkipArray(int depth) {
@@ -210,7 +230,9 @@ void RecordSession(const TSessionResult& s) {
 bool ParseHistoryLine(const std::string& line, THistoryEntry& e) {
     std::map<std::string, std::string> f;
     TJsonReader reader(line);
-    if (!reader.Object("", f) || !reader.AtEnd() || !f.count("camera.ip") || !f.count("outcome"))
+    // A session always names its camera's address: a line without one is damaged.
+    if (!reader.Object("", f) || !reader.AtEnd() || !f.count("outcome") || !f.count("camera.ip") ||
+        f["camera.ip"].empty())
         return false;
     auto get = [&](const char* k) { return f.count(k) ? f[k] : std::string(); };
     auto opt = [&](const char* k) { return f.count(k) ? std::optional<std::string>(f[k]) : std::nullopt; };

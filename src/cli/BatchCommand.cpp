@@ -84,6 +84,13 @@ std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
     return cameras;
 }
 
+// Whether the series a search takes ("E,F,ONVIF") are standard cameras only.
+bool OnlyStandardSeries(const std::string& series) {
+    for (const std::string& item : SeriesItems(series))
+        if (item != "ONVIF") return false;
+    return true;
+}
+
 // The local package is the same for every camera: a wrong one is refused once, before any session.
 bool PackageUsable(const TCliBatchOptions& o, std::string& error) {
     if (o.Package.empty()) return true;
@@ -141,7 +148,7 @@ class TBatch {
         for (;;) {
             size_t camera = FNext.fetch_add(1);
             if (camera >= FCameras.size() || Stopped()) return;
-            const TCamera& c = FCameras[camera];
+            TCamera c = FCameras[camera];
             std::vector<int> kinds = FirmwareKinds(FOptions.Firmware, c.Series);
             for (size_t k = 0; k < kinds.size(); ++k) {
                 if (k && !Stopped()) platform::Sleep(1000);
@@ -151,6 +158,7 @@ class TBatch {
                     std::lock_guard g(FPrint);
                     FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
                 });
+                c = r.Camera; // what one session learnt of the camera names it in the next
                 RecordSession(r);
                 std::lock_guard g(FPrint);
                 FResults[slot] = std::move(r);
@@ -190,7 +198,15 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     std::string error;
     if (o.CamerasFile.empty() == !o.FromSearch)
         error = "give the cameras either with --cameras FILE or with --from-search";
-    if (error.empty()) RunOptionsUsable(o, error);
+    // A standard camera has one firmware, which "both" means: a package goes to it whatever
+    // --firmware says. Whether a camera of two firmware kinds is among them, the cameras tell.
+    bool packageForBoth = !o.Package.empty() && o.Firmware == "both";
+    TCliRunOptions checked = o;
+    if (packageForBoth) checked.Firmware = "system";
+    if (error.empty()) RunOptionsUsable(checked, error);
+    if (error.empty() && packageForBoth && o.FromSearch && !OnlyStandardSeries(o.Series))
+        error = "--package needs --firmware system or --firmware ui (or --series ONVIF): a file holds one "
+                "kind of firmware, and only standard cameras have just one";
     if (error.empty() && o.Package.empty()) FirmwareServerConfigured(o.FirmwareServer, error);
     if (!error.empty()) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
@@ -207,6 +223,15 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;
     }
+    for (const TCamera& c : cameras)
+        if (packageForBoth && c.Series != 'O') {
+            std::cerr
+                << "ipcam-upgrade-cli: --package needs --firmware system or --firmware ui: a file holds "
+                   "one kind of firmware, and "
+                << EscapeControls(ValidUtf8(c.Name())) << " (series " << SeriesText(c.Series) << ") has two"
+                << std::endl;
+            return 2;
+        }
     std::vector<std::string> merged;
     cameras = OneSessionPerCamera(cameras, merged);
     for (const std::string& m : merged)

@@ -5,8 +5,31 @@
 #include "base/Text.h"
 #include "discovery/NetHelpers.h"
 #include "transport/CameraGet.h"
+#include "transport/OnvifSoap.h"
+#include "upgrade/OnvifSeries.h"
 
+#include <cctype>
 #include <map>
+
+std::vector<std::string> SeriesItems(const std::string& list) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = list.find(',', start);
+        std::string item = TrimText(list.substr(start, comma == std::string::npos ? comma : comma - start));
+        for (char& c : item)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (!item.empty()) items.push_back(item == "O" ? "ONVIF" : item);
+        if (comma == std::string::npos) return items;
+        start = comma + 1;
+    }
+}
+
+bool SeriesWanted(const std::string& wanted, const std::string& series) {
+    for (const std::string& item : SeriesItems(wanted))
+        if (item == series) return true;
+    return false;
+}
 
 std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std::string& wanted,
                                     const std::string& user, const std::string& password,
@@ -17,7 +40,7 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
         std::string reason;
         if (!series)
             reason = "no series of this tool";
-        else if (wanted.find(series[0]) == std::string::npos)
+        else if (!SeriesWanted(wanted, series))
             continue;
         else if (!TTools_Net::IsDottedIPv4(d.IP))
             reason = "its address is no dotted IPv4 address";
@@ -37,24 +60,36 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
         c.Series = series[0];
         c.User = user;
         c.Password = password;
-        c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
+        // A standard camera's row carries a number made from its endpoint in place of a MAC: its
+        // report asks the camera for the real one.
+        if (c.Series != 'O') c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
         c.DeviceName = d.DevName;
         cameras.push_back(c);
     }
     return cameras;
 }
 
-namespace {
-
-// A MAC that tells a camera apart: twelve hexadecimal digits, not all zero.
-std::string MacKey(const std::string& mac) {
-    std::string m = NormalizeMac(TrimText(mac));
+std::string MacText(const std::string& text) {
+    std::string m = NormalizeMac(TrimText(text));
     if (m.size() != 12 || m.find_first_not_of("0123456789ABCDEF") != std::string::npos || m == "000000000000")
         return {};
     return m;
 }
 
-} // namespace
+void LearnIdentity(TSessionResult& result, const TCameraIdentity& seen, TUpgradeObject& u) {
+    TCamera& c = result.Camera;
+    if (c.Mac.empty()) c.Mac = MacText(seen.Mac);
+    if (c.DeviceName.empty()) c.DeviceName = UsableName(seen.Name);
+    auto* standard = dynamic_cast<TOnvifUpgrade*>(&u);
+    // Asked only of a camera that let the session in: one that did not would not say either.
+    if (!c.Mac.empty() || !standard || !result.Report.VersionBefore) return;
+    try {
+        c.Mac = MacText(onvif::InterfaceMac(standard->ServiceURL(), TrimText(c.User), TrimText(c.Password),
+                                            standard->ClockOffsetMs(), IdentityTimeout));
+    } catch (...) {
+        // The report goes out without it.
+    }
+}
 
 std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
                                          std::vector<std::string>& merged) {
@@ -62,7 +97,7 @@ std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
     std::map<std::string, size_t> byAddress, byMac;
     for (const TCamera& c : cameras) {
         std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
-        std::string mac = MacKey(c.Mac);
+        std::string mac = MacText(c.Mac);
         const size_t none = out.size();
         size_t same = none;
         const char* why = "the same address and port";

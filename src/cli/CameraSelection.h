@@ -3,6 +3,7 @@
 
 #include "Sessions.h"
 #include "base/DevInfo.h"
+#include "transport/CameraIdentity.h"
 
 #include <string>
 #include <vector>
@@ -11,6 +12,26 @@ struct TLeftOut {
     TDevInfo Row;
     std::string Reason;
 };
+
+class TUpgradeObject;
+
+// How long a camera that let the session in gets to name its MAC: it answers at once, and one
+// gone since holds the report up no longer than this (scaled).
+inline constexpr int64_t IdentityTimeout = 5000;
+
+// A MAC as reports write it: twelve upper-case hexadecimal digits; empty for any text that is
+// no MAC (or all zeros).
+std::string MacText(const std::string& text);
+
+// What a session learnt of its camera where the search gave nothing: the MAC and the name the
+// camera's pages and answers carried (seen), and for a standard camera that answered the MAC of
+// its network interface, asked once. Nothing of this changes the session's outcome.
+void LearnIdentity(TSessionResult& result, const TCameraIdentity& seen, TUpgradeObject& u);
+
+// The series of a list such as "E,f, onvif" as the search names them: E, F, ONVIF (O for ONVIF).
+std::vector<std::string> SeriesItems(const std::string& list);
+// Whether series (a name of SeriesName) is one of the list's, whole: "ONVIF" holds no F.
+bool SeriesWanted(const std::string& wanted, const std::string& series);
 
 // The search rows a batch may log in to: an address that is dotted IPv4 and equal to the reply's
 // sender, a port of 1 to 65535, a series of ours among wanted (letters such as "E,F,H"). Rows of

@@ -1,5 +1,6 @@
 #include "Sessions.h"
 
+#include "CameraSelection.h"
 #include "Output.h"
 #include "app/UpgradeInput.h"
 #include "base/Files.h"
@@ -68,11 +69,13 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
     thread->OnLog = log;
     thread->OnProgress = settings.Progress;
     thread->OnReport = [&](const TSessionReport& r) { result.Report = r; };
+    TIdentityNotes seen;
     thread->Run();
     if (auto* standard = dynamic_cast<TOnvifUpgrade*>(thread->Upgrade().get())) {
         result.Manufacturer = standard->GetManufacturer();
         result.Model = standard->GetModel();
     }
+    LearnIdentity(result, seen.Seen(), *u);
     return result;
 }
 

@@ -46,6 +46,8 @@ int RunUpgrade(const TCliUpgradeOptions& given, std::ostream& out) {
     for (size_t i = 0; i < kinds.size(); ++i) {
         if (i) platform::Sleep(1000);
         results.push_back(RunSession(camera, kinds[i], settings, log));
+        // What the first session learnt of the camera names it in the next one's report too.
+        camera = results.back().Camera;
         RecordSession(results.back());
         if (o.Json)
             out << SessionJson(results.back()) << std::endl;

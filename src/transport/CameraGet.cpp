@@ -1,6 +1,7 @@
 #include "CameraGet.h"
 
 #include "Base64.h"
+#include "CameraIdentity.h"
 #include "HttpClient.h"
 #include "platform/Platform.h"
 
@@ -15,6 +16,14 @@ size_t CollectBody(char* data, size_t size, size_t n, void* user) {
     body->append(data, std::min(bytes, room));
     // Returning short stops the transfer: the body is read once, up to its limit.
     return bytes <= room ? bytes : 0;
+}
+
+// The path of a URL, without its query.
+std::string UrlPath(const std::string& url) {
+    size_t host = url.find("://");
+    size_t slash = url.find('/', host == std::string::npos ? 0 : host + 3);
+    if (slash == std::string::npos) return "/";
+    return url.substr(slash, url.find('?', slash) - slash);
 }
 
 } // namespace
@@ -58,6 +67,8 @@ bool TTools::HttpGet(const std::string& URL, std::string& Body, int Timeout, con
                 (rc == CURLE_WRITE_ERROR && body.size() == HttpBodyLimit);
     if (!read) return false;
     if (auto z = body.find('\0'); z != std::string::npos) body.resize(z);
+    // The status page names the camera; whoever runs a session here keeps that for its report.
+    if (UrlPath(URL) == "/get_status.cgi") TIdentityNotes::Note(StatusPageIdentity(body));
     Body = std::move(body);
     return true;
 }

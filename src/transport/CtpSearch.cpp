@@ -25,10 +25,11 @@ std::string Cut(const std::string& s, size_t n) {
 } // namespace
 
 void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
-    static const char* keys[] = {"-name", "-sn",   "-portctp", "-ip",     "-netmask",
-                                 "-mdns", "-sdns", "-gw",      "-dhcpen", "-version"};
+    // The MAC is read last, so that a line of another key never reads as one.
+    static const char* keys[] = {"-name", "-sn", "-portctp", "-ip",      "-netmask", "-mdns",
+                                 "-sdns", "-gw", "-dhcpen",  "-version", "-mac"};
     int which = -1;
-    for (int i = 0; i < 10 && which < 0; ++i)
+    for (int i = 0; i < 11 && which < 0; ++i)
         if (line.find(keys[i]) != std::string::npos) which = i;
     if (which < 0) return;
     size_t blank = line.find(' ');
@@ -79,6 +80,9 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
         r.Version = b == std::string::npos ? std::string() : Cut(v.substr(0, b + 1), 48);
         break;
     }
+    case 10:
+        r.Mac = Cut(value, 17);
+        break;
     }
 }
 

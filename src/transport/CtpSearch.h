@@ -17,6 +17,7 @@ struct TCtpSearchRecord {
     std::string DNS2;    // 16
     std::string Gateway; // 16
     std::string Version; // 48
+    std::string Mac;     // 17
 };
 using TCtpSearchList = std::multimap<std::string, TCtpSearchRecord>;
 

@@ -1,5 +1,6 @@
 #include "CtpSession.h"
 
+#include "CameraIdentity.h"
 #include "base/MessageText.h"
 #include "base/Progress.h"
 #include "base/Text.h"
@@ -322,6 +323,7 @@ bool QueryCtpVersion(const std::string& IP, int Port, std::string& Version) {
     for (const auto& [ip, record] : list)
         if (record.IP == IP) {
             Version = record.Version;
+            TIdentityNotes::Note({record.Mac, record.DevName});
             break;
         }
     return true;

@@ -82,6 +82,11 @@ TCallResult Call(const std::string& url, const std::string& action,
                  const std::function<std::string()>& makeEnvelope, const std::string& user,
                  const std::string& password, int64_t timeoutMs);
 
+// The MAC of the camera's first network interface (GetNetworkInterfaces), as the camera writes
+// it; empty when the camera does not say. created is corrected by the camera's clock offset.
+std::string InterfaceMac(const std::string& url, const std::string& user, const std::string& password,
+                         int64_t clockOffsetMs, int64_t timeoutMs);
+
 // Whether a fault says the request was not authorized (a WS-Security refusal or HTTP 401).
 bool IsNotAuthorized(const TCallResult& r);
 // Whether a fault says the device does not do what was asked.

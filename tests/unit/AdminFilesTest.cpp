@@ -169,7 +169,13 @@ TEST(HistoryLines, DamagedLinesAreSkippedNotTrusted) {
          {"", "{", "[1,2]", "{\"camera\": {\"ip\": \"1\"}}", "{\"outcome\": \"x\"}",
           "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\"} trailing",
           "{\"camera\": {\"ip\": \"1\\u12\"}, \"outcome\": \"x\"}",
-          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"log\": [[[[[[[[[[]]]]]]]]]]}"})
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"log\": [[[[[[[[[[]]]]]]]]]]}",
+          // found by fuzzing: no address, and words JSON has not
+          "{\"camera\": {\"ip\": \"\", \"port\": 81}, \"outcome\": \"failed\"}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"text\": Aull}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"durationMs\": 3-}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"durationMs\": 1.}",
+          "{\"camera\": {\"ip\": \"1\"}, \"outcome\": \"x\", \"durationMs\": 1e}"})
         EXPECT_FALSE(ParseHistoryLine(bad, e)) << bad;
     ASSERT_TRUE(ParseHistoryLine("{\"camera\":{\"ip\":\"10.0.0.9\",\"port\":81},\"outcome\":\"up-to-date\","
                                  "\"versionAfter\":null,\"log\":[{\"k\":\"v\"}],\"text\":\"a\\u0007\\\"b\"}",
@@ -178,6 +184,9 @@ TEST(HistoryLines, DamagedLinesAreSkippedNotTrusted) {
     EXPECT_EQ(e.Port, "81");
     EXPECT_EQ(e.Text, "a\a\"b");
     EXPECT_FALSE(e.VersionAfter);
+    EXPECT_TRUE(
+        ParseHistoryLine("{\"camera\":{\"ip\":\"1\",\"port\":-81.5e+2},\"outcome\":\"x\",\"ok\":true}", e));
+    EXPECT_EQ(e.Port, "-81.5e+2");
 }
 
 TEST_F(AdminFiles, CacheKeepsTheNewestImagesWithinCountAndSize) {

@@ -1,8 +1,11 @@
 // Which search rows a batch may send a login to, and one session per camera.
 #include "cli/CameraSelection.h"
 #include "discovery/NetHelpers.h"
+#include "discovery/SearchReplies.h"
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 namespace {
 
@@ -60,6 +63,15 @@ TEST(TrustedCameras, OnlyRowsThatAnsweredForThemselvesWithAUsablePortAndSeries) 
     EXPECT_EQ(cams[0].Mac, "025346000001");
     EXPECT_EQ(cams[1].Name(), "127.0.0.7:82");
     EXPECT_EQ(cams[1].Mac, "0102030405AA");
+    // A standard camera's row holds a number made from its endpoint, not its MAC.
+    std::vector<TCamera> standard =
+        TrustedCameras({Row(StandardCameraType, "127.0.0.8", 80, "127.0.0.8", "a1b2c3d4e5f6")}, "ONVIF", "op",
+                       "pw", leftOut);
+    ASSERT_EQ(standard.size(), 1u);
+    EXPECT_EQ(standard[0].Series, 'O');
+    EXPECT_EQ(standard[0].Mac, "");
+    leftOut.clear();
+    cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut);
     std::vector<std::string> why;
     for (const TLeftOut& l : leftOut)
         why.push_back(l.Row.IP + " " + l.Reason);
@@ -90,4 +102,66 @@ TEST(OneSessionPerCamera, TheSameAddressAndPortOrTheSameMacIsOneSession) {
     EXPECT_EQ(merged[0], " 127.0.0.1:08081 (H) and 127.0.0.1:8081 (F) are one camera (the same address and "
                          "port): one session, as 127.0.0.1:8081");
     EXPECT_NE(merged[1].find("(the same MAC)"), std::string::npos) << merged[1];
+}
+
+TEST(TrustedCameras, SeriesAreWantedByTheirWholeName) {
+    EXPECT_EQ(SeriesItems(" e,f ,,Onvif,o"), (std::vector<std::string>{"E", "F", "ONVIF", "ONVIF"}));
+    EXPECT_FALSE(SeriesWanted("ONVIF", "F")) << "ONVIF holds the letter F";
+    EXPECT_FALSE(SeriesWanted("ONVIF", "O"));
+    EXPECT_TRUE(SeriesWanted("h,onvif", "ONVIF"));
+    EXPECT_TRUE(SeriesWanted("h,onvif", "H"));
+    EXPECT_FALSE(SeriesWanted("", "H"));
+    std::vector<TLeftOut> leftOut;
+    EXPECT_TRUE(
+        TrustedCameras({Row(2, "127.0.0.1", 8081, "127.0.0.1")}, "ONVIF", "op", "pw", leftOut).empty());
+    EXPECT_TRUE(leftOut.empty());
+}
+
+TEST(CameraIdentity, StatusPagesNameTheCameraByTheirAliasAsTheyWriteIt) {
+    EXPECT_EQ(PageVariable("var id=\"x\";\r\nvar alias=\"Gate 2\";\r\n", "alias"), "Gate 2");
+    EXPECT_EQ(PageVariable("var alias='Gate \"2\"';", "alias"), "Gate \"2\"");
+    EXPECT_EQ(PageVariable("alias = Gate 2 ;x", "alias"), "Gate 2 ");
+    EXPECT_EQ(PageVariable("var alias=Gate\r\nvar b=1;", "alias"), "Gate");
+    EXPECT_EQ(PageVariable("var devalias=\"a\";var alias_x=\"b\";var alias=\"c\";", "alias"), "c")
+        << "only the whole name";
+    EXPECT_EQ(PageVariable("var alias=\"never closed;\r\nvar sys_ver=\"1\";", "alias"),
+              "never closed;\r\nvar sys_ver=");
+    EXPECT_EQ(PageVariable("var alias='never closed", "alias"), "");
+    EXPECT_EQ(PageVariable("var alias", "alias"), "");
+    EXPECT_EQ(PageVariable("alias=", "alias"), "");
+    EXPECT_EQ(PageVariable("anything", ""), "");
+
+    EXPECT_EQ(StatusPageIdentity("var alias=\"  Gate 2 \";").Name, "Gate 2");
+    EXPECT_EQ(StatusPageIdentity("var alias=\"" + std::string(MaxCameraName, 'n') + "\";").Name.size(),
+              MaxCameraName);
+    EXPECT_EQ(StatusPageIdentity("var alias=\"" + std::string(MaxCameraName + 1, 'n') + "\";").Name, "");
+    EXPECT_EQ(StatusPageIdentity("var alias=\"a\x1b[2Jb\";").Name, "") << "a control byte is no name";
+    EXPECT_EQ(StatusPageIdentity("var alias=\"never closed;\r\nvar sys_ver=\"1\";").Name, "");
+    EXPECT_EQ(StatusPageIdentity("var sys_ver=\"1\";").Name, "");
+}
+
+TEST(CameraIdentity, MacsAreWrittenOneWayAndAnythingElseIsNone) {
+    EXPECT_EQ(MacText("02:53:4f:aa:bb:0c"), "02534FAABB0C");
+    EXPECT_EQ(MacText(" 02-53-4F-AA-BB-0C "), "02534FAABB0C");
+    EXPECT_EQ(MacText("02534faabb0c"), "02534FAABB0C");
+    for (const char* none : {"", "00:00:00:00:00:00", "02:53:4f:aa:bb", "02:53:4f:aa:bb:0c:01",
+                             "zz:53:4f:aa:bb:0c", "urn:uuid:5e1b7a4c"})
+        EXPECT_EQ(MacText(none), "") << none;
+}
+
+TEST(CameraIdentity, NotesBelongToTheSessionOfTheirThreadAndKeepTheFirstOfEach) {
+    TIdentityNotes::Note({"02:53:45:00:00:01", "nobody listens"}); // no session here: dropped
+    TIdentityNotes outer;
+    {
+        TIdentityNotes inner;
+        TIdentityNotes::Note({"", "Gate 2"});
+        EXPECT_EQ(inner.Seen().Name, "Gate 2");
+    }
+    TIdentityNotes::Note({"", " Ya\x07rd "});
+    TIdentityNotes::Note({"02:53:45:00:00:01", " Yard "});
+    TIdentityNotes::Note({"02:53:45:00:00:02", "Door"});
+    std::thread other([] { TIdentityNotes::Note({"02:53:45:00:00:03", "elsewhere"}); });
+    other.join();
+    EXPECT_EQ(outer.Seen().Mac, "02:53:45:00:00:01");
+    EXPECT_EQ(outer.Seen().Name, "Yard") << "a control byte makes no name; the next one counts";
 }

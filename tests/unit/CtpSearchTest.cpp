@@ -19,6 +19,13 @@ TEST(CtpSearchReply, LinesAndTheirKeys) {
     EXPECT_EQ(r.DNS2, "8.8.4.4");
     EXPECT_EQ(r.Gateway, "10.1.2.1");
     EXPECT_EQ(r.Version, "47.2.3.18 ");
+    EXPECT_EQ(r.Mac, "");
+    // The MAC, which names the camera in reports; a line of another key that holds "-mac" stays
+    // that key's.
+    ASSERT_TRUE(ParseCtpSearchReply(
+        "REPLY\r\n-mac 02:53:45:00:00:07\r\n-name cam-mac 1\r\n-mac " + std::string(30, 'f') + "\r\n", r));
+    EXPECT_EQ(r.DevName, "cam-mac 1");
+    EXPECT_EQ(r.Mac, std::string(17, 'f')) << "a later line overwrites, cut to its field";
     EXPECT_FALSE(ParseCtpSearchReply("", r));
     EXPECT_FALSE(ParseCtpSearchReply("SEARCH * CTP/1.0\r\n", r));
 }
