@@ -75,7 +75,7 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
         result.Manufacturer = standard->GetManufacturer();
         result.Model = standard->GetModel();
     }
-    LearnIdentity(result, seen.Seen(), *u);
+    LearnIdentity(result, seen.Seen(), *thread->Upgrade());
     return result;
 }
 
