@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rows.push_back(d);
     }
     std::vector<TLeftOut> leftOut;
-    std::vector<TCamera> cams = TrustedCameras(rows, "EFHTC", "admin", "pw", leftOut);
+    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H,T,C,ONVIF", "admin", "pw", leftOut);
     if (cams.size() + leftOut.size() != rows.size()) std::abort();
     for (const TCamera& c : cams)
         if (!TTools_Net::IsDottedIPv4(c.IP) || c.Port == "0") std::abort();
