@@ -1,6 +1,4 @@
-// What both front ends set up before their first camera, in one place: the device-control
-// library object, the language store and the language, the option file's settings, and the list
-// of language files.
+// The start-up both front ends share: library object, languages, option file settings.
 #pragma once
 
 #include "OptionFile.h"

@@ -1,5 +1,5 @@
-// What a camera says of itself, its MAC and its name, on the pages and answers a session reads
-// anyway: reports carry them so that they join an inventory when addresses come from DHCP.
+// What a camera says of itself (its MAC and its name) on the pages a session reads anyway.
+// Reports carry them so that they join an inventory when addresses come from DHCP.
 #pragma once
 
 #include <string>
