@@ -5,8 +5,8 @@
 #include "lang/IniFile.h"
 #include "transport/CameraGet.h"
 #include "upgrade/ESeries.h"
-#include "upgrade/UpgradeObject.h"
 #include "upgrade/PackageFiles.h"
+#include "upgrade/UpgradeObject.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     app.add_option(
         "--camera", cameraSettings,
         "a camera: series=E|F|H|T|C,address=,port=,user=,password=,sys=,app=,oem=,model=,reboot-ms=,fault=; "
-        "or series=onvif,address=,port=,user=,password=,manufacturer=,model=,version=,mac=,reboot-ms=,delay-ms=,"
+        "or "
+        "series=onvif,address=,port=,user=,password=,manufacturer=,model=,version=,mac=,reboot-ms=,delay-ms=,"
         "auth=digest|token,fault=no-upgrade|legacy-only|wrong-password|upload-refused|reboot-forever|"
         "reboot-old-version|slow-clock");
     app.add_option("--image-size", imageSize, "size of the demo's images in bytes")->capture_default_str();

@@ -2,8 +2,8 @@
 
 #include "platform/Platform.h"
 #include "transport/Base64.h"
-#include "transport/HttpClient.h"
 #include "transport/CameraGet.h"
+#include "transport/HttpClient.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

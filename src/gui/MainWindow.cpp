@@ -359,13 +359,14 @@ void TfrmUpgradeSoft::UpdateStatusBar() {
     Label1->setMinimumWidth(std::max(80, Label1->sizeHint().width()));
     QStyleOptionComboBox shown;
     shown.initFrom(cmbLan);
-    cmbLan->setMinimumWidth(std::max(
-        kLanguageWidth, cmbLan->style()
-                            ->sizeFromContents(QStyle::CT_ComboBox, &shown,
-                                               QSize(cmbLan->fontMetrics().horizontalAdvance(cmbLan->currentText()),
-                                                     cmbLan->fontMetrics().height()),
-                                               cmbLan)
-                            .width()));
+    cmbLan->setMinimumWidth(
+        std::max(kLanguageWidth,
+                 cmbLan->style()
+                     ->sizeFromContents(QStyle::CT_ComboBox, &shown,
+                                        QSize(cmbLan->fontMetrics().horizontalAdvance(cmbLan->currentText()),
+                                              cmbLan->fontMetrics().height()),
+                                        cmbLan)
+                     .width()));
     StatusPanel1->clear();
     StatusPanel1->setFixedWidth(0);
     TranslateFileMenu();

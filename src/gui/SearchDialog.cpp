@@ -1,7 +1,7 @@
 #include "SearchDialog.h"
 
-#include "discovery/SearchReplies.h"
 #include "base/Text.h"
+#include "discovery/SearchReplies.h"
 #include "lang/Charset.h"
 #include "lang/Lang.h"
 #include "platform/Platform.h"

@@ -3,8 +3,8 @@
 // isClose is set.
 #pragma once
 
-#include "discovery/LanSearch.h"
 #include "FormTranslator.h"
+#include "discovery/LanSearch.h"
 
 #include <QDialog>
 

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <cstdint>
 
+#include "CameraGet.h"
 #include "HttpClient.h"
 #include "MultipartUpload.h"
-#include "CameraGet.h"
 #include "platform/Platform.h"
 
 #include <atomic>

@@ -1,9 +1,9 @@
 #include "FSeries.h"
 
 #include "lang/Lang.h"
+#include "transport/CameraGet.h"
 #include "transport/HttpClient.h"
 #include "transport/MultipartUpload.h"
-#include "transport/CameraGet.h"
 
 #include <fcntl.h>
 #include <unistd.h>
