@@ -53,10 +53,19 @@ std::string TStartup::FirmwareServer(const std::string& Given) const {
     return TrimText(FOptions.ReadOption("Global", "FirmwareServer", ""));
 }
 
-std::vector<std::string> TStartup::LanguageFiles() const {
-    std::string folder = LangFilePath().substr(0, LangFilePath().rfind('/') + 1);
+namespace {
+
+// The files of the language folder that may be language files.
+TStringList LanguageFolderFiles() {
     TStringList files;
-    FindFiles(files, folder, "*.l*", true);
+    FindFiles(files, LangDir(), "*.l*", true);
+    return files;
+}
+
+} // namespace
+
+std::vector<std::string> TStartup::LanguageFiles() const {
+    TStringList files = LanguageFolderFiles();
     std::string key = "Name_" + CurLang();
     std::erase_if(files, [&](const std::string& f) {
         TIniFile ini(f);
@@ -66,11 +75,9 @@ std::vector<std::string> TStartup::LanguageFiles() const {
 }
 
 std::vector<std::string> TStartup::LanguageCodes() {
-    TStringList files;
-    FindFiles(files, LangDir(), "*.l*", true);
     std::string prefix = LangFileName("");
     std::vector<std::string> codes;
-    for (const std::string& f : files) {
+    for (const std::string& f : LanguageFolderFiles()) {
         std::string name = f.substr(f.rfind('/') + 1);
         if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0)
             codes.push_back(name.substr(prefix.size()));

@@ -108,7 +108,7 @@ class TBatch {
            std::ostream& out, const std::atomic<bool>* stop)
         : FOptions(o), FCameras(std::move(cameras)), FOut(out), FStop(stop), FDone(),
           FSettings(std::move(settings)) {
-        FSettings.Stop = stop;
+        FSettings.Request.Stop = stop;
         // A standard camera has one firmware only: its sessions are fewer.
         for (const TCamera& c : FCameras) {
             FFirst.push_back(FResults.size());

@@ -60,12 +60,12 @@ TSessionSettings SettingsFor(const TCliRunOptions& o, const TStartup& startup) {
     imagecache::SetCacheDir(o.CacheDir);
     TSessionSettings s;
     // A folder is taken from where the command was given, before anything changes the working folder.
-    s.FirmwareServer = FirmwareServerURL(startup.FirmwareServer(o.FirmwareServer));
-    s.CaFile = o.CaFile;
-    s.Check = o.Check;
-    s.Package = o.Package;
-    s.MD5 = o.MD5;
-    s.SHA256 = o.SHA256;
+    s.Request.FirmwareServer = FirmwareServerURL(startup.FirmwareServer(o.FirmwareServer));
+    s.Request.CaFile = o.CaFile;
+    s.Request.CheckOnly = o.Check;
+    s.Request.Package = o.Package;
+    s.Request.PackageMD5 = o.MD5;
+    s.Request.PackageSHA256 = o.SHA256;
     return s;
 }
 

@@ -50,20 +50,13 @@ TSessionResult RunSession(const TCamera& camera, int kind, const TSessionSetting
         log(text);
         return result;
     }
-    TSessionRequest request;
+    TSessionRequest request = settings.Request;
     request.Series = series;
     request.Kind = kind;
     request.User = camera.User;
     request.Password = camera.Password;
     request.IP = camera.IP;
     request.Port = port;
-    request.FirmwareServer = settings.FirmwareServer;
-    request.CaFile = settings.CaFile;
-    request.Package = settings.Package;
-    request.PackageMD5 = settings.MD5;
-    request.PackageSHA256 = settings.SHA256;
-    request.CheckOnly = settings.Check;
-    request.Stop = settings.Stop;
     std::unique_ptr<TUpgradeThread> thread = TUpgradeThread::Create(request);
     if (!thread) return result;
     thread->OnLog = log;

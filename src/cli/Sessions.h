@@ -13,12 +13,10 @@
 
 // How every session of one run goes.
 struct TSessionSettings {
-    std::string FirmwareServer; // as start-up chose it: the option, the environment or the option file
-    std::string CaFile;
-    bool Check = false;
-    std::string Package, MD5, SHA256;
+    // What every session of the run asks alike (firmware server as start-up chose it, CA file,
+    // package, check, stop); each camera's session adds its series, kind, account and address.
+    TSessionRequest Request;
     progress::TSink Progress;
-    const std::atomic<bool>* Stop = nullptr;
 };
 
 // The firmware kinds a --firmware value stands for, in their order: 1 system, 0 UI. A standard
