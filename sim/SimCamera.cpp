@@ -177,6 +177,7 @@ TSimCamera::TSimCamera(TCameraConfig config, TRequestLog log)
 
 TSimCamera::~TSimCamera() {
     FStop = true;
+    FWake.Signal();
     // Handlers end first: one of them may be starting a reboot right now.
     FServer.Stop();
     if (FUploadServer) FUploadServer->Stop();
@@ -497,7 +498,7 @@ void TSimCamera::SearchResponder(platform::TFd s) {
     int replyFrom = own.Valid() ? own.Get() : s.Get();
     platform::AskReceiveBuffer(s.Get(), 4 << 20);
     while (!FStop) {
-        if (platform::WaitFd(s.Get(), POLLIN, 50) <= 0) continue;
+        if (!FWake.WaitReadable(s.Get(), -1)) continue;
         char buf[1024];
         sockaddr_in from{};
         socklen_t len = sizeof from;

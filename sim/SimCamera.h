@@ -88,6 +88,7 @@ class TSimCamera {
     std::atomic<int> FUpgrades{0};
     std::atomic<bool> FStop{false};
     std::atomic<bool> FUpgradeMode{false};
+    TWake FWake; // ends the search responders' waits
     std::thread FSearchThread;
     std::thread FUnicastThread;
     std::mutex FRebootLock;

@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
+#include <sys/eventfd.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -244,6 +245,25 @@ void TConnection::Close(bool reset) {
     FFd = -1;
 }
 
+TWake::TWake() : FFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (!FFd.Valid()) throw std::runtime_error("cannot make an event descriptor");
+}
+
+void TWake::Signal() {
+    // Never read back, so the descriptor stays readable for every later wait.
+    uint64_t one = 1;
+    (void)!write(FFd.Get(), &one, sizeof one);
+}
+
+bool TWake::WaitReadable(int fd, int ms) const {
+    pollfd p[2] = {{fd, POLLIN, 0}, {FFd.Get(), POLLIN, 0}};
+    int r;
+    do
+        r = poll(p, 2, ms);
+    while (r < 0 && errno == EINTR);
+    return r > 0 && !(p[1].revents & POLLIN) && p[0].revents != 0;
+}
+
 bool IsLoopback(const std::string& address) {
     in_addr a{};
     return inet_pton(AF_INET, address.c_str(), &a) == 1 && (ntohl(a.s_addr) >> 24) == 127;
@@ -310,9 +330,12 @@ bool THttpServer::Listen() {
     sockaddr_in a{};
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    std::lock_guard g(FLock);
-    FPort = ntohs(a.sin_port);
-    FListen = fd;
+    {
+        std::lock_guard g(FLock);
+        FPort = ntohs(a.sin_port);
+        FListen = fd;
+    }
+    FIdle.notify_all();
     return true;
 }
 
@@ -354,6 +377,11 @@ bool THttpServer::Paused() const {
 
 void THttpServer::Stop() {
     if (FStop.exchange(true)) return;
+    FWake.Signal();
+    {
+        // Taken so that a paused accept loop cannot miss the flag between its check and its wait.
+        std::lock_guard g(FLock);
+    }
     FIdle.notify_all();
     if (FAcceptor.joinable()) FAcceptor.join();
     std::unique_lock l(FLock);
@@ -368,15 +396,14 @@ void THttpServer::AcceptLoop() {
     while (!FStop) {
         int lfd;
         {
-            std::lock_guard g(FLock);
+            // A paused (rebooting) camera waits for Resume or Stop.
+            std::unique_lock l(FLock);
+            FIdle.wait(l, [this] { return FListen >= 0 || FStop.load(); });
             lfd = FListen;
         }
-        if (lfd < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        pollfd p{lfd, POLLIN, 0};
-        int ready = poll(&p, 1, 20);
+        if (FStop) break;
+        // Pause shuts the socket down, which wakes this wait; the second is only a safety net.
+        bool ready = FWake.WaitReadable(lfd, 1000);
         {
             std::lock_guard g(FLock);
             if (FPausing && FListen == lfd) {
@@ -386,7 +413,7 @@ void THttpServer::AcceptLoop() {
                 continue;
             }
         }
-        if (ready <= 0) continue;
+        if (!ready) continue;
         int fd = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) continue;
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);

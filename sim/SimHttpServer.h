@@ -4,6 +4,8 @@
 // misbehave on purpose (stall, close half-way, never answer).
 #pragma once
 
+#include "platform/Fd.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -62,6 +64,22 @@ class TConnection {
     std::string FPending;
 };
 
+// A stop signal a thread waits on beside its socket: a thousand idle cameras then sleep in the
+// kernel instead of each waking many times a second to look at a flag, which would take the
+// processors from the program under test.
+class TWake {
+  public:
+    TWake();
+    // Wakes every waiter, now and later.
+    void Signal();
+    // True when fd can be read; false once signalled, or when ms pass (a negative ms waits
+    // without end).
+    bool WaitReadable(int fd, int ms) const;
+
+  private:
+    platform::TFd FFd;
+};
+
 std::string StatusText(int status);
 std::string PercentDecode(std::string_view s);
 // 127.0.0.0/8 only: the simulator never answers on a real network.
@@ -114,6 +132,7 @@ class THttpServer {
     TLineMatch FLineMatch;
     TLineHandler FLineHandler;
     std::vector<int> FOpen;
+    TWake FWake;
     std::thread FAcceptor;
 };
 

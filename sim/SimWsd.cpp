@@ -45,6 +45,7 @@ TWsdCamera::TWsdCamera(std::string address, int httpPort, std::string name, std:
 
 TWsdCamera::~TWsdCamera() {
     FStop = true;
+    FWake.Signal();
     if (FThread.joinable()) FThread.join();
 }
 
@@ -57,7 +58,7 @@ void TWsdCamera::Run() {
     if (!s.Valid() || !platform::BindIPv4(s.Get(), "127.255.255.255", 3702)) return;
     std::string buf(65536, '\0');
     while (!FStop) {
-        if (platform::WaitFd(s.Get(), POLLIN, 50) <= 0) continue;
+        if (!FWake.WaitReadable(s.Get(), -1)) continue;
         sockaddr_in from{};
         socklen_t len = sizeof from;
         ssize_t n = recvfrom(s.Get(), buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);

@@ -2,6 +2,8 @@
 // transmitter, sent back to the probe's source. Bound to loopback only.
 #pragma once
 
+#include "SimHttpServer.h"
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -23,6 +25,7 @@ class TWsdCamera {
     int FPort;
     std::atomic<bool> FStop{false};
     std::atomic<int> FAnswers{0};
+    TWake FWake;
     std::thread FThread;
 };
 

@@ -90,15 +90,19 @@ void PrintJson(const std::vector<TDevInfo>& rows, std::ostream& out) {
 }
 
 void PrintCsv(const std::vector<TDevInfo>& rows, std::ostream& out) {
+    // Written in one piece: a stream insertion a cell costs more than the cell itself.
+    std::string text;
+    text.reserve(128 * (rows.size() + 1));
     for (size_t k = 0; k < std::size(kKeys); ++k)
-        out << (k ? "," : "") << kKeys[k];
-    out << "\r\n";
+        text.append(k ? "," : "").append(kKeys[k]);
+    text += "\r\n";
     for (const TDevInfo& r : rows) {
         std::vector<std::string> v = Values(r, false);
         for (size_t k = 0; k < v.size(); ++k)
-            out << (k ? "," : "") << v[k];
-        out << "\r\n";
+            text.append(k ? "," : "").append(v[k]);
+        text += "\r\n";
     }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
 }
 

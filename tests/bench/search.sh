@@ -51,6 +51,10 @@ fi
 sim_pid=$!
 for _ in $(seq 1200); do grep -q '^ready' "$work/sim.log" && break; sleep 0.1; done
 grep -q '^ready' "$work/sim.log" || { echo "the simulator did not start"; exit 1; }
+# The cameras' own cost while nobody asks them anything: it is taken from the search under test.
+ticks() { awk '{print $14 + $15}' "/proc/$sim_pid/stat"; }
+idle_from=$(ticks); sleep 2; idle_to=$(ticks)
+printf 'simulator idle: %d %% of one core\n' "$(( (idle_to - idle_from) * 100 / (2 * $(getconf CLK_TCK)) ))"
 declare -A total
 for s in E F H T C; do total[$s]=$(grep -c "^camera $s " "$work/sim.log" || true); done
 

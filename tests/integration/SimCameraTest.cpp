@@ -4,7 +4,10 @@
 #include "upgrade/HSeries.h"
 
 #include "SimDemo.h"
+#include "SimHttpServer.h"
 #include "SimOptions.h"
+#include "platform/Fd.h"
+#include "platform/Platform.h"
 #include "support/Sandbox.h"
 #include "support/SimSupport.h"
 #include "transport/CameraGet.h"
@@ -14,6 +17,10 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
 
 using namespace testsupport;
 
@@ -174,6 +181,33 @@ TEST_F(SimCamera, RebootThatNeverEndsGivesNotWorking) {
     std::string log;
     EXPECT_EQ(RunCli(OptionsFor(simulation, *simulation.Cameras()[0], "system"), log), 1);
     EXPECT_NE(log.find("Network camera reset aberrant"), std::string::npos) << log;
+}
+
+// Idle cameras sleep in the kernel until a datagram or their stop comes: a stop that did not wake
+// them would hang every simulator's end.
+TEST(SimWake, ADatagramOrTheStopEndsTheWaitAndTheStopStays) {
+    platform::TFd s(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(platform::BindIPv4(s.Get(), "127.0.0.1", 0));
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(s.Get(), reinterpret_cast<sockaddr*>(&a), &len);
+    sim::TWake wake;
+    EXPECT_FALSE(wake.WaitReadable(s.Get(), 0)) << "nothing to read yet";
+    sendto(s.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&a), len);
+    EXPECT_TRUE(wake.WaitReadable(s.Get(), -1));
+    char c;
+    recv(s.Get(), &c, 1, 0);
+
+    std::atomic<int> ended{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i)
+        waiters.emplace_back([&] { ended += wake.WaitReadable(s.Get(), -1) ? 100 : 1; });
+    wake.Signal();
+    for (auto& t : waiters)
+        t.join();
+    EXPECT_EQ(ended, 3) << "every waiter ends, none of them with something to read";
+    sendto(s.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&a), len);
+    EXPECT_FALSE(wake.WaitReadable(s.Get(), -1)) << "the stop wins over a datagram that comes after it";
 }
 
 TEST(SimOptions, EveryListedFaultIsTakenAndNothingElse) {
