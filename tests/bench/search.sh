@@ -43,10 +43,17 @@ cc -shared -fPIC -O2 -o "$work/cap.so" "$work/cap.c" -ldl
 # simulator's 2 000 threads run at the lowest priority, so that the figures are the search's own.
 # IPCAM_BENCH_SIM=idle runs them only on what CPU is left (SCHED_IDLE): on a busy machine the
 # search then never waits for them, but they may answer too late.
+# With two processors or more the cameras get the upper half of them and the search the lower
+# half, as other hosts would not share the search's processor at all.
+cpus=$(nproc)
+pin_cli=() pin_sim=()
+if [ "$cpus" -ge 2 ]; then
+  pin_cli=(taskset -c "0-$((cpus / 2 - 1))") pin_sim=(taskset -c "$((cpus / 2))-$((cpus - 1))")
+fi
 if [ "${IPCAM_BENCH_SIM:-}" = idle ]; then
-  chrt --idle 0 "$sim" --cameras "$n" --seconds 3600 > "$work/sim.log" 2>&1 &
+  "${pin_sim[@]}" chrt --idle 0 "$sim" --cameras "$n" --seconds 3600 > "$work/sim.log" 2>&1 &
 else
-  nice -n 19 "$sim" --cameras "$n" --seconds 3600 > "$work/sim.log" 2>&1 &
+  "${pin_sim[@]}" nice -n 19 "$sim" --cameras "$n" --seconds 3600 > "$work/sim.log" 2>&1 &
 fi
 sim_pid=$!
 for _ in $(seq 1200); do grep -q '^ready' "$work/sim.log" && break; sleep 0.1; done
@@ -60,7 +67,7 @@ for s in E F H T C; do total[$s]=$(grep -c "^camera $s " "$work/sim.log" || true
 
 search() {  # label preload
   local label=$1 preload=$2
-  LD_PRELOAD=$preload /usr/bin/time -v -o "$work/time.$label" "$cli" search --csv --lang en \
+  LD_PRELOAD=$preload "${pin_cli[@]}" /usr/bin/time -v -o "$work/time.$label" "$cli" search --csv --lang en \
     > "$work/rows.$label.csv" 2> "$work/notes.$label"
   local kib
   kib=$(awk -F': ' '/Maximum resident set size/{print $2}' "$work/time.$label")
@@ -72,7 +79,7 @@ search() {  # label preload
   done
   printf '   peak %5.1f MiB' "$(awk -v k="$kib" 'BEGIN{print k / 1024}')"
   local closing
-  closing=$(LD_PRELOAD=$preload "$close")
+  closing=$(LD_PRELOAD=$preload "${pin_cli[@]}" "$close")
   printf '   last wait to rows %6.2f ms\n' "$(awk '{print $1}' <<< "$closing")"
   awk '{printf "  of which: receivers woken and list copied %.2f ms, rows written %.2f ms (CPU time of" \
         " both %.2f ms); then, after the rows, receivers joined %.2f ms\n", $4, $6, $10, $8}' <<< "$closing"
