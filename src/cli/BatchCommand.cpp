@@ -71,16 +71,21 @@ bool ReadCameraList(const TCliBatchOptions& o, std::istream& in, std::vector<TCa
     return true;
 }
 
-// The cameras of a search that a login may go to; the rows left out are named once, with why.
-std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o) {
-    std::vector<TLeftOut> leftOut;
-    std::vector<TCamera> cameras =
-        TrustedCameras(SearchLan(o.Rounds, o.External, std::cerr), o.Series, o.User, o.Password, leftOut);
+void PrintLeftOut(const std::vector<TLeftOut>& leftOut) {
     for (const TLeftOut& l : leftOut)
         std::cerr << "ipcam-upgrade-cli: left out: " << TypeLetter(l.Row.DevType) << " "
                   << EscapeControls(ValidUtf8(l.Row.IP)) << ":" << l.Row.HttpPort << " from "
                   << (l.Row.Source.empty() ? std::string("an unknown sender") : l.Row.Source) << ": "
                   << l.Reason << std::endl;
+}
+
+// The cameras of a search that a login may go to; the rows left out are named once, with why.
+// Standard cameras whose address must still answer as one go to awaiting.
+std::vector<TCamera> SearchedCameras(const TCliBatchOptions& o, std::vector<TAwaiting>& awaiting) {
+    std::vector<TLeftOut> leftOut;
+    std::vector<TCamera> cameras = TrustedCameras(SearchLan(o.Rounds, o.External, std::cerr), o.Series,
+                                                  o.User, o.Password, leftOut, awaiting);
+    PrintLeftOut(leftOut);
     return cameras;
 }
 
@@ -217,8 +222,9 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
     TCliEnvironment environment(o.Answer == platform::IDYES ? platform::IDYES : platform::IDNO, o.Lang);
     if (environment.Refused()) return 2;
     std::vector<TCamera> cameras;
+    std::vector<TAwaiting> awaiting;
     if (o.FromSearch)
-        cameras = SearchedCameras(o);
+        cameras = SearchedCameras(o, awaiting);
     else if (!ReadCameraList(o, in, cameras, error)) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;
         return 2;
@@ -233,14 +239,24 @@ int RunBatch(const TCliBatchOptions& o, std::istream& in, std::ostream& out, con
             return 2;
         }
     std::vector<std::string> merged;
-    cameras = OneSessionPerCamera(cameras, merged);
+    cameras = OneSessionPerCamera(cameras, awaiting, merged);
     for (const std::string& m : merged)
         std::cerr << "ipcam-upgrade-cli: " << m << std::endl;
-    if (o.FromSearch && cameras.size() > static_cast<size_t>(o.MaxCameras)) {
-        std::cerr << "ipcam-upgrade-cli: the search found " << cameras.size()
-                  << " cameras, more than --max-cameras " << o.MaxCameras << ": no session started"
-                  << std::endl;
+    // Counted before their addresses are asked: a search that names more cameras than allowed is
+    // refused whatever they would answer, so a flood of replies never makes this program ask
+    // more addresses than it would start sessions for.
+    if (o.FromSearch && cameras.size() + awaiting.size() > static_cast<size_t>(o.MaxCameras)) {
+        std::cerr << "ipcam-upgrade-cli: the search found " << cameras.size() + awaiting.size() << " cameras";
+        if (!awaiting.empty())
+            std::cerr << " (" << awaiting.size() << " of them standard cameras not yet asked)";
+        std::cerr << ", more than --max-cameras " << o.MaxCameras << ": no session started" << std::endl;
         return 1;
+    }
+    if (!awaiting.empty()) {
+        std::vector<TLeftOut> leftOut;
+        for (TCamera& c : ConfirmStandardCameras(awaiting, leftOut, ConfirmJobs, ConfirmTimeout, stop))
+            cameras.push_back(std::move(c));
+        PrintLeftOut(leftOut);
     }
     if (!PackageUsable(o, error)) {
         std::cerr << "ipcam-upgrade-cli: " << error << std::endl;

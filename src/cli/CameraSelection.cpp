@@ -9,7 +9,11 @@
 #include "upgrade/OnvifSeries.h"
 
 #include <cctype>
+#include <chrono>
+#include <cstdlib>
 #include <map>
+#include <system_error>
+#include <thread>
 
 std::vector<std::string> SeriesItems(const std::string& list) {
     std::vector<std::string> items;
@@ -31,12 +35,73 @@ bool SeriesWanted(const std::string& wanted, const std::string& series) {
     return false;
 }
 
+namespace {
+
+// Whether a dotted address can be a camera's: not "this network" (0.x.x.x reaches this very
+// host), nor multicast, reserved or broadcast.
+bool UnicastAddress(const std::string& ip) {
+    int first = std::atoi(ip.c_str());
+    return first != 0 && first < 224;
+}
+
+// Why a standard camera's address is not yet shown to be one; empty when it answered with its
+// clock. What is asked is the device service its session would use.
+std::string StandardCameraDoubt(const TCamera& c, int64_t timeoutMs) {
+    TOnvifUpgrade u;
+    u.SetIP(c.IP);
+    u.SetPort(PortNumber(c.Port));
+    std::string url = u.ServiceURL();
+    if (onvif::UrlHost(url) != c.IP) return "its device service is not at its address";
+    onvif::TCallResult r = onvif::AskClock(url, timeoutMs);
+    if (!r.Reached) return "its address did not answer as a standard camera";
+    std::chrono::system_clock::time_point clock;
+    if (r.Status < 200 || r.Status > 299 || !r.Answer.Parsed || r.Answer.Fault ||
+        !onvif::CameraUtcTime(r.Answer, clock))
+        return "its address answered, but not as a standard camera";
+    return {};
+}
+
+// The indexes of the cameras that stay, one a camera, in their order.
+std::vector<size_t> OneOfEach(const std::vector<TCamera>& cameras, std::vector<std::string>& merged) {
+    std::vector<size_t> kept;
+    std::map<std::string, size_t> byAddress, byMac;
+    for (size_t i = 0; i < cameras.size(); ++i) {
+        const TCamera& c = cameras[i];
+        std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
+        std::string mac = MacText(c.Mac);
+        const size_t none = cameras.size();
+        size_t same = none;
+        const char* why = "the same address and port";
+        if (auto a = byAddress.find(address); a != byAddress.end()) {
+            same = a->second;
+        } else if (auto m = mac.empty() ? byMac.end() : byMac.find(mac); m != byMac.end()) {
+            same = m->second;
+            why = "the same MAC";
+        }
+        if (same != none) {
+            const TCamera& k = cameras[same];
+            std::string keptName = EscapeControls(ValidUtf8(k.Name()));
+            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName +
+                             " (" + k.Series + ") are one camera (" + why + "): one session, as " + keptName);
+            continue;
+        }
+        byAddress[address] = i;
+        if (!mac.empty()) byMac[mac] = i;
+        kept.push_back(i);
+    }
+    return kept;
+}
+
+} // namespace
+
 std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std::string& wanted,
                                     const std::string& user, const std::string& password,
-                                    std::vector<TLeftOut>& leftOut) {
+                                    std::vector<TLeftOut>& leftOut, std::vector<TAwaiting>& awaiting) {
     std::vector<TCamera> cameras;
     for (const TDevInfo& d : rows) {
         const char* series = SeriesName(d.DevType);
+        // The search library names no sender: such a row's address is asked before any login.
+        bool awaits = series && series[0] == 'O' && d.Source.empty();
         std::string reason;
         if (!series)
             reason = "no series of this tool";
@@ -44,12 +109,14 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
             continue;
         else if (!TTools_Net::IsDottedIPv4(d.IP))
             reason = "its address is no dotted IPv4 address";
-        else if (d.Source.empty())
+        else if (d.Source.empty() && !awaits)
             reason = "its sender is unknown";
-        else if (d.IP != d.Source)
+        else if (!awaits && d.IP != d.Source)
             reason = "it names an address it was not sent from";
         else if (d.HttpPort < 1)
             reason = "its port is outside 1 to 65535";
+        else if (!UnicastAddress(d.IP))
+            reason = "its address is no unicast address";
         if (!reason.empty()) {
             leftOut.push_back({d, reason});
             continue;
@@ -64,7 +131,10 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
         // report asks the camera for the real one.
         if (c.Series != 'O') c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
         c.DeviceName = d.DevName;
-        cameras.push_back(c);
+        if (awaits)
+            awaiting.push_back({d, c});
+        else
+            cameras.push_back(c);
     }
     return cameras;
 }
@@ -94,30 +164,53 @@ void LearnIdentity(TSessionResult& result, const TCameraIdentity& seen, TUpgrade
 std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
                                          std::vector<std::string>& merged) {
     std::vector<TCamera> out;
-    std::map<std::string, size_t> byAddress, byMac;
-    for (const TCamera& c : cameras) {
-        std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
-        std::string mac = MacText(c.Mac);
-        const size_t none = out.size();
-        size_t same = none;
-        const char* why = "the same address and port";
-        if (auto a = byAddress.find(address); a != byAddress.end()) {
-            same = a->second;
-        } else if (auto m = mac.empty() ? byMac.end() : byMac.find(mac); m != byMac.end()) {
-            same = m->second;
-            why = "the same MAC";
-        }
-        if (same != none) {
-            const TCamera& kept = out[same];
-            std::string keptName = EscapeControls(ValidUtf8(kept.Name()));
-            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName +
-                             " (" + kept.Series + ") are one camera (" + why + "): one session, as " +
-                             keptName);
-            continue;
-        }
-        byAddress[address] = out.size();
-        if (!mac.empty()) byMac[mac] = out.size();
-        out.push_back(c);
-    }
+    for (size_t i : OneOfEach(cameras, merged))
+        out.push_back(cameras[i]);
     return out;
+}
+
+std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
+                                         std::vector<TAwaiting>& awaiting, std::vector<std::string>& merged) {
+    std::vector<TCamera> all = cameras;
+    for (const TAwaiting& a : awaiting)
+        all.push_back(a.Camera);
+    std::vector<TCamera> out;
+    std::vector<TAwaiting> stay;
+    for (size_t i : OneOfEach(all, merged))
+        if (i < cameras.size())
+            out.push_back(cameras[i]);
+        else
+            stay.push_back(awaiting[i - cameras.size()]);
+    awaiting = std::move(stay);
+    return out;
+}
+
+std::vector<TCamera> ConfirmStandardCameras(const std::vector<TAwaiting>& awaiting,
+                                            std::vector<TLeftOut>& leftOut, size_t jobs, int64_t timeoutMs,
+                                            const std::atomic<bool>* stop) {
+    std::vector<std::string> doubt(awaiting.size());
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < awaiting.size();)
+            doubt[i] = stop && stop->load() ? "the batch stopped before its address was asked"
+                                            : StandardCameraDoubt(awaiting[i].Camera, timeoutMs);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k < std::min(jobs, awaiting.size()); ++k) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer at once, no fewer asked
+        }
+    }
+    work();
+    for (std::thread& t : helpers)
+        t.join();
+    std::vector<TCamera> confirmed;
+    for (size_t i = 0; i < awaiting.size(); ++i)
+        if (doubt[i].empty())
+            confirmed.push_back(awaiting[i].Camera);
+        else
+            leftOut.push_back({awaiting[i].Row, doubt[i]});
+    return confirmed;
 }

@@ -351,8 +351,10 @@ void CameraRequest(CURL* c, const std::string& user, const std::string& password
 } // namespace
 
 namespace {
+// totalMs, when not 0, bounds the whole request besides its connect and stall time-outs.
 TCallResult CallOnce(const std::string& url, const std::string& action, const std::string& envelope,
-                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest);
+                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest,
+                     int64_t totalMs = 0);
 } // namespace
 
 std::string InterfaceMac(const std::string& url, const std::string& user, const std::string& password,
@@ -492,12 +494,15 @@ TPostResult Post(const std::string& url, const std::string& contentType, const s
 }
 
 TCallResult CallOnce(const std::string& url, const std::string& action, const std::string& envelope,
-                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest) {
+                     const std::string& user, const std::string& password, int64_t timeoutMs, bool digest,
+                     int64_t totalMs) {
     TPostResult p =
         Post(url, "application/soap+xml; charset=utf-8; action=\"" + action + "\"", user, password, timeoutMs,
              timeoutMs, digest, [&](CURL* c) {
                  curl_easy_setopt(c, CURLOPT_POSTFIELDS, envelope.data());
                  curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(envelope.size()));
+                 if (totalMs > 0)
+                     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(platform::Timeout(totalMs)));
              });
     TCallResult r;
     r.Reached = p.Reached;
@@ -539,6 +544,11 @@ TPostResult PostFile(const std::string& url, const std::string& contentType, con
     if (r.Reached && r.Status == 401 && !user.empty())
         r = PostOnce(url, contentType, file, head, tail, user, password, connectMs, readMs, true);
     return r;
+}
+
+TCallResult AskClock(const std::string& url, int64_t timeoutMs) {
+    return CallOnce(url, std::string(DeviceNs) + "/GetSystemDateAndTime",
+                    Envelope("<tds:GetSystemDateAndTime/>"), "", "", timeoutMs, false, timeoutMs);
 }
 
 std::string UrlHost(std::string_view url) {

@@ -82,6 +82,12 @@ TCallResult Call(const std::string& url, const std::string& action,
                  const std::function<std::string()>& makeEnvelope, const std::string& user,
                  const std::string& password, int64_t timeoutMs);
 
+// GetSystemDateAndTime, the one request every device must answer without an account, sent
+// without any credential (no WS-Security header, no HTTP authentication, no retry): whether an
+// address is a standard camera before an account goes there. timeoutMs (scaled) bounds the whole
+// request, so an address that accepts and then trickles costs no more than one that is silent.
+TCallResult AskClock(const std::string& url, int64_t timeoutMs);
+
 // The MAC of the camera's first network interface (GetNetworkInterfaces), as the camera writes
 // it; empty when the camera does not say. created is corrected by the camera's clock offset.
 std::string InterfaceMac(const std::string& url, const std::string& user, const std::string& password,

@@ -2,6 +2,7 @@
 // claiming a real camera's MAC, host names and junk, one camera named twice, too many cameras;
 // and the search's own receivers under load.
 #include "cli/BatchCommand.h"
+#include "cli/CameraSelection.h"
 #include "cli/SearchCommand.h"
 #include "discovery/LanSearch.h"
 #include "discovery/SearchReplies.h"
@@ -10,7 +11,9 @@
 #include "transport/DeviceControlLibrary.h"
 
 #include "SimDemo.h"
+#include "SimOnvif.h"
 #include "SimSearch.h"
+#include "SimWsd.h"
 #include "support/Sandbox.h"
 #include "support/SimSupport.h"
 #include "support/TestHttpServer.h"
@@ -31,18 +34,18 @@ using namespace testsupport;
 
 namespace {
 
-// A host on the LAN that answers every MO_I and CTP search with what it is told to, from
-// 127.0.0.1 whatever its replies name.
+// A host on the LAN that answers every MO_I, CTP and WS-Discovery search with what it is told to,
+// from its own address whatever its replies name.
 class TSpoofer {
   public:
-    TSpoofer() {
-        for (int port : {10000, 7999}) {
+    explicit TSpoofer(const std::string& from = "127.0.0.1") {
+        for (int port : {10000, 7999, 3702}) {
             platform::TFd s(platform::OpenSocket(SOCK_DGRAM, true));
             EXPECT_TRUE(platform::BindIPv4(s.Get(), "127.255.255.255", port));
             FListen.push_back(std::move(s));
         }
         FReply = platform::TFd(platform::OpenSocket(SOCK_DGRAM));
-        EXPECT_TRUE(platform::BindIPv4(FReply.Get(), "127.0.0.1", 0));
+        EXPECT_TRUE(platform::BindIPv4(FReply.Get(), from, 0));
     }
     ~TSpoofer() {
         FStop = true;
@@ -51,21 +54,22 @@ class TSpoofer {
     void Start() {
         FThread = std::thread([this] { Run(); });
     }
-    std::vector<std::string> MoiReplies, CtpReplies;
+    std::vector<std::string> MoiReplies, CtpReplies, WsdReplies;
 
   private:
     void Run() {
-        pollfd p[2] = {{FListen[0].Get(), POLLIN, 0}, {FListen[1].Get(), POLLIN, 0}};
+        pollfd p[3] = {
+            {FListen[0].Get(), POLLIN, 0}, {FListen[1].Get(), POLLIN, 0}, {FListen[2].Get(), POLLIN, 0}};
         while (!FStop) {
-            if (poll(p, 2, 20) <= 0) continue;
-            for (int i = 0; i < 2; ++i) {
+            if (poll(p, 3, 20) <= 0) continue;
+            for (int i = 0; i < 3; ++i) {
                 if (!(p[i].revents & POLLIN)) continue;
                 char buf[2048];
                 sockaddr_in from{};
                 socklen_t len = sizeof from;
                 ssize_t n = recvfrom(p[i].fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
                 if (n <= 0) continue;
-                for (const std::string& r : i == 0 ? MoiReplies : CtpReplies)
+                for (const std::string& r : i == 0 ? MoiReplies : i == 1 ? CtpReplies : WsdReplies)
                     sendto(FReply.Get(), r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
             }
         }
@@ -175,6 +179,114 @@ TEST_F(SearchTrust, SpoofedRepliesGetNoLoginAndAStolenMacDivertsNothing) {
     EXPECT_EQ(said.find("127.0.0.6"), std::string::npos) << "the stolen MAC never even made a row: " << said;
     // Each left-out row is named once, however many rounds repeated it.
     EXPECT_EQ(said.find("127.0.0.5"), said.rfind("127.0.0.5")) << said;
+}
+
+TEST_F(SearchTrust, AStandardCameraIsUpgradedOnceItsAddressAnsweredAndStrangersGetNoLogin) {
+    sim::TOnvifConfig config;
+    config.RebootMs = 1000;
+    config.UploadDelayMs = 200;
+    sim::BuildOnvifFirmware(Root + "fm/", {config});
+    Start({});
+    sim::TOnvifCamera camera(config);
+    sim::TWsdCamera wsd("127.0.0.1", camera.Port(), "Gate", "5e1b7a4c-1111-4222-8333-944455566677");
+    // Strangers name a web server that is no camera and an address where nothing listens.
+    TTestHttpServer web("127.0.0.5");
+    TSpoofer spoofer("127.0.0.9");
+    spoofer.WsdReplies = {sim::ProbeMatches("uuid:1", "aaaa-1", "Web", "127.0.0.5", web.Port()),
+                          sim::ProbeMatches("uuid:1", "aaaa-2", "Nobody", "127.0.0.6", 9)};
+    spoofer.Start();
+    TCliBatchOptions o = Options();
+    o.External = true;
+    o.Series = "ONVIF";
+    o.Password = config.Password;
+    o.MaxCameras = 2;
+    std::string out, said;
+    EXPECT_EQ(Run(o, out, said), 1);
+    EXPECT_NE(said.find("the search found 3 cameras (3 of them standard cameras not yet asked), more than "
+                        "--max-cameras 2: no session started"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(web.RequestCount() + camera.Upgrades(), 0u) << "too many: no address is even asked";
+    o.MaxCameras = 3;
+    EXPECT_EQ(Run(o, out, said), 0) << out << said;
+    EXPECT_EQ(camera.Upgrades(), 1);
+    EXPECT_NE(out.find("\"sessions\": 1,"), std::string::npos) << out;
+    // The one question the web server got carries nothing of the account.
+    ASSERT_EQ(web.RequestCount(), 1u);
+    std::string asked = web.Requests()[0];
+    EXPECT_NE(asked.find("GetSystemDateAndTime"), std::string::npos) << asked;
+    EXPECT_EQ(HeaderOf(asked, "Authorization"), "");
+    EXPECT_EQ(asked.find("Security"), std::string::npos) << asked;
+    EXPECT_EQ(asked.find(config.Password), std::string::npos) << asked;
+    EXPECT_NE(said.find("left out: S 127.0.0.5:" + std::to_string(web.Port()) +
+                        " from an unknown sender: its address answered, but not as a standard camera"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("left out: S 127.0.0.6:9 from an unknown sender: its address did not answer as a "
+                        "standard camera"),
+              std::string::npos)
+        << said;
+    EXPECT_EQ(said.find("127.0.0.6"), said.rfind("127.0.0.6")) << said;
+}
+
+// Addresses that accept and hold the question: no more are asked at once than allowed, each is
+// asked once, nothing once the batch stops; and an answer that trickles is given up at the
+// time-out even though it would name a clock in the end.
+TEST(StandardCameraCheck, ManyAddressesAreAskedBoundedOnceAndNeverPastTheTimeOut) {
+    std::atomic<int> asked{0};
+    std::atomic<bool> release{false};
+    std::vector<std::unique_ptr<sim::THttpServer>> holding;
+    std::vector<TAwaiting> awaiting(12);
+    auto await = [](TAwaiting& a, const std::string& ip, int port) {
+        a.Camera.IP = ip;
+        a.Camera.Port = std::to_string(port);
+        a.Camera.Series = 'O';
+    };
+    for (TAwaiting& a : awaiting) {
+        holding.push_back(std::make_unique<sim::THttpServer>("127.0.0.5", 0));
+        holding.back()->OnHttp([&](const sim::THttpRequest&, sim::TConnection&) {
+            ++asked;
+            while (!release)
+                platform::Sleep(5, 5);
+        });
+        await(a, "127.0.0.5", holding.back()->Port());
+    }
+    std::vector<TLeftOut> leftOut;
+    std::thread check([&] { ConfirmStandardCameras(awaiting, leftOut, 4, 600000); });
+    for (int i = 0; i < 400 && asked < 4; ++i)
+        platform::Sleep(10, 10);
+    platform::Sleep(100, 50);
+    EXPECT_EQ(asked.load(), 4) << "four questions wait for their answers; no fifth goes out meanwhile";
+    release = true;
+    check.join();
+    EXPECT_EQ(asked.load(), 12);
+    ASSERT_EQ(leftOut.size(), 12u);
+    for (const TLeftOut& l : leftOut)
+        EXPECT_EQ(l.Reason, "its address did not answer as a standard camera");
+    std::atomic<bool> stop{true};
+    EXPECT_TRUE(ConfirmStandardCameras(awaiting, leftOut, 4, 1000, &stop).empty());
+    EXPECT_EQ(asked.load(), 12) << "a stopped batch asks nothing";
+
+    TTestHttpServer slow("127.0.0.6");
+    TCanned clock = Answer(
+        200,
+        "<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body><UTCDateTime><Time><Hour>1"
+        "</Hour><Minute>2</Minute><Second>3</Second></Time><Date><Year>2026</Year><Month>12</Month><Day>10"
+        "</Day></Date></UTCDateTime>" +
+            std::string(2000, ' ') + "</e:Body></e:Envelope>",
+        "Content-Type: application/soap+xml\r\n");
+    slow.On("/onvif/device_service", clock);
+    std::vector<TAwaiting> one(1);
+    await(one[0], "127.0.0.6", slow.Port());
+    EXPECT_EQ(ConfirmStandardCameras(one, leftOut, 4, 1000).size(), 1u) << "the clock at once is a camera";
+    // Fast enough for every stall guard, and whole only after some seconds.
+    clock.TrickleBytes = 64;
+    clock.TrickleDelayMs = 50;
+    slow.On("/onvif/device_service", clock);
+    leftOut.clear();
+    EXPECT_TRUE(ConfirmStandardCameras(one, leftOut, 4, 1000).empty());
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].Reason, "its address did not answer as a standard camera");
 }
 
 TEST_F(SearchTrust, ACameraNamedTwiceIsUpgradedOnce) {
@@ -292,8 +404,7 @@ TEST(SearchListener, DatagramsQueuedWhenItStopsAreNeverHandedOver) {
 class SearchEnd : public TLangSandbox {};
 
 TEST_F(SearchEnd, TheListIsTakenAtOnceWhileAHandOverIsStuck) {
-    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr,
-                         4096);
+    sim::TSimulation sim(Root + "fm", sim::DemoCameras("127.0.0.1", 0), "127.0.0.1", 0, true, nullptr, 4096);
     std::vector<TDevInfo> rows;
     {
         TLanSearch lan;

@@ -54,7 +54,8 @@ TEST(TrustedCameras, OnlyRowsThatAnsweredForThemselvesWithAUsablePortAndSeries) 
         Row(8, "127.0.0.7", 82, "127.0.0.7", "0102030405aa"),        // H, answered for itself
     };
     std::vector<TLeftOut> leftOut;
-    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut);
+    std::vector<TAwaiting> awaiting;
+    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut, awaiting);
     ASSERT_EQ(cams.size(), 2u);
     EXPECT_EQ(cams[0].Name(), "127.0.0.1:8081");
     EXPECT_EQ(cams[0].Series, 'F');
@@ -66,12 +67,13 @@ TEST(TrustedCameras, OnlyRowsThatAnsweredForThemselvesWithAUsablePortAndSeries) 
     // A standard camera's row holds a number made from its endpoint, not its MAC.
     std::vector<TCamera> standard =
         TrustedCameras({Row(StandardCameraType, "127.0.0.8", 80, "127.0.0.8", "a1b2c3d4e5f6")}, "ONVIF", "op",
-                       "pw", leftOut);
+                       "pw", leftOut, awaiting);
     ASSERT_EQ(standard.size(), 1u);
     EXPECT_EQ(standard[0].Series, 'O');
     EXPECT_EQ(standard[0].Mac, "");
+    EXPECT_TRUE(awaiting.empty());
     leftOut.clear();
-    cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut);
+    cams = TrustedCameras(rows, "E,F,H", "op", "pw", leftOut, awaiting);
     std::vector<std::string> why;
     for (const TLeftOut& l : leftOut)
         why.push_back(l.Row.IP + " " + l.Reason);
@@ -104,6 +106,26 @@ TEST(OneSessionPerCamera, TheSameAddressAndPortOrTheSameMacIsOneSession) {
     EXPECT_NE(merged[1].find("(the same MAC)"), std::string::npos) << merged[1];
 }
 
+// The search library tells no sender: such a standard camera waits for its address to answer,
+// behind a row that answered for itself, and only when nothing else rules it out.
+TEST(TrustedCameras, StandardCamerasOfUnknownSenderAwaitTheirCheckAndLoseToARowOfTheirOwn) {
+    std::vector<TLeftOut> leftOut;
+    std::vector<TAwaiting> awaiting;
+    std::vector<TCamera> cams = TrustedCameras(
+        {Row(StandardCameraType, "127.0.0.1", 8081, ""), Row(StandardCameraType, "127.0.0.9", 80, ""),
+         Row(StandardCameraType, "0.0.0.0", 80, ""), Row(StandardCameraType, "224.0.0.251", 80, ""),
+         Row(StandardCameraType, "127.0.0.9", 0, ""), Row(2, "127.0.0.1", 8081, "127.0.0.1")},
+        "F,ONVIF", "op", "pw", leftOut, awaiting);
+    ASSERT_EQ(leftOut.size(), 3u);
+    EXPECT_EQ(leftOut[1].Row.IP + " " + leftOut[1].Reason, "224.0.0.251 its address is no unicast address");
+    std::vector<std::string> merged;
+    cams = OneSessionPerCamera(cams, awaiting, merged);
+    ASSERT_EQ(cams.size(), 1u);
+    EXPECT_EQ(cams[0].Series, 'F') << "the row that answered for itself stays";
+    ASSERT_EQ(awaiting.size(), 1u);
+    EXPECT_EQ(awaiting[0].Camera.Name(), "127.0.0.9:80");
+}
+
 TEST(TrustedCameras, SeriesAreWantedByTheirWholeName) {
     EXPECT_EQ(SeriesItems(" e,f ,,Onvif,o"), (std::vector<std::string>{"E", "F", "ONVIF", "ONVIF"}));
     EXPECT_FALSE(SeriesWanted("ONVIF", "F")) << "ONVIF holds the letter F";
@@ -112,9 +134,11 @@ TEST(TrustedCameras, SeriesAreWantedByTheirWholeName) {
     EXPECT_TRUE(SeriesWanted("h,onvif", "H"));
     EXPECT_FALSE(SeriesWanted("", "H"));
     std::vector<TLeftOut> leftOut;
+    std::vector<TAwaiting> awaiting;
     EXPECT_TRUE(
-        TrustedCameras({Row(2, "127.0.0.1", 8081, "127.0.0.1")}, "ONVIF", "op", "pw", leftOut).empty());
-    EXPECT_TRUE(leftOut.empty());
+        TrustedCameras({Row(2, "127.0.0.1", 8081, "127.0.0.1")}, "ONVIF", "op", "pw", leftOut, awaiting)
+            .empty());
+    EXPECT_TRUE(leftOut.empty() && awaiting.empty());
 }
 
 TEST(CameraIdentity, StatusPagesNameTheCameraByTheirAliasAsTheyWriteIt) {

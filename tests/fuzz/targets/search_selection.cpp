@@ -46,12 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         rows.push_back(d);
     }
     std::vector<TLeftOut> leftOut;
-    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H,T,C,ONVIF", "admin", "pw", leftOut);
-    if (cams.size() + leftOut.size() != rows.size()) std::abort();
-    for (const TCamera& c : cams)
-        if (!TTools_Net::IsDottedIPv4(c.IP) || c.Port == "0") std::abort();
+    std::vector<TAwaiting> awaiting;
+    std::vector<TCamera> cams = TrustedCameras(rows, "E,F,H,T,C,ONVIF", "admin", "pw", leftOut, awaiting);
+    if (cams.size() + leftOut.size() + awaiting.size() != rows.size()) std::abort();
+    for (const TAwaiting& a : awaiting)
+        if (a.Camera.Series != 'O' || !a.Row.Source.empty()) std::abort();
+    std::vector<TCamera> all = cams;
+    for (const TAwaiting& a : awaiting)
+        all.push_back(a.Camera);
+    for (const TCamera& c : all)
+        if (!TTools_Net::IsDottedIPv4(c.IP) || c.Port == "0" || c.IP.rfind("0.", 0) == 0) std::abort();
     std::vector<std::string> merged;
-    std::vector<TCamera> one = OneSessionPerCamera(cams, merged);
-    if (one.size() + merged.size() != cams.size()) std::abort();
+    std::vector<TCamera> one = OneSessionPerCamera(cams, awaiting, merged);
+    if (one.size() + awaiting.size() + merged.size() != all.size() || one.size() > cams.size()) std::abort();
     return 0;
 }
