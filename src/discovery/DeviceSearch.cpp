@@ -277,6 +277,14 @@ void TDeviceSearch::Select(int index) {
     FOperatorChose = true;
 }
 
+int TDeviceSearch::IndexOfKey(const std::string& key) const {
+    auto it = FByKey.find(key);
+    if (it == FByKey.end()) return -1;
+    for (size_t i = 0; i < FRows.size(); ++i)
+        if (FRows[i].get() == it->second) return static_cast<int>(i);
+    return -1;
+}
+
 bool TDeviceSearch::Ok(TResult& result) const {
     result = TResult();
     if (!FSelected) return false;

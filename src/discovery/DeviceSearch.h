@@ -69,6 +69,11 @@ class TDeviceSearch {
     int Selected() const;
     // The operator picks a row (-1: none).
     void Select(int index);
+    // The row of the device with this key (see KeyOf), -1 when none: a window that shows rows
+    // from a moment ago still picks the device it showed.
+    int IndexOfKey(const std::string& key) const;
+    // What tells devices apart: the MAC text, or type, address and port without one.
+    static std::string KeyOf(const TDevInfo& info);
     int Round() const { return FRound; }
     void SetRound(int round) { FRound = round; }
 
@@ -103,7 +108,6 @@ class TDeviceSearch {
         std::unordered_set<std::string> FSeen;
     };
 
-    static std::string KeyOf(const TDevInfo& info);
     bool Less(const TRow& a, const TRow& b) const;
     // A listed device heard again; true when its row changed.
     bool Refresh(TDevInfo& row, const TDevInfo& record);

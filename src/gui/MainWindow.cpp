@@ -311,6 +311,9 @@ void TfrmUpgradeSoft::FormCreate() {
     CutAtQQ();
     FSearchDialog = std::make_unique<TfrmAdv_Main>(nullptr);
     FSearchDialog->Over = this;
+    // What the search leaves out is said in the log, once, as the command line says it.
+    FSearchDialog->Engine().OnFull = [this] { AddLog(GetLangStr("IDS_SEARCHFULL")); };
+    if (FSearchDialog->Search().ExternalUnknown()) AddLog(GetLangStr("IDS_NOEXTERNALPATH"));
     FCreated = true;
     cmbLanChange();
 }

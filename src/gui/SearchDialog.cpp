@@ -89,8 +89,12 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
     // choice, and a click beside the rows that clears the highlight leaves none.
     connect(ListView, &QTreeWidget::itemSelectionChanged, this, [this] {
         if (FRefreshing) return;
+        // By the device the row showed, not by its place: the list may be a moment behind the rows.
         QList<QTreeWidgetItem*> chosen = ListView->selectedItems();
-        Engine().Select(chosen.isEmpty() ? -1 : ListView->indexOfTopLevelItem(chosen.first()));
+        Engine().Select(
+            chosen.isEmpty()
+                ? -1
+                : Engine().IndexOfKey(chosen.first()->data(0, Qt::UserRole).toByteArray().toStdString()));
     });
     // Enter on a selected row and a double click on a row do what OK does; no button takes Enter,
     // so that Enter never searches again and loses the choice.
@@ -102,7 +106,7 @@ TfrmAdv_Main::TfrmAdv_Main(QWidget* parent) : QDialog(parent), FSearch(std::make
         b->setDefault(false);
     }
     connect(Timer1, &QTimer::timeout, this, [this] { Engine().Tick(); });
-    Engine().OnRowsChanged = [this] { Refresh(); };
+    Engine().OnRowsChanged = [this] { RefreshSoon(); };
 
     lang::TranslateForm(*this);
     FSearch->Start();
@@ -175,19 +179,48 @@ void TfrmAdv_Main::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void TfrmAdv_Main::RefreshSoon() {
+    // A large site changes the rows hundreds of times a second, a row at a time; the list is
+    // rebuilt once for all of them when the window's thread is free again, not once for each.
+    if (FRefreshPending) return;
+    FRefreshPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            FRefreshPending = false;
+            Refresh();
+        },
+        Qt::QueuedConnection);
+}
+
 void TfrmAdv_Main::Refresh() {
     if (FDown) return;
     FRefreshing = true;
     TDeviceSearch& e = Engine();
+    // Each column as wide as its widest cell: only cells whose text changed are measured, unless
+    // rows went or the font changed, which can make a column narrower.
+    QFontMetrics fm(ListView->font());
+    bool remeasure =
+        ListView->topLevelItemCount() > static_cast<int>(e.Count()) || ListView->font() != FMeasuredFont;
+    if (remeasure) {
+        FMeasuredFont = ListView->font();
+        FWidest.fill(0);
+    }
     // Rows are rebuilt in the engine's order; the selection follows the engine, which follows the device.
     while (ListView->topLevelItemCount() > static_cast<int>(e.Count()))
         delete ListView->takeTopLevelItem(ListView->topLevelItemCount() - 1);
     for (size_t i = 0; i < e.Count(); ++i) {
         QTreeWidgetItem* item = ListView->topLevelItem(static_cast<int>(i));
         if (!item) item = new QTreeWidgetItem(ListView);
-        for (int c = 0; c < 4; ++c)
-            item->setText(
-                c, QString::fromStdString(EscapeControls(CameraText(TDeviceSearch::Cell(e.Row(i), c)))));
+        item->setData(0, Qt::UserRole,
+                      QByteArray::fromStdString(TDeviceSearch::KeyOf(e.Row(i)))); // exact bytes
+        for (int c = 0; c < ListView->columnCount(); ++c) {
+            QString text =
+                QString::fromStdString(EscapeControls(CameraText(TDeviceSearch::Cell(e.Row(i), c))));
+            bool changed = item->text(c) != text;
+            if (changed) item->setText(c, text);
+            if (changed || remeasure) FWidest[c] = std::max(FWidest[c], fm.horizontalAdvance(text));
+        }
     }
     int selected = e.Selected();
     ListView->setCurrentItem(selected >= 0 ? ListView->topLevelItem(selected) : nullptr);
@@ -201,13 +234,10 @@ void TfrmAdv_Main::FitColumns() {
     // Each column as wide as its widest cell or heading (the designed widths at least); the list,
     // and with it the dialog, as wide as the columns with the vertical bar's room.
     static constexpr int designed[] = {48, 100, 120, 50};
-    QFontMetrics fm(ListView->font());
     int pad = 2 * (ListView->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListView) + 1) + 4;
     int total = 0;
     for (int c = 0; c < ListView->columnCount(); ++c) {
-        int width = std::max(designed[c], ListView->header()->sectionSizeHint(c));
-        for (int i = 0; i < ListView->topLevelItemCount(); ++i)
-            width = std::max(width, fm.horizontalAdvance(ListView->topLevelItem(i)->text(c)) + pad);
+        int width = std::max({designed[c], ListView->header()->sectionSizeHint(c), FWidest[c] + pad});
         total += width;
         ListView->header()->setStretchLastSection(false);
         ListView->setColumnWidth(c, width);

@@ -7,7 +7,9 @@
 #include "discovery/LanSearch.h"
 
 #include <QDialog>
+#include <QFont>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -52,6 +54,7 @@ class TfrmAdv_Main : public QDialog, public lang::TTranslatable {
 
   private:
     void Refresh();
+    void RefreshSoon();
     void UpdateDeviceCount();
     void FitColumns();
     static constexpr int kWidth = 381, kHeight = 359; // the designed client area at 96 DPI
@@ -63,5 +66,9 @@ class TfrmAdv_Main : public QDialog, public lang::TTranslatable {
     QLabel *plInfo, *lblDevNum;
     QPushButton *btnFind, *btnOK, *btnCancel;
     bool FRefreshing = false;
+    bool FRefreshPending = false;
+    // The widest text of each column so far, in FMeasuredFont.
+    std::array<int, 4> FWidest{};
+    QFont FMeasuredFont;
     bool FDown = false;
 };

@@ -55,6 +55,7 @@ class Operator : public TGuiSandbox {
         d.HttpPort = port;
         d.DevName = name;
         Dialog->Engine().OnFound(d);
+        QCoreApplication::processEvents(); // the list is rebuilt when the window's thread is free
     }
     QTreeWidgetItem* RowOfPort(int port) {
         for (int i = 0; i < List->topLevelItemCount(); ++i)
@@ -117,6 +118,7 @@ TEST_F(Operator, EnterAndDoubleClickChooseTheRowAndNoButtonIsTheDefault) {
         List->setCurrentItem(RowOfPort(82));
         Dialog->findChild<QPushButton*>("btnFind")->setFocus();
         QTest::keyClick(Dialog->findChild<QPushButton*>("btnFind"), Qt::Key_Return);
+        QCoreApplication::processEvents();
         EXPECT_EQ(List->topLevelItemCount(), 2);
         EXPECT_TRUE(RowOfPort(82)->isSelected());
         EXPECT_TRUE(Dialog->isVisible());
@@ -135,6 +137,43 @@ TEST_F(Operator, EnterAndDoubleClickChooseTheRowAndNoButtonIsTheDefault) {
     EXPECT_EQ(Find<QLineEdit>("edPort")->text().toStdString(), "81");
     EXPECT_EQ(Find<QComboBox>("cmbMType")->currentIndex(), 0);
     EXPECT_FALSE(Dialog->isVisible());
+}
+
+// The list is rebuilt once for many changes of the rows, so for a moment it can show rows in
+// their old places: a click still chooses the camera the row showed.
+TEST_F(Operator, AListAMomentBehindTheRowsStillHandsOverTheCameraItShowed) {
+    Add("m1", 5, "10.1.1.1", 81);
+    Add("m2", 2, "10.1.1.2", 82);
+    Pick([&] {
+        TDevInfo first;
+        first.DevType = 5;
+        first.MAC = "m0";
+        first.IP = "10.1.1.0";
+        first.HttpPort = 80;
+        Dialog->Engine().OnFound(first); // sorts before both, the list not yet rebuilt
+        ASSERT_EQ(List->topLevelItemCount(), 2);
+        QTest::mouseClick(List->viewport(), Qt::LeftButton, {}, List->visualItemRect(RowOfPort(82)).center());
+        QTest::mouseClick(Dialog->findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+    });
+    EXPECT_EQ(Find<QLineEdit>("edIP")->text().toStdString(), "10.1.1.2");
+    EXPECT_EQ(Find<QLineEdit>("edPort")->text().toStdString(), "82");
+}
+
+TEST_F(Operator, ALargeSiteIsListedInOneRebuildAndAFullListIsLoggedOnce) {
+    auto* log = Find<QPlainTextEdit>("Memo1");
+    log->clear();
+    for (size_t i = 0; i < TDeviceSearch::MaxRows + 10; ++i) {
+        TDevInfo d;
+        d.DevType = 5;
+        d.MAC = "site" + std::to_string(i);
+        d.IP = "10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250 + 1);
+        d.HttpPort = 80;
+        Dialog->Engine().OnFound(d);
+    }
+    EXPECT_LT(List->topLevelItemCount(), 2) << "no rebuild for each row";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(List->topLevelItemCount(), static_cast<int>(TDeviceSearch::MaxRows));
+    EXPECT_EQ(log->toPlainText().count(QString::fromStdString(GetLangStr("IDS_SEARCHFULL"))), 1);
 }
 
 TEST_F(Operator, ACameraWithoutASeriesOpensTheSeriesListAndTheLogNamesItsType) {
