@@ -39,8 +39,7 @@ std::string SessionJson(const TSessionResult& s, bool withLog) {
                       ", \"port\": " + std::to_string(PortNumber(s.Camera.Port)) +
                       ", \"series\": " + JsonString(SeriesText(s.Camera.Series));
     if (s.Camera.Series == 'O')
-        out += ", \"manufacturer\": " + JsonString(ValidUtf8(s.Manufacturer)) +
-               ", \"model\": " + JsonString(ValidUtf8(s.Model));
+        out += ", \"manufacturer\": " + JsonString(s.Manufacturer) + ", \"model\": " + JsonString(s.Model);
     if (!s.Camera.Mac.empty()) out += ", \"mac\": " + JsonString(s.Camera.Mac);
     if (!s.Camera.DeviceName.empty()) out += ", \"name\": " + JsonString(s.Camera.DeviceName);
     out += "}";

@@ -11,3 +11,7 @@ std::string NormalizeMac(const std::string& text) {
     }
     return out;
 }
+
+std::string RowMac(const TDevInfo& row) {
+    return row.MACHex.empty() ? NormalizeMac(row.MAC) : row.MACHex;
+}

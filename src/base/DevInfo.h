@@ -59,3 +59,5 @@ struct TDevInfo {
 
 // A MAC text as the list compares it: "-" and ":" removed, blanks turned into "0", upper case.
 std::string NormalizeMac(const std::string& text);
+// A row's MAC as twelve hexadecimal digits: its MACHex, else its MAC text normalised.
+std::string RowMac(const TDevInfo& row);

@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <algorithm>
+
 namespace {
 
 // The length of the UTF-8 sequence at s[i], or 0 when none starts there.
@@ -63,6 +65,10 @@ bool IsHiddenControl(uint32_t c) {
 }
 
 std::string EscapeControls(std::string_view text) {
+    // Most texts (addresses, MACs, versions) are plain printable ASCII, which nothing below
+    // changes: a large site's thousands of cells skip the copies.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; }))
+        return std::string(text);
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string valid = ValidUtf8(text);
     std::string out;

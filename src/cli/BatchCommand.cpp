@@ -20,7 +20,6 @@
 #include <iostream>
 #include <iterator>
 #include <mutex>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -124,12 +123,9 @@ class TBatch {
     }
 
     int Run() {
-        size_t jobs = std::min<size_t>(static_cast<size_t>(std::max(1, FOptions.Jobs)), FCameras.size());
-        std::vector<std::thread> workers;
-        for (size_t i = 0; i < jobs; ++i)
-            workers.emplace_back([this] { Work(); });
-        for (std::thread& t : workers)
-            t.join();
+        InParallel(FCameras.size(), static_cast<size_t>(std::max(1, FOptions.Jobs)), [this](size_t camera) {
+            if (!Stopped()) Work(camera);
+        });
         // Sessions that never started are reported as such.
         bool ok = true;
         for (size_t i = 0; i < FResults.size(); ++i) {
@@ -149,30 +145,27 @@ class TBatch {
   private:
     bool Stopped() const { return FStop && FStop->load(); }
 
-    void Work() {
-        for (;;) {
-            size_t camera = FNext.fetch_add(1);
-            if (camera >= FCameras.size() || Stopped()) return;
-            TCamera c = FCameras[camera];
-            std::vector<int> kinds = FirmwareKinds(FOptions.Firmware, c.Series);
-            for (size_t k = 0; k < kinds.size(); ++k) {
-                if (k && !Stopped()) platform::Sleep(1000);
-                size_t slot = FFirst[camera] + k;
-                TSessionResult r = RunSession(c, kinds[k], FSettings, [&](const std::string& text) {
-                    if (FOptions.Json || CliVerbosity() < 0) return;
-                    std::lock_guard g(FPrint);
-                    FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
-                });
-                c = r.Camera; // what one session learnt of the camera names it in the next
-                RecordSession(r);
+    // The sessions of one camera, one after another.
+    void Work(size_t camera) {
+        TCamera c = FCameras[camera];
+        std::vector<int> kinds = FirmwareKinds(FOptions.Firmware, c.Series);
+        for (size_t k = 0; k < kinds.size(); ++k) {
+            if (k && !Stopped()) platform::Sleep(1000);
+            size_t slot = FFirst[camera] + k;
+            TSessionResult r = RunSession(c, kinds[k], FSettings, [&](const std::string& text) {
+                if (FOptions.Json || CliVerbosity() < 0) return;
                 std::lock_guard g(FPrint);
-                FResults[slot] = std::move(r);
-                FDone[slot] = true;
-                if (FOptions.Json)
-                    FOut << SessionJson(FResults[slot]) << std::endl;
-                else if (CliVerbosity() < 0 && !EndedWell(FResults[slot].Report))
-                    PrintFailure(FResults[slot], FOut);
-            }
+                FOut << EscapeControls(c.Name()) << "  " << LogTimeStamp() << text << std::endl;
+            });
+            c = r.Camera; // what one session learnt of the camera names it in the next
+            RecordSession(r);
+            std::lock_guard g(FPrint);
+            FResults[slot] = std::move(r);
+            FDone[slot] = true;
+            if (FOptions.Json)
+                FOut << SessionJson(FResults[slot]) << std::endl;
+            else if (CliVerbosity() < 0 && !EndedWell(FResults[slot].Report))
+                PrintFailure(FResults[slot], FOut);
         }
     }
 
@@ -184,7 +177,6 @@ class TBatch {
     std::vector<bool> FDone;
     std::vector<TSessionResult> FResults;
     TSessionSettings FSettings;
-    std::atomic<size_t> FNext{0};
     std::mutex FPrint;
 };
 

@@ -1,5 +1,6 @@
 #include "CameraSelection.h"
 
+#include "CliCommon.h"
 #include "SearchCommand.h"
 #include "app/UpgradeInput.h"
 #include "base/Text.h"
@@ -12,8 +13,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <map>
-#include <system_error>
-#include <thread>
 
 std::vector<std::string> SeriesItems(const std::string& list) {
     std::vector<std::string> items;
@@ -61,37 +60,6 @@ std::string StandardCameraDoubt(const TCamera& c, int64_t timeoutMs) {
     return {};
 }
 
-// The indexes of the cameras that stay, one a camera, in their order.
-std::vector<size_t> OneOfEach(const std::vector<TCamera>& cameras, std::vector<std::string>& merged) {
-    std::vector<size_t> kept;
-    std::map<std::string, size_t> byAddress, byMac;
-    for (size_t i = 0; i < cameras.size(); ++i) {
-        const TCamera& c = cameras[i];
-        std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
-        std::string mac = MacText(c.Mac);
-        const size_t none = cameras.size();
-        size_t same = none;
-        const char* why = "the same address and port";
-        if (auto a = byAddress.find(address); a != byAddress.end()) {
-            same = a->second;
-        } else if (auto m = mac.empty() ? byMac.end() : byMac.find(mac); m != byMac.end()) {
-            same = m->second;
-            why = "the same MAC";
-        }
-        if (same != none) {
-            const TCamera& k = cameras[same];
-            std::string keptName = EscapeControls(ValidUtf8(k.Name()));
-            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName +
-                             " (" + k.Series + ") are one camera (" + why + "): one session, as " + keptName);
-            continue;
-        }
-        byAddress[address] = i;
-        if (!mac.empty()) byMac[mac] = i;
-        kept.push_back(i);
-    }
-    return kept;
-}
-
 } // namespace
 
 std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std::string& wanted,
@@ -129,7 +97,7 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
         c.Password = password;
         // A standard camera's row carries a number made from its endpoint in place of a MAC: its
         // report asks the camera for the real one.
-        if (c.Series != 'O') c.Mac = d.MACHex.empty() ? NormalizeMac(d.MAC) : d.MACHex;
+        if (c.Series != 'O') c.Mac = RowMac(d);
         c.DeviceName = d.DevName;
         if (awaits)
             awaiting.push_back({d, c});
@@ -154,33 +122,46 @@ void LearnIdentity(TSessionResult& result, const TCameraIdentity& seen, TUpgrade
     // Asked only of a camera that let the session in: one that did not would not say either.
     if (!c.Mac.empty() || !standard || !result.Report.VersionBefore) return;
     try {
-        c.Mac = MacText(onvif::InterfaceMac(standard->ServiceURL(), TrimText(c.User), TrimText(c.Password),
-                                            standard->ClockOffsetMs(), IdentityTimeout));
+        c.Mac = MacText(standard->InterfaceMac(IdentityTimeout));
     } catch (...) {
         // The report goes out without it.
     }
 }
 
 std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
-                                         std::vector<std::string>& merged) {
-    std::vector<TCamera> out;
-    for (size_t i : OneOfEach(cameras, merged))
-        out.push_back(cameras[i]);
-    return out;
-}
-
-std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
                                          std::vector<TAwaiting>& awaiting, std::vector<std::string>& merged) {
-    std::vector<TCamera> all = cameras;
-    for (const TAwaiting& a : awaiting)
-        all.push_back(a.Camera);
+    // The awaiting rows come last, so a row that answered for itself is the one that stays.
     std::vector<TCamera> out;
     std::vector<TAwaiting> stay;
-    for (size_t i : OneOfEach(all, merged))
+    std::vector<const TCamera*> kept;
+    std::map<std::string, size_t> byAddress, byMac;
+    for (size_t i = 0; i < cameras.size() + awaiting.size(); ++i) {
+        const TCamera& c = i < cameras.size() ? cameras[i] : awaiting[i - cameras.size()].Camera;
+        std::string address = TrimText(c.IP) + ":" + std::to_string(PortNumber(c.Port));
+        std::string mac = MacText(c.Mac);
+        const TCamera* same = nullptr;
+        const char* why = "the same address and port";
+        if (auto a = byAddress.find(address); a != byAddress.end()) {
+            same = kept[a->second];
+        } else if (auto m = mac.empty() ? byMac.end() : byMac.find(mac); m != byMac.end()) {
+            same = kept[m->second];
+            why = "the same MAC";
+        }
+        if (same) {
+            std::string keptName = EscapeControls(ValidUtf8(same->Name()));
+            merged.push_back(EscapeControls(ValidUtf8(c.Name())) + " (" + c.Series + ") and " + keptName +
+                             " (" + same->Series + ") are one camera (" + why + "): one session, as " +
+                             keptName);
+            continue;
+        }
+        byAddress[address] = kept.size();
+        if (!mac.empty()) byMac[mac] = kept.size();
+        kept.push_back(&c);
         if (i < cameras.size())
-            out.push_back(cameras[i]);
+            out.push_back(c);
         else
             stay.push_back(awaiting[i - cameras.size()]);
+    }
     awaiting = std::move(stay);
     return out;
 }
@@ -189,23 +170,10 @@ std::vector<TCamera> ConfirmStandardCameras(const std::vector<TAwaiting>& awaiti
                                             std::vector<TLeftOut>& leftOut, size_t jobs, int64_t timeoutMs,
                                             const std::atomic<bool>* stop) {
     std::vector<std::string> doubt(awaiting.size());
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < awaiting.size();)
-            doubt[i] = stop && stop->load() ? "the batch stopped before its address was asked"
-                                            : StandardCameraDoubt(awaiting[i].Camera, timeoutMs);
-    };
-    std::vector<std::thread> helpers;
-    for (size_t k = 1; k < std::min(jobs, awaiting.size()); ++k) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break; // fewer at once, no fewer asked
-        }
-    }
-    work();
-    for (std::thread& t : helpers)
-        t.join();
+    InParallel(awaiting.size(), jobs, [&](size_t i) {
+        doubt[i] = stop && stop->load() ? "the batch stopped before its address was asked"
+                                        : StandardCameraDoubt(awaiting[i].Camera, timeoutMs);
+    });
     std::vector<TCamera> confirmed;
     for (size_t i = 0; i < awaiting.size(); ++i)
         if (doubt[i].empty())

@@ -56,12 +56,9 @@ std::vector<TCamera> TrustedCameras(const std::vector<TDevInfo>& rows, const std
                                     std::vector<TLeftOut>& leftOut, std::vector<TAwaiting>& awaiting);
 
 // One camera named twice (the same address and port, or the same MAC when known) is one session:
-// the first row stays. Each merge is described in merged.
-std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
-                                         std::vector<std::string>& merged);
-// The same over the cameras of a search and those awaiting their check, these last: a row that
-// answered for itself stays where both name one camera, and awaiting keeps only its rows that
-// name a camera of their own.
+// the first row stays. The cameras awaiting their check count as rows after the others, so a row
+// that answered for itself stays where both name one camera; awaiting keeps only its rows that
+// name a camera of their own. Each merge is described in merged.
 std::vector<TCamera> OneSessionPerCamera(const std::vector<TCamera>& cameras,
                                          std::vector<TAwaiting>& awaiting, std::vector<std::string>& merged);
 

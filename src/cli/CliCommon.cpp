@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 int ConsoleBox(const std::string& text, const std::string& caption, int flags, int answer) {
@@ -114,4 +116,23 @@ TCliEnvironment::TCliEnvironment(int answer, const std::string& lang) {
 TCliEnvironment::~TCliEnvironment() {
     FStartup.reset();
     platform::SetMessageBoxHook(nullptr);
+}
+
+void InParallel(size_t count, size_t jobs, const std::function<void(size_t)>& each) {
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < count;)
+            each(i);
+    };
+    std::vector<std::thread> helpers;
+    for (size_t k = 1; k < std::min(jobs, count); ++k) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    work();
+    for (std::thread& t : helpers)
+        t.join();
 }

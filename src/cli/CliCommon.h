@@ -6,6 +6,8 @@
 #include "app/UpgradeThread.h"
 #include "base/Progress.h"
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,6 +28,10 @@ void SetCliVerbosity(int level);
 // Whether a firmware server is set anywhere: given on the command line, IPCAM_FIRMWARE_SERVER
 // or [Global] FirmwareServer in option.ini. When none is, error tells how to set one.
 bool FirmwareServerConfigured(const std::string& given, std::string& error);
+
+// each(0) to each(count - 1), at most jobs at once (the calling thread is one of them); returns
+// when all have run. Fewer run at once when no more threads can be made, never fewer in all.
+void InParallel(size_t count, size_t jobs, const std::function<void(size_t)>& each);
 
 // The start-up of the desktop tool, held for one subcommand, with the terminal's message boxes.
 class TCliEnvironment {

@@ -9,11 +9,7 @@
 std::string CsvField(std::string_view text) {
     // Shown as the table shows it; a cell a spreadsheet would take for a formula gets a leading
     // apostrophe, which spreadsheets read as "text follows".
-    // Most cells (addresses, MACs, versions) are plain printable ASCII, which the escaping leaves
-    // as it is: a large site's thousands of cells skip its copies.
-    bool plain =
-        std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
-    std::string shown = plain ? std::string(text) : EscapeControls(text);
+    std::string shown = EscapeControls(text);
     if (!shown.empty() && std::string_view("=+-@\t\r").find(shown[0]) != std::string_view::npos)
         shown.insert(0, 1, '\'');
     if (shown.find_first_of(",\"\r\n") == std::string::npos) return shown;

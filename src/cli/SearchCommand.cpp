@@ -148,9 +148,9 @@ void SearchThen(int rounds, bool external, std::ostream& notes, TSearchEnd* end,
 
 } // namespace
 
-std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes, TSearchEnd* end) {
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes) {
     std::vector<TDevInfo> found;
-    SearchThen(rounds, external, notes, end, [&found](std::vector<TDevInfo>& rows) { found.swap(rows); });
+    SearchThen(rounds, external, notes, nullptr, [&found](std::vector<TDevInfo>& rows) { found.swap(rows); });
     return found;
 }
 

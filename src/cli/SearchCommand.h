@@ -34,7 +34,7 @@ struct TSearchEnd {
 
 // The search dialog's Find and rounds ticks; the devices found, in the dialog's order. What the
 // search has to say (a full list, no external library) goes to notes.
-std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes, TSearchEnd* end = nullptr);
+std::vector<TDevInfo> SearchLan(int rounds, bool external, std::ostream& notes);
 // The series letter of a device type; null for a device of no series of ours.
 const char* SeriesName(int type);
 

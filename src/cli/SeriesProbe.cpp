@@ -64,7 +64,7 @@ bool FindSeries(TCamera& camera) {
         platform::Synchronize([&] {
             if (const TDevInfo* d = Answer(lan.Engine(), ip, port)) {
                 camera.Series = SeriesName(d->DevType)[0];
-                camera.Mac = d->MACHex.empty() ? NormalizeMac(d->MAC) : d->MACHex; // as a batch's rows
+                camera.Mac = RowMac(*d); // as a batch's rows
                 camera.DeviceName = d->DevName;
                 found = true;
             }

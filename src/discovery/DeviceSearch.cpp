@@ -264,10 +264,14 @@ void TDeviceSearch::ColumnClick(int column) {
 
 // ---- selection and result ----
 
-int TDeviceSearch::Selected() const {
+int TDeviceSearch::IndexOfRow(const TRow* row) const {
     for (size_t i = 0; i < FRows.size(); ++i)
-        if (FRows[i].get() == FSelected) return static_cast<int>(i);
+        if (FRows[i].get() == row) return static_cast<int>(i);
     return -1;
+}
+
+int TDeviceSearch::Selected() const {
+    return IndexOfRow(FSelected);
 }
 
 void TDeviceSearch::Select(int index) {
@@ -279,10 +283,7 @@ void TDeviceSearch::Select(int index) {
 
 int TDeviceSearch::IndexOfKey(const std::string& key) const {
     auto it = FByKey.find(key);
-    if (it == FByKey.end()) return -1;
-    for (size_t i = 0; i < FRows.size(); ++i)
-        if (FRows[i].get() == it->second) return static_cast<int>(i);
-    return -1;
+    return it == FByKey.end() ? -1 : IndexOfRow(it->second);
 }
 
 bool TDeviceSearch::Ok(TResult& result) const {

@@ -109,6 +109,7 @@ class TDeviceSearch {
     };
 
     bool Less(const TRow& a, const TRow& b) const;
+    int IndexOfRow(const TRow* row) const; // -1 when it is no row of the list
     // A listed device heard again; true when its row changed.
     bool Refresh(TDevInfo& row, const TDevInfo& record);
     // These three change the rows: only with FRowsLock held.

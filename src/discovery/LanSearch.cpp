@@ -23,18 +23,15 @@ void TLanSearch::Start() {
 
 void TLanSearch::Shutdown() {
     StopReceiving();
-    if (!FJoined) {
-        FJoined = true;
-        // Every receiver is woken first, then they are joined: no one waits for another's poll.
-        for (TUdpListener& l : FListeners)
-            l.Stop();
-        if (auto z = ZoltSeries()) z->StopSearches();
-        FExternal.reset(); // returns when no callback of the library runs or can start
-        for (TUdpListener& l : FListeners)
-            l.Join();
-    }
     if (FCleared) return;
     FCleared = true;
+    // Every receiver is woken first, then they are joined: no one waits for another's poll.
+    for (TUdpListener& l : FListeners)
+        l.Stop();
+    if (auto z = ZoltSeries()) z->StopSearches();
+    FExternal.reset(); // returns when no callback of the library runs or can start
+    for (TUdpListener& l : FListeners)
+        l.Join();
     FEngine.ClearDeviceList();
 }
 

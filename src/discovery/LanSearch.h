@@ -45,6 +45,5 @@ class TLanSearch : public ISearchNetwork {
     TDeviceSearch FEngine;
     std::unique_ptr<TFind_Hisi> FExternal;
     std::atomic<bool> FDown{false};
-    bool FJoined = false;
     bool FCleared = false;
 };

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 
 namespace {
@@ -29,7 +30,7 @@ void ApplyCtpSearchLine(const std::string& line, TCtpSearchRecord& r) {
     static const char* keys[] = {"-name", "-sn", "-portctp", "-ip",      "-netmask", "-mdns",
                                  "-sdns", "-gw", "-dhcpen",  "-version", "-mac"};
     int which = -1;
-    for (int i = 0; i < 11 && which < 0; ++i)
+    for (int i = 0; i < static_cast<int>(std::size(keys)) && which < 0; ++i)
         if (line.find(keys[i]) != std::string::npos) which = i;
     if (which < 0) return;
     size_t blank = line.find(' ');

@@ -357,18 +357,6 @@ TCallResult CallOnce(const std::string& url, const std::string& action, const st
                      int64_t totalMs = 0);
 } // namespace
 
-std::string InterfaceMac(const std::string& url, const std::string& user, const std::string& password,
-                         int64_t clockOffsetMs, int64_t timeoutMs) {
-    auto envelope = [&] {
-        return Envelope("<tds:GetNetworkInterfaces/>", user, password,
-                        std::chrono::system_clock::now() + std::chrono::milliseconds(clockOffsetMs));
-    };
-    TCallResult r =
-        Call(url, std::string(DeviceNs) + "/GetNetworkInterfaces", envelope, user, password, timeoutMs);
-    if (!r.Reached || r.Status < 200 || r.Status > 299 || !r.Answer.Parsed || r.Answer.Fault) return {};
-    return r.Answer.Value("HwAddress");
-}
-
 TCallResult Call(const std::string& url, const std::string& action,
                  const std::function<std::string()>& makeEnvelope, const std::string& user,
                  const std::string& password, int64_t timeoutMs) {

@@ -88,11 +88,6 @@ TCallResult Call(const std::string& url, const std::string& action,
 // request, so an address that accepts and then trickles costs no more than one that is silent.
 TCallResult AskClock(const std::string& url, int64_t timeoutMs);
 
-// The MAC of the camera's first network interface (GetNetworkInterfaces), as the camera writes
-// it; empty when the camera does not say. created is corrected by the camera's clock offset.
-std::string InterfaceMac(const std::string& url, const std::string& user, const std::string& password,
-                         int64_t clockOffsetMs, int64_t timeoutMs);
-
 // Whether a fault says the request was not authorized (a WS-Security refusal or HTTP 401).
 bool IsNotAuthorized(const TCallResult& r);
 // Whether a fault says the device does not do what was asked.

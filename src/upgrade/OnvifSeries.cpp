@@ -76,7 +76,8 @@ std::string TOnvifUpgrade::GetSectionName() {
     return TrimText(FManufacturer) + "/" + TrimText(FModel);
 }
 
-onvif::TCallResult TOnvifUpgrade::Request(const std::string& Action, const std::string& Body, bool Signed) {
+onvif::TCallResult TOnvifUpgrade::Request(const std::string& Action, const std::string& Body, bool Signed,
+                                          int64_t timeoutMs) {
     auto envelope = [&] {
         return Signed ? onvif::Envelope(Body, FTypedUser, FTypedPassword,
                                         std::chrono::system_clock::now() +
@@ -84,7 +85,13 @@ onvif::TCallResult TOnvifUpgrade::Request(const std::string& Action, const std::
                       : onvif::Envelope(Body);
     };
     return onvif::Call(ServiceURL(), std::string(onvif::DeviceNs) + "/" + Action, envelope,
-                       Signed ? FTypedUser : "", Signed ? FTypedPassword : "", CameraTimeout);
+                       Signed ? FTypedUser : "", Signed ? FTypedPassword : "", timeoutMs);
+}
+
+std::string TOnvifUpgrade::InterfaceMac(int64_t timeoutMs) {
+    onvif::TCallResult r = Request("GetNetworkInterfaces", "<tds:GetNetworkInterfaces/>", true, timeoutMs);
+    if (!r.Reached || r.Status < 200 || r.Status > 299 || !r.Answer.Parsed || r.Answer.Fault) return {};
+    return r.Answer.Value("HwAddress");
 }
 
 int TOnvifUpgrade::Login() {

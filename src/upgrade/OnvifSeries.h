@@ -4,8 +4,8 @@
 // sent with UpgradeSystemFirmware to devices that only know that.
 #pragma once
 
-#include "transport/OnvifSoap.h"
 #include "UpgradeObject.h"
+#include "transport/OnvifSoap.h"
 
 #include <chrono>
 #include <string>
@@ -34,6 +34,9 @@ class TOnvifUpgrade : public TUpgradeObject {
     const std::string& GetManufacturer() const { return FManufacturer; }
     const std::string& GetSerial() const { return FSerial; }
     int64_t ClockOffsetMs() const { return FClockOffsetMs; }
+    // The MAC of the camera's first network interface (GetNetworkInterfaces), as the camera writes
+    // it, asked with the session's account; empty when the camera does not say.
+    std::string InterfaceMac(int64_t timeoutMs);
 
     // Bounds where the camera names a time: the wait before the upload and the time it expects
     // to be down afterwards.
@@ -45,7 +48,8 @@ class TOnvifUpgrade : public TUpgradeObject {
     static constexpr int64_t LegacyReadTimeout = 600000;
 
   private:
-    onvif::TCallResult Request(const std::string& Action, const std::string& Body, bool Signed);
+    onvif::TCallResult Request(const std::string& Action, const std::string& Body, bool Signed,
+                               int64_t timeoutMs = CameraTimeout);
     // 0 read, 1 refused, 2 no answer.
     int ReadDeviceInformation();
     bool Refused(const onvif::TCallResult& R, std::string& Message);

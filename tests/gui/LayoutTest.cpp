@@ -49,8 +49,9 @@ std::string Clipped(QWidget* top) {
             fault(l, l->text(), need.size(), box.size());
         // A label beside its field keeps a gap before it.
         QWidget* buddy = l->buddy();
-        if (!l->wordWrap() && buddy && buddy->isVisibleTo(top) && buddy->parentWidget() == l->parentWidget() &&
-            buddy->geometry().top() < l->geometry().bottom() && buddy->x() > l->x()) {
+        if (!l->wordWrap() && buddy && buddy->isVisibleTo(top) &&
+            buddy->parentWidget() == l->parentWidget() && buddy->geometry().top() < l->geometry().bottom() &&
+            buddy->x() > l->x()) {
             int gap = buddy->x() - (l->x() + box.left() + fm.horizontalAdvance(l->text()));
             if (gap < 3) fault(l, l->text() + " touches its field", QSize(gap, 0), QSize(3, 0));
         }

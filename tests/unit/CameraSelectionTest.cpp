@@ -94,7 +94,8 @@ TEST(OneSessionPerCamera, TheSameAddressAndPortOrTheSameMacIsOneSession) {
         Camera("127.0.0.2", "8081", 'T'),                      // another address: another camera
     };
     std::vector<std::string> merged;
-    std::vector<TCamera> one = OneSessionPerCamera(cams, merged);
+    std::vector<TAwaiting> none;
+    std::vector<TCamera> one = OneSessionPerCamera(cams, none, merged);
     std::vector<std::string> names;
     for (const TCamera& c : one)
         names.push_back(c.Name());
